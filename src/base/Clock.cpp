@@ -1,0 +1,82 @@
+#include "base/Clock.h"
+
+#include <QCoreApplication>
+#include <QHash>
+#include <QThread>
+#include <QTimer>
+
+#include <atomic>
+#include <time.h>
+
+struct SystemClock::Impl {
+    std::atomic<TimerId> nextId{1};
+    // Touched on the main thread only.
+    QHash<TimerId, QTimer*> timers;
+};
+
+namespace {
+
+std::atomic<Clock*> g_shared{nullptr};
+
+bool onMainThread() {
+    auto* app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
+}
+
+template <typename F>
+void runOnMain(F&& f) {
+    if (onMainThread())
+        f();
+    else
+        QMetaObject::invokeMethod(QCoreApplication::instance(), std::forward<F>(f), Qt::QueuedConnection);
+}
+
+} // namespace
+
+Clock& Clock::shared() {
+    static SystemClock systemClock;
+    Clock* c = g_shared.load(std::memory_order_acquire);
+    return c ? *c : systemClock;
+}
+
+void Clock::setShared(Clock* clock) { g_shared.store(clock, std::memory_order_release); }
+
+SystemClock::SystemClock() : d(new Impl) {}
+
+SystemClock::~SystemClock() {
+    // The timers are children of the application object, which may already be gone at exit.
+    delete d;
+}
+
+double SystemClock::uptime() const {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+Clock::TimerId SystemClock::after(double seconds, std::function<void()> fn) {
+    const TimerId id = d->nextId.fetch_add(1);
+    const int ms = seconds <= 0 ? 0 : int(seconds * 1000.0 + 0.5);
+    runOnMain([this, id, ms, fn = std::move(fn)]() mutable {
+        auto* timer = new QTimer(QCoreApplication::instance());
+        timer->setSingleShot(true);
+        timer->setTimerType(Qt::PreciseTimer);
+        QObject::connect(timer, &QTimer::timeout, timer, [this, id, timer, fn = std::move(fn)]() {
+            d->timers.remove(id);
+            timer->deleteLater();
+            fn();
+        });
+        d->timers.insert(id, timer);
+        timer->start(ms);
+    });
+    return id;
+}
+
+void SystemClock::cancel(TimerId id) {
+    runOnMain([this, id]() {
+        if (QTimer* timer = d->timers.take(id)) {
+            timer->stop();
+            timer->deleteLater();
+        }
+    });
+}

@@ -1,0 +1,230 @@
+#include "link/IoChannel.h"
+
+#include "base/MainQueue.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+namespace {
+// Small reads are gathered in blocks of this size; larger ones go straight into their own buffer.
+constexpr qsizetype kReadBlock = 64 * 1024;
+} // namespace
+
+std::shared_ptr<IoChannel> IoChannel::create(int fd, CleanupHandler cleanup) {
+    return std::shared_ptr<IoChannel>(new IoChannel(fd, std::move(cleanup)));
+}
+
+IoChannel::IoChannel(int fd, CleanupHandler cleanup) : fd_(fd), cleanup_(std::move(cleanup)) {
+    const int flags = ::fcntl(fd_, F_GETFL);
+    if (flags >= 0) ::fcntl(fd_, F_SETFL, flags | O_NONBLOCK);
+    readNotifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
+    readNotifier_->setEnabled(false);
+    QObject::connect(readNotifier_.get(), &QSocketNotifier::activated, readNotifier_.get(), [this]() {
+        readNotifier_->setEnabled(false);
+        auto self = shared_from_this();
+        processReads();
+    });
+    writeNotifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Write);
+    writeNotifier_->setEnabled(false);
+    QObject::connect(writeNotifier_.get(), &QSocketNotifier::activated, writeNotifier_.get(), [this]() {
+        writeNotifier_->setEnabled(false);
+        auto self = shared_from_this();
+        flushWrites();
+    });
+}
+
+IoChannel::~IoChannel() {
+    // Dropped without close(): release the descriptor quietly, nobody is left to tell.
+    readNotifier_.reset();
+    writeNotifier_.reset();
+    if (!closed_ && fd_ >= 0) ::close(fd_);
+}
+
+void IoChannel::read(size_t length, ReadHandler handler) {
+    if (closing_) {
+        completions_.push_back([handler = std::move(handler)]() { handler(ECANCELED, {}, false); });
+        scheduleCompletions();
+        return;
+    }
+    reads_.push_back(PendingRead{length, QByteArray(qsizetype(length), Qt::Uninitialized), 0, std::move(handler)});
+    scheduleReads();
+}
+
+void IoChannel::scheduleReads() {
+    if (processing_ || readsScheduled_) return;
+    readsScheduled_ = true;
+    std::weak_ptr<IoChannel> weak = weak_from_this();
+    mainQueue().async([weak]() {
+        if (auto self = weak.lock()) {
+            self->readsScheduled_ = false;
+            self->processReads();
+        }
+    });
+}
+
+void IoChannel::processReads() {
+    if (closing_) return;
+    processing_ = true;
+    while (!reads_.empty() && !closing_) {
+        PendingRead& r = reads_.front();
+        const qsizetype available = buffer_.size() - bufferPos_;
+        if (available > 0 && r.got < r.length) {
+            const qsizetype n = std::min<qsizetype>(available, qsizetype(r.length - r.got));
+            std::memcpy(r.data.data() + r.got, buffer_.constData() + bufferPos_, size_t(n));
+            r.got += size_t(n);
+            bufferPos_ += n;
+            if (bufferPos_ == buffer_.size()) {
+                buffer_.clear();
+                bufferPos_ = 0;
+            }
+        }
+        int err = 0;
+        bool eof = false;
+        bool done = r.got == r.length;
+        if (!done && readError_) {
+            err = readError_;
+            done = true;
+        } else if (!done && eof_) {
+            eof = true;
+            done = true;
+        }
+        if (done) {
+            PendingRead finished = std::move(reads_.front());
+            reads_.pop_front();
+            finished.data.resize(qsizetype(finished.got));
+            if (err) finished.data.clear();
+            auto self = shared_from_this();
+            finished.handler(err, std::move(finished.data), eof);
+            continue;
+        }
+        const size_t need = r.length - r.got;
+        ssize_t n;
+        if (qsizetype(need) >= kReadBlock) {
+            n = ::read(fd_, r.data.data() + r.got, need);
+            if (n > 0) r.got += size_t(n);
+        } else {
+            buffer_.resize(kReadBlock);
+            bufferPos_ = 0;
+            n = ::read(fd_, buffer_.data(), size_t(kReadBlock));
+            buffer_.resize(n > 0 ? qsizetype(n) : 0);
+        }
+        if (n > 0) continue;
+        if (n == 0) {
+            eof_ = true;
+        } else if (errno == EINTR) {
+            continue;
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            readNotifier_->setEnabled(true);
+            break;
+        } else {
+            readError_ = errno;
+        }
+    }
+    processing_ = false;
+}
+
+void IoChannel::write(QByteArray head, QByteArray body, WriteHandler handler) {
+    if (closing_) {
+        completions_.push_back([handler = std::move(handler)]() {
+            if (handler) handler(ECANCELED);
+        });
+        scheduleCompletions();
+        return;
+    }
+    writes_.push_back(PendingWrite{std::move(head), std::move(body), 0, std::move(handler)});
+    if (!writeNotifier_->isEnabled()) flushWrites();
+}
+
+void IoChannel::flushWrites() {
+    while (!writes_.empty()) {
+        PendingWrite& w = writes_.front();
+        const size_t headSize = size_t(w.head.size());
+        const size_t total = headSize + size_t(w.body.size());
+        iovec iov[2];
+        int count = 0;
+        if (w.offset < headSize) {
+            iov[count++] = {const_cast<char*>(w.head.constData()) + w.offset, headSize - w.offset};
+            if (!w.body.isEmpty()) iov[count++] = {const_cast<char*>(w.body.constData()), size_t(w.body.size())};
+        } else {
+            const size_t off = w.offset - headSize;
+            iov[count++] = {const_cast<char*>(w.body.constData()) + off, size_t(w.body.size()) - off};
+        }
+        const ssize_t n = total == w.offset ? 0 : ::writev(fd_, iov, count);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                writeNotifier_->setEnabled(true);
+                return;
+            }
+            failWrites(errno);
+            return;
+        }
+        w.offset += size_t(n);
+        if (w.offset == total) {
+            if (w.handler) completions_.push_back([handler = std::move(w.handler)]() { handler(0); });
+            writes_.pop_front();
+            scheduleCompletions();
+        }
+    }
+    if (closing_ && !closed_) finishClose();
+}
+
+void IoChannel::failWrites(int err) {
+    while (!writes_.empty()) {
+        if (auto handler = std::move(writes_.front().handler))
+            completions_.push_back([handler = std::move(handler), err]() { handler(err); });
+        writes_.pop_front();
+    }
+    scheduleCompletions();
+    if (closing_ && !closed_) finishClose();
+}
+
+void IoChannel::scheduleCompletions() {
+    if (completionsScheduled_ || completions_.empty()) return;
+    completionsScheduled_ = true;
+    mainQueue().async([self = shared_from_this()]() { self->runCompletions(); });
+}
+
+void IoChannel::runCompletions() {
+    completionsScheduled_ = false;
+    std::deque<std::function<void()>> batch;
+    batch.swap(completions_);
+    for (auto& fn : batch) fn();
+}
+
+void IoChannel::close(bool stop) {
+    if (closing_) return;
+    closing_ = true;
+    while (!reads_.empty()) {
+        auto handler = std::move(reads_.front().handler);
+        reads_.pop_front();
+        completions_.push_back([handler = std::move(handler)]() { handler(ECANCELED, {}, false); });
+    }
+    if (stop) failWrites(ECANCELED);
+    scheduleCompletions();
+    if (writes_.empty()) finishClose();
+    // Otherwise flushWrites() finishes the close once the queue is drained or fails.
+}
+
+void IoChannel::finishClose() {
+    if (closed_) return;
+    closed_ = true;
+    // The descriptor number may be reused at once: no notifier may outlive it. They can be the
+    // sender of the signal we are running in, hence deleteLater.
+    readNotifier_->setEnabled(false);
+    writeNotifier_->setEnabled(false);
+    readNotifier_.release()->deleteLater();
+    writeNotifier_.release()->deleteLater();
+    const int err = ::close(fd_) == 0 ? 0 : errno;
+    fd_ = -1;
+    // After the completions already queued, so every operation has answered before the clean-up.
+    completions_.push_back([self = shared_from_this(), err]() {
+        if (auto cleanup = std::move(self->cleanup_)) cleanup(err == EINTR ? 0 : err);
+    });
+    scheduleCompletions();
+}

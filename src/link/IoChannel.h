@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QByteArray>
+#include <deque>
+#include <functional>
+#include <memory>
+
+class QSocketNotifier;
+
+// A stream over a non-blocking descriptor, driven by the main thread's event loop.
+// Reads complete with exactly the length asked for, or short at end of stream; writes complete in the
+// order they were queued. All handlers run on the main thread, never from inside the call that
+// queued them. The channel owns the descriptor: it closes it and then calls the clean-up handler once.
+class IoChannel : public std::enable_shared_from_this<IoChannel> {
+public:
+    // err: 0 or an errno value. A read that ends early at end of stream has eof set and holds what came.
+    using ReadHandler = std::function<void(int err, QByteArray data, bool eof)>;
+    using WriteHandler = std::function<void(int err)>;
+    using CleanupHandler = std::function<void(int err)>;
+
+    // Takes the descriptor (made non-blocking here). The clean-up handler runs after it is closed.
+    static std::shared_ptr<IoChannel> create(int fd, CleanupHandler cleanup);
+    ~IoChannel();
+    IoChannel(const IoChannel&) = delete;
+    IoChannel& operator=(const IoChannel&) = delete;
+
+    void read(size_t length, ReadHandler handler);
+    // `head` and `body` go out back to back in one writev; neither is copied.
+    void write(QByteArray head, QByteArray body, WriteHandler handler);
+
+    // stop: pending reads and writes fail with ECANCELED and the descriptor closes now.
+    // Without stop, queued writes are flushed first; pending reads still fail with ECANCELED.
+    void close(bool stop);
+
+    bool isClosed() const { return closing_; }
+    int fd() const { return fd_; }
+
+private:
+    IoChannel(int fd, CleanupHandler cleanup);
+
+    struct PendingRead {
+        size_t length;
+        QByteArray data;
+        size_t got;
+        ReadHandler handler;
+    };
+    struct PendingWrite {
+        QByteArray head;
+        QByteArray body;
+        size_t offset;
+        WriteHandler handler;
+    };
+
+    void scheduleReads();
+    void processReads();
+    void flushWrites();
+    void failWrites(int err);
+    void scheduleCompletions();
+    void runCompletions();
+    void finishClose();
+
+    int fd_;
+    CleanupHandler cleanup_;
+    std::unique_ptr<QSocketNotifier> readNotifier_;
+    std::unique_ptr<QSocketNotifier> writeNotifier_;
+    std::deque<PendingRead> reads_;
+    std::deque<PendingWrite> writes_;
+    std::deque<std::function<void()>> completions_;
+    // Bytes read ahead of what the front read wanted: small reads are served from here.
+    QByteArray buffer_;
+    qsizetype bufferPos_ = 0;
+    int readError_ = 0;
+    bool eof_ = false;
+    bool readsScheduled_ = false;
+    bool completionsScheduled_ = false;
+    bool processing_ = false;
+    bool closing_ = false;
+    bool closed_ = false;
+};

@@ -1,0 +1,73 @@
+#include "base/PropertyList.h"
+
+#include <QDateTime>
+#include <QPointF>
+#include <QTimeZone>
+#include <gtest/gtest.h>
+
+namespace {
+
+QVariantMap sample() {
+    return QVariantMap{
+        {"eventName", QStringLiteral("PencilEvent")},
+        {"x", 0.41},
+        {"pressure", 0.0},
+        {"touch", true},
+        {"hover", false},
+        {"count", qlonglong(-3)},
+        {"big", qlonglong(1) << 40},
+        {"blob", QByteArray("\x00\x01\xff", 3)},
+        {"when", QDateTime(QDate(2024, 2, 29), QTime(12, 30, 15), QTimeZone::utc())},
+        {"list", QVariantList{1, QStringLiteral("é✓"), QVariantMap{{"k", 2.5}}}},
+        {"empty", QVariantMap{}},
+    };
+}
+
+} // namespace
+
+TEST(PropertyList, RoundTripsEveryTypeInBothFormats) {
+    for (auto format : {PropertyList::Format::Binary, PropertyList::Format::Xml}) {
+        OptError error;
+        const QByteArray bytes = PropertyList::serialize(sample(), format, &error);
+        ASSERT_FALSE(error) << error->toString().toStdString();
+        const QVariantMap back = PropertyList::parseDictionary(bytes, &error);
+        ASSERT_FALSE(error) << error->toString().toStdString();
+        const QVariantMap expected = sample();
+        ASSERT_EQ(back.keys(), expected.keys());
+        for (const QString& key : expected.keys())
+            EXPECT_EQ(back.value(key), expected.value(key)) << key.toStdString();
+        EXPECT_EQ(back.value("touch").typeId(), QMetaType::Bool);
+        EXPECT_EQ(back.value("blob").typeId(), QMetaType::QByteArray);
+    }
+}
+
+TEST(PropertyList, BinaryOutputIsBinaryAndXmlIsXml) {
+    EXPECT_TRUE(PropertyList::serialize(QVariantMap{{"a", 1}}, PropertyList::Format::Binary).startsWith("bplist00"));
+    EXPECT_TRUE(PropertyList::serialize(QVariantMap{{"a", 1}}, PropertyList::Format::Xml).startsWith("<?xml"));
+}
+
+TEST(PropertyList, RejectsWhatIsNotAPropertyListOrNotADictionary) {
+    OptError error;
+    const QByteArray good = PropertyList::serialize(sample(), PropertyList::Format::Binary);
+    for (const QByteArray& bad : {QByteArray(), QByteArray("hello"), good.left(good.size() / 2),
+                                  QByteArray("bplist00"), QByteArray("<?xml version=\"1.0\"?><plist><dict><key>a")}) {
+        EXPECT_TRUE(PropertyList::parseDictionary(bad, &error).isEmpty());
+        EXPECT_TRUE(error.has_value()) << bad.toHex().toStdString();
+        EXPECT_EQ(error->domain, kPropertyListErrorDomain);
+    }
+    const QByteArray array = PropertyList::serialize(QVariantList{1, 2}, PropertyList::Format::Binary);
+    EXPECT_TRUE(PropertyList::parse(array, &error).isValid());
+    EXPECT_FALSE(error);
+    PropertyList::parseDictionary(array, &error);
+    EXPECT_TRUE(error.has_value());
+}
+
+TEST(PropertyList, RefusesValuesWithoutAPropertyListForm) {
+    OptError error;
+    EXPECT_TRUE(PropertyList::serialize(QVariantMap{{"p", QPointF(1, 2)}}, PropertyList::Format::Binary, &error).isEmpty());
+    EXPECT_TRUE(error.has_value());
+    QVariant deep = QVariantList{};
+    for (int i = 0; i < 200; ++i) deep = QVariantList{deep};
+    EXPECT_TRUE(PropertyList::serialize(deep, PropertyList::Format::Binary, &error).isEmpty());
+    EXPECT_TRUE(error.has_value());
+}

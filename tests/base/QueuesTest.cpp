@@ -1,0 +1,98 @@
+#include "base/MainQueue.h"
+#include "base/NotificationCenter.h"
+#include "fakes/ManualClock.h"
+#include "fakes/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+TEST(SerialQueue, RunsInOrderAndHoldsBlocksWhileSuspended) {
+    SerialQueue queue(QStringLiteral("PT.notConnectedQueue"));
+    std::vector<int> ran;
+    queue.async([&] { ran.push_back(1); });
+    queue.suspend();
+    queue.async([&] { ran.push_back(2); });
+    spinEventLoop(20);
+    EXPECT_TRUE(ran.empty());
+    queue.suspend();
+    queue.resume();
+    spinEventLoop(20);
+    EXPECT_TRUE(ran.empty()) << "one resume must not undo two suspends";
+    queue.resume();
+    ASSERT_TRUE(waitUntil([&] { return ran.size() == 2; }));
+    EXPECT_EQ(ran, (std::vector<int>{1, 2}));
+}
+
+TEST(SerialQueue, ABlockThatSuspendsHoldsTheRest) {
+    SerialQueue queue(QStringLiteral("q"));
+    std::vector<int> ran;
+    queue.async([&] {
+        ran.push_back(1);
+        queue.suspend();
+    });
+    queue.async([&] { ran.push_back(2); });
+    spinEventLoop(20);
+    EXPECT_EQ(ran, std::vector<int>{1});
+    EXPECT_EQ(queue.pendingCount(), 1u);
+    queue.resume();
+    ASSERT_TRUE(waitUntil([&] { return ran.size() == 2; }));
+}
+
+TEST(SerialQueue, DestroyedWithPendingBlocksRunsNone) {
+    bool ran = false;
+    {
+        SerialQueue queue(QStringLiteral("q"));
+        queue.async([&] { ran = true; });
+    }
+    spinEventLoop(20);
+    EXPECT_FALSE(ran);
+}
+
+TEST(ManualClock, RunsDueCallsInDeadlineOrderIncludingOnesAddedMeanwhile) {
+    ManualClock clock;
+    std::vector<int> ran;
+    mainQueue().after(1.0, [&] {
+        ran.push_back(1);
+        mainQueue().after(0.5, [&] { ran.push_back(3); });
+    });
+    mainQueue().after(1.2, [&] { ran.push_back(2); });
+    const auto cancelled = mainQueue().after(1.1, [&] { ran.push_back(99); });
+    clock.cancel(cancelled);
+    clock.advance(0.99);
+    EXPECT_TRUE(ran.empty());
+    clock.advance(1.0);
+    EXPECT_EQ(ran, (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(clock.pendingCount(), 0u);
+}
+
+TEST(SystemClock, FiresOnTheMainThreadAndCancels) {
+    SystemClock clock;
+    bool fired = false, cancelledFired = false;
+    clock.after(0.01, [&] { fired = true; });
+    const auto id = clock.after(0.02, [&] { cancelledFired = true; });
+    clock.cancel(id);
+    ASSERT_TRUE(waitUntil([&] { return fired; }));
+    spinEventLoop(50);
+    EXPECT_FALSE(cancelledFired);
+}
+
+TEST(NotificationCenter, FiltersByNameAndPosterAndSurvivesRemovalWhilePosting) {
+    auto& center = NotificationCenter::defaultCenter();
+    int a = 0, b = 0, any = 0;
+    int poster = 0, other = 0;
+    NotificationCenter::ObserverId idB = 0;
+    const auto idA = center.addObserver("PTUSBDeviceDidAttachNotification", &poster, [&](const Notification& n) {
+        ++a;
+        EXPECT_EQ(n.userInfo.value("DeviceID").toInt(), 7);
+        center.removeObserver(idB);
+    });
+    idB = center.addObserver("PTUSBDeviceDidAttachNotification", &poster, [&](const Notification&) { ++b; });
+    const auto idAny = center.addObserver("PTUSBDeviceDidAttachNotification", nullptr, [&](const Notification&) { ++any; });
+    center.post("PTUSBDeviceDidAttachNotification", &poster, {{"DeviceID", 7}});
+    center.post("PTUSBDeviceDidAttachNotification", &other, {{"DeviceID", 7}});
+    center.post("PTUSBDeviceDidDetachNotification", &poster);
+    EXPECT_EQ(a, 1);
+    EXPECT_EQ(b, 0) << "removed by an earlier observer of the same post";
+    EXPECT_EQ(any, 2);
+    center.removeObserver(idA);
+    center.removeObserver(idAny);
+}

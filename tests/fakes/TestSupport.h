@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+
+// Runs the event loop until `done` holds or `timeoutMs` passes; returns whether it held.
+bool waitUntil(const std::function<bool()>& done, int timeoutMs = 5000);
+// Runs the event loop for a while, for "nothing more happens" checks.
+void spinEventLoop(int ms);
+// Number of descriptors this process has open.
+int openDescriptorCount();
+// A path in a fresh temporary directory that lives until the process ends.
+QString tempPath(const QString& name);
+// Directory of the built binaries (usbmuxd-sim, device-sim, zubpad).
+QString binDir();
