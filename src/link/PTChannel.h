@@ -1,0 +1,101 @@
+#pragma once
+
+#include "base/Error.h"
+#include "link/PTAddress.h"
+#include "link/PTData.h"
+
+#include <QVariant>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class IoChannel;
+class PTChannel;
+class PTProtocol;
+class PTUSBHub;
+
+// Told about one channel's frames and its end, always on the main thread.
+class PTChannelDelegate {
+public:
+    // Which optional operations this delegate implements (the channel's delegateFlags_).
+    enum OptionalOperation : uint8_t {
+        kShouldAcceptFrame = 1 << 0,
+        kDidEndWithError = 1 << 1,
+        kDidAcceptConnection = 1 << 2,
+    };
+
+    virtual ~PTChannelDelegate() = default;
+
+    // `payload` is nullptr for a frame without payload; it lives for the call (keep its bytes to hold it).
+    virtual void ioFrameChannelDidReceiveFrameOfType(PTChannel* channel, uint32_t type, uint32_t tag,
+                                                     const PTData* payload) = 0;
+
+    virtual uint8_t implementedOperations() const { return 0; }
+    virtual bool ioFrameChannelShouldAcceptFrameOfType(PTChannel*, uint32_t /*type*/, uint32_t /*tag*/,
+                                                       uint32_t /*payloadSize*/) {
+        return true;
+    }
+    virtual void ioFrameChannelDidEndWithError(PTChannel*, const OptError&) {}
+    virtual void ioFrameChannelDidAcceptConnection(PTChannel* /*listening*/, std::shared_ptr<PTChannel> /*channel*/,
+                                                   const PTAddress&) {}
+};
+
+// One framed connection, or one listening socket. Made for one connection: any connect or listen
+// call in a state other than closed fails with NSPOSIXErrorDomain code 1.
+class PTChannel : public std::enable_shared_from_this<PTChannel> {
+public:
+    using Callback = std::function<void(const OptError&)>;
+    using ConnectCallback = std::function<void(const OptError&, const PTAddress&)>;
+
+    enum ConnState : uint8_t { kClosed = 0, kConnecting = 1, kConnected = 2, kListening = 3 };
+
+    static std::shared_ptr<PTChannel> channelWithDelegate(PTChannelDelegate* delegate);
+    static std::shared_ptr<PTChannel> create(std::shared_ptr<PTProtocol> protocol, PTChannelDelegate* delegate = nullptr);
+    ~PTChannel();
+
+    void setDelegate(PTChannelDelegate* delegate);
+    PTChannelDelegate* delegate() const { return delegate_; }
+
+    // Port and address in host order (INADDR_LOOPBACK for 127.0.0.1).
+    void connectToPort(uint16_t port, uint32_t ipv4Address, ConnectCallback callback);
+    void connectToPortOverUSBHub(uint16_t port, PTUSBHub* hub, qint64 deviceID, Callback callback);
+    void listenOnPort(uint16_t port, uint32_t ipv4Address, Callback callback);
+
+    // A null or empty payload sends a frame without payload; the payload is referenced, not copied.
+    void sendFrameOfType(uint32_t type, uint32_t tag, const QByteArray& payload, Callback callback);
+
+    void close();
+    void cancel();
+
+    bool isConnected() const { return connState_ == kConnecting || connState_ == kConnected; }
+    bool isListening() const { return connState_ == kListening; }
+    ConnState connState() const { return connState_; }
+    // The local port of a listening channel (useful after listening on port 0).
+    uint16_t localPort() const;
+
+    const QVariant& userInfo() const { return userInfo_; }
+    void setUserInfo(const QVariant& userInfo) { userInfo_ = userInfo; }
+    const std::shared_ptr<PTProtocol>& protocol() const { return protocol_; }
+    void setProtocol(std::shared_ptr<PTProtocol> protocol) { protocol_ = std::move(protocol); }
+
+    // "<PTChannel: 0x... (connected) userInfo>"
+    QString description() const;
+
+    // Starts the frame loop on a connected I/O channel (used by connect and accept).
+    bool startReadingFromConnectedChannel(std::shared_ptr<IoChannel> channel, OptError* error);
+
+private:
+    PTChannel(std::shared_ptr<PTProtocol> protocol, PTChannelDelegate* delegate);
+    struct Private;
+    friend struct Private;
+
+    std::shared_ptr<IoChannel> dispatchObj_channel_;
+    struct ListenSource;
+    std::unique_ptr<ListenSource> dispatchObj_source_;
+    OptError endError_;
+    PTChannelDelegate* delegate_ = nullptr;
+    uint8_t delegateFlags_ = 0;
+    ConnState connState_ = kClosed;
+    std::shared_ptr<PTProtocol> protocol_;
+    QVariant userInfo_;
+};
