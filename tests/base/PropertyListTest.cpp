@@ -1,3 +1,4 @@
+#include "base/Bundle.h"
 #include "base/PropertyList.h"
 
 #include <QDateTime>
@@ -70,4 +71,14 @@ TEST(PropertyList, RefusesValuesWithoutAPropertyListForm) {
     for (int i = 0; i < 200; ++i) deep = QVariantList{deep};
     EXPECT_TRUE(PropertyList::serialize(deep, PropertyList::Format::Binary, &error).isEmpty());
     EXPECT_TRUE(error.has_value());
+}
+
+TEST(Bundle, ReadsInfoKeysAndPropertyListResourcesCompiledIn) {
+    const Bundle& bundle = Bundle::main();
+    EXPECT_FALSE(bundle.bundleIdentifier().isEmpty());
+    EXPECT_FALSE(bundle.objectForInfoDictionaryKey("CFBundleShortVersionString").toString().isEmpty());
+    EXPECT_FALSE(bundle.objectForInfoDictionaryKey("NoSuchKey").isValid());
+    const QVariantMap defaults = bundle.propertyListResource("Defaults").toMap();
+    EXPECT_TRUE(defaults.value("protocolVersion").toString().contains('.'));
+    EXPECT_FALSE(bundle.propertyListResource("NoSuchResource").isValid());
 }
