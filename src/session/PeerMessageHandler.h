@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QSizeF>
+#include <QString>
+#include <QVariantMap>
+#include <cstdint>
+
+class ConnectionManager;
+class PTChannel;
+class PTData;
+class SystemInfo;
+struct SessionPorts;
+
+// The companion app's side of the conversation: which frames are accepted, the introduction and its
+// answer, the routing of every event to the shell or the stream, and sending texts and events to the
+// app over the connected channel. Main thread only.
+class PeerMessageHandler {
+public:
+    PeerMessageHandler(ConnectionManager& link, SessionPorts& ports, const SystemInfo& systemInfo);
+
+    bool ioFrameChannelShouldAcceptFrameOfType(PTChannel* channel, uint32_t type, uint32_t tag,
+                                               uint32_t payloadSize);
+    void ioFrameChannelDidReceiveFrameOfType(PTChannel* channel, uint32_t type, uint32_t tag,
+                                             const PTData* payload);
+
+    void handleEventFromPeer(const QVariantMap& event);
+    void handleResizeEvent(QSizeF size);
+
+    // Sent only while the channel (kChannelCurrent: the current one) is USB, on the connected channel.
+    void sendMessage(const QString& message, int32_t channel);
+    void sendEvent(const QVariantMap& event, int32_t type, int32_t channel);
+
+    // Whether `version` is not newer than the introduced app's "protocolVersion" (NO without one).
+    bool checkPeerProtocolVersion(const QString& version) const;
+    // The machine's model identifier.
+    QString getDeviceInfo() const;
+
+    // The app's introduction; empty before the first one or when it did not parse.
+    const QVariantMap& peerDeviceInfo() const { return _peerDeviceInfo; }
+    void setPeerDeviceInfo(const QVariantMap& info) { _peerDeviceInfo = info; }
+    bool bDeviceResignActive() const { return _bDeviceResignActive; }
+
+    // "Version:%@ OS:%@ Hardware:%@ Protocol:%@ H264:%d", the answer to an introduction.
+    QString introductionReply(bool hardwareEncoder) const;
+
+private:
+    void handleDeviceInfo(const QByteArray& payload);
+    bool sendingChannel(int32_t channel) const;
+
+    ConnectionManager& link_;
+    SessionPorts& ports_;
+    const SystemInfo& systemInfo_;
+
+    QVariantMap _peerDeviceInfo;
+    bool _bDeviceResignActive = false;
+    bool _bDeviceResized = false;
+    QSizeF _newDeviceSize;
+};
