@@ -1,0 +1,155 @@
+#include "platform/FramePool.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <cstdlib>
+#include <deque>
+#include <mutex>
+#include <new>
+#include <set>
+#include <thread>
+
+// Counts the allocations made through operator new on this thread, to show that handing buffers out
+// and taking them back allocates nothing.
+namespace {
+thread_local long t_allocations = 0;
+}
+
+void* operator new(size_t size) {
+    ++t_allocations;
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, size_t) noexcept {
+    std::free(p);
+}
+
+TEST(FramePool, HandsOutEachBufferOnceAndTakesItBackWhenTheLastReferenceGoes) {
+    FramePool pool(64, 32, PixelBuffer::kBGRA, 3);
+    ASSERT_TRUE(pool.isValid());
+    auto a = pool.acquire();
+    auto b = pool.acquire();
+    auto c = pool.acquire();
+    ASSERT_TRUE(a && b && c);
+    EXPECT_EQ(pool.acquire(), nullptr) << "a fourth buffer from a pool of three";
+    EXPECT_NE(a->data(), b->data());
+    EXPECT_NE(b->data(), c->data());
+    EXPECT_EQ(a->width(), 64);
+    EXPECT_EQ(a->height(), 32);
+    EXPECT_GE(a->bytesPerRow(), 64 * 4);
+
+    const uint8_t* bData = b->data();
+    FramePtr held = b; // a second reference keeps the buffer out
+    b.reset();
+    EXPECT_EQ(pool.acquire(), nullptr);
+    held.reset();
+    EXPECT_EQ(pool.freeCount(), 1);
+    auto again = pool.acquire();
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->data(), bData) << "the returned slot is the one given back";
+}
+
+TEST(FramePool, BuffersStartBlackAndKeepTheirPixelsAcrossReuse) {
+    FramePool pool(8, 8, PixelBuffer::kBGRA, 1);
+    auto buffer = pool.acquire();
+    ASSERT_TRUE(buffer);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 32; ++x)
+            ASSERT_EQ(buffer->data()[y * buffer->bytesPerRow() + x], 0);
+    buffer->data()[5] = 0x7f;
+    buffer.reset();
+    buffer = pool.acquire();
+    EXPECT_EQ(buffer->data()[5], 0x7f) << "a reused buffer is not cleared again (its bars stay black)";
+}
+
+TEST(FramePool, RejectsImpossibleShapes) {
+    EXPECT_FALSE(FramePool(0, 10, PixelBuffer::kBGRA, 2).isValid());
+    EXPECT_FALSE(FramePool(10, 10, PixelBuffer::kBGRA, 0).isValid());
+    EXPECT_FALSE(FramePool(10, 10, PixelBuffer::kBGRA, FramePool::kMaxCapacity + 1).isValid());
+    FramePool full(4, 4, PixelBuffer::kBGRA, FramePool::kMaxCapacity);
+    ASSERT_TRUE(full.isValid());
+    std::vector<std::shared_ptr<PixelBuffer>> all;
+    while (auto b = full.acquire())
+        all.push_back(b);
+    EXPECT_EQ(all.size(), size_t(FramePool::kMaxCapacity));
+    FramePool invalid(0, 0, PixelBuffer::kBGRA, 1);
+    EXPECT_EQ(invalid.acquire(), nullptr);
+}
+
+TEST(FramePool, BuffersOutliveThePool) {
+    std::shared_ptr<PixelBuffer> kept;
+    {
+        FramePool pool(16, 16, PixelBuffer::kBGRA, 2);
+        kept = pool.acquire();
+    }
+    ASSERT_TRUE(kept);
+    kept->data()[0] = 1; // still ours: AddressSanitizer would catch a freed buffer
+    EXPECT_EQ(kept->data()[0], 1);
+}
+
+TEST(FramePool, SteadyHandOutAndReturnAllocatesNothing) {
+    FramePool pool(32, 32, PixelBuffer::kBGRA, 4);
+    // The steady state of a stream: take a buffer, drop the oldest one in flight.
+    std::array<FramePtr, 3> inFlight;
+    for (auto& f : inFlight)
+        f = pool.acquire();
+    const long before = t_allocations;
+    for (int i = 0; i < 1000; ++i) {
+        auto b = pool.acquire();
+        ASSERT_TRUE(b);
+        inFlight[size_t(i) % inFlight.size()] = std::move(b);
+    }
+    EXPECT_EQ(t_allocations - before, 0);
+}
+
+TEST(FramePool, BuffersDroppedOnAnotherThreadComeBackWithoutRaces) {
+    FramePool pool(64, 4, PixelBuffer::kBGRA, 4);
+    std::mutex mutex;
+    std::deque<FramePtr> handoff;
+    std::atomic<bool> done{false};
+    std::atomic<long> checksum{0};
+    std::thread consumer([&] {
+        while (true) {
+            FramePtr frame;
+            {
+                std::lock_guard lock(mutex);
+                if (!handoff.empty()) {
+                    frame = std::move(handoff.front());
+                    handoff.pop_front();
+                }
+            }
+            if (frame) {
+                checksum += frame->data()[0]; // reads the pixels the producer wrote
+            } else if (done) {
+                return;
+            } else {
+                std::this_thread::yield();
+            }
+        }
+    });
+    std::set<const uint8_t*> seen;
+    long expected = 0;
+    for (int i = 0; i < 20000;) {
+        auto b = pool.acquire();
+        if (!b) {
+            std::this_thread::yield();
+            continue;
+        }
+        b->data()[0] = uint8_t(i & 0x7f);
+        expected += i & 0x7f;
+        seen.insert(b->data());
+        std::lock_guard lock(mutex);
+        handoff.push_back(std::move(b));
+        ++i;
+    }
+    done = true;
+    consumer.join();
+    EXPECT_EQ(checksum.load(), expected);
+    EXPECT_LE(seen.size(), 4u);
+    EXPECT_EQ(pool.freeCount(), 4);
+}
