@@ -6,6 +6,8 @@
 #include <QTimer>
 
 #include <atomic>
+#include <cerrno>
+#include <cmath>
 #include <time.h>
 
 struct SystemClock::Impl {
@@ -23,8 +25,7 @@ bool onMainThread() {
     return app && QThread::currentThread() == app->thread();
 }
 
-template <typename F>
-void runOnMain(F&& f) {
+template <typename F> void runOnMain(F&& f) {
     if (onMainThread())
         f();
     else
@@ -39,7 +40,9 @@ Clock& Clock::shared() {
     return c ? *c : systemClock;
 }
 
-void Clock::setShared(Clock* clock) { g_shared.store(clock, std::memory_order_release); }
+void Clock::setShared(Clock* clock) {
+    g_shared.store(clock, std::memory_order_release);
+}
 
 SystemClock::SystemClock() : d(new Impl) {}
 
@@ -79,4 +82,16 @@ void SystemClock::cancel(TimerId id) {
             timer->deleteLater();
         }
     });
+}
+
+bool SystemClock::sleepUntil(double deadline) {
+    if (uptime() > deadline) return false;
+    timespec ts{};
+    double whole = 0;
+    const double fraction = std::modf(deadline, &whole);
+    ts.tv_sec = time_t(whole);
+    ts.tv_nsec = long(fraction * 1e9);
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+    }
+    return true;
 }

@@ -19,6 +19,11 @@ public:
     // Forgets a pending call; a call that already ran or is unknown is ignored. Callable from any thread.
     virtual void cancel(TimerId id) = 0;
 
+    // Blocks the calling thread until uptime() reaches `deadline` (an absolute time, so a loop that
+    // sleeps to whole multiples of an interval does not drift) and returns true; returns false at once
+    // when the deadline has already passed. For worker threads, never the main thread.
+    virtual bool sleepUntil(double deadline) = 0;
+
     // The process-wide clock: the system clock unless a test installed another.
     static Clock& shared();
     static void setShared(Clock* clock); // nullptr restores the system clock
@@ -32,6 +37,7 @@ public:
     double uptime() const override;
     TimerId after(double seconds, std::function<void()> fn) override;
     void cancel(TimerId id) override;
+    bool sleepUntil(double deadline) override;
 
 private:
     struct Impl;

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 TEST(SerialQueue, RunsInOrderAndHoldsBlocksWhileSuspended) {
     SerialQueue queue(QStringLiteral("PT.notConnectedQueue"));
     std::vector<int> ran;
@@ -80,13 +83,15 @@ TEST(NotificationCenter, FiltersByNameAndPosterAndSurvivesRemovalWhilePosting) {
     int a = 0, b = 0, any = 0;
     int poster = 0, other = 0;
     NotificationCenter::ObserverId idB = 0;
-    const auto idA = center.addObserver("PTUSBDeviceDidAttachNotification", &poster, [&](const Notification& n) {
-        ++a;
-        EXPECT_EQ(n.userInfo.value("DeviceID").toInt(), 7);
-        center.removeObserver(idB);
-    });
+    const auto idA =
+        center.addObserver("PTUSBDeviceDidAttachNotification", &poster, [&](const Notification& n) {
+            ++a;
+            EXPECT_EQ(n.userInfo.value("DeviceID").toInt(), 7);
+            center.removeObserver(idB);
+        });
     idB = center.addObserver("PTUSBDeviceDidAttachNotification", &poster, [&](const Notification&) { ++b; });
-    const auto idAny = center.addObserver("PTUSBDeviceDidAttachNotification", nullptr, [&](const Notification&) { ++any; });
+    const auto idAny =
+        center.addObserver("PTUSBDeviceDidAttachNotification", nullptr, [&](const Notification&) { ++any; });
     center.post("PTUSBDeviceDidAttachNotification", &poster, {{"DeviceID", 7}});
     center.post("PTUSBDeviceDidAttachNotification", &other, {{"DeviceID", 7}});
     center.post("PTUSBDeviceDidDetachNotification", &poster);
@@ -95,4 +100,34 @@ TEST(NotificationCenter, FiltersByNameAndPosterAndSurvivesRemovalWhilePosting) {
     EXPECT_EQ(any, 2);
     center.removeObserver(idA);
     center.removeObserver(idAny);
+}
+
+TEST(Clock, SleepUntilWaitsForAnAbsoluteDeadlineAndRefusesOneThatPassed) {
+    SystemClock clock;
+    EXPECT_FALSE(clock.sleepUntil(clock.uptime() - 0.001));
+    const double deadline = clock.uptime() + 0.02;
+    EXPECT_TRUE(clock.sleepUntil(deadline));
+    EXPECT_GE(clock.uptime(), deadline);
+}
+
+TEST(ManualClock, ASleeperWakesOnlyWhenTimeIsAdvancedToItsDeadline) {
+    ManualClock clock;
+    const double start = clock.uptime();
+    std::atomic<int> woke{0};
+    std::atomic<bool> result{false};
+    std::thread sleeper([&] {
+        result = clock.sleepUntil(start + 1.0);
+        ++woke;
+    });
+    ASSERT_TRUE(clock.waitForSleepers(1));
+    clock.advance(0.5);
+    EXPECT_TRUE(clock.waitForSleepers(1));
+    EXPECT_EQ(woke.load(), 0);
+    clock.advance(0.5);
+    sleeper.join();
+    EXPECT_EQ(woke.load(), 1);
+    EXPECT_TRUE(result.load());
+    EXPECT_EQ(clock.sleeperCount(), 0u);
+    EXPECT_FALSE(clock.sleepUntil(start + 0.5)) << "a deadline already passed";
+    EXPECT_TRUE(clock.sleepUntil(start + 1.0)) << "a deadline just reached does not block";
 }

@@ -1,8 +1,12 @@
 #include "fakes/ManualClock.h"
 
-ManualClock::ManualClock() { Clock::setShared(this); }
+ManualClock::ManualClock() {
+    Clock::setShared(this);
+}
 
-ManualClock::~ManualClock() { Clock::setShared(nullptr); }
+ManualClock::~ManualClock() {
+    Clock::setShared(nullptr);
+}
 
 double ManualClock::uptime() const {
     std::lock_guard lock(mutex_);
@@ -31,11 +35,34 @@ void ManualClock::advance(double seconds) {
     while (!pending_.empty() && pending_.begin()->first.first <= target) {
         auto node = pending_.extract(pending_.begin());
         now_ = std::max(now_, node.key().first);
+        changed_.notify_all();
         lock.unlock();
         node.mapped()();
         lock.lock();
     }
     now_ = target;
+    changed_.notify_all();
+}
+
+bool ManualClock::sleepUntil(double deadline) {
+    std::unique_lock lock(mutex_);
+    if (now_ > deadline) return false;
+    ++sleepers_;
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return now_ >= deadline; });
+    --sleepers_;
+    changed_.notify_all();
+    return true;
+}
+
+bool ManualClock::waitForSleepers(size_t count, int timeoutMs) const {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return sleepers_ >= count; });
+}
+
+size_t ManualClock::sleeperCount() const {
+    std::lock_guard lock(mutex_);
+    return sleepers_;
 }
 
 size_t ManualClock::pendingCount() const {

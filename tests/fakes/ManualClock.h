@@ -2,6 +2,7 @@
 
 #include "base/Clock.h"
 
+#include <condition_variable>
 #include <map>
 #include <mutex>
 
@@ -14,13 +15,21 @@ public:
     double uptime() const override;
     TimerId after(double seconds, std::function<void()> fn) override;
     void cancel(TimerId id) override;
+    // Blocks until the test has advanced time to the deadline.
+    bool sleepUntil(double deadline) override;
 
     // Moves time forward, running every call that falls due, in deadline order, on the calling thread.
     void advance(double seconds);
     size_t pendingCount() const;
+    // Waits (in real time, at most `timeoutMs`) until `count` threads sleep in sleepUntil, so a test can
+    // advance time knowing where the worker stands. Returns whether they did.
+    bool waitForSleepers(size_t count, int timeoutMs = 5000) const;
+    size_t sleeperCount() const;
 
 private:
     mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    size_t sleepers_ = 0;
     double now_ = 1000.0;
     TimerId nextId_ = 1;
     // (deadline, id) keeps calls with the same deadline in the order they were made.
