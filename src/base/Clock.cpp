@@ -7,7 +7,10 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
 #include <time.h>
 
 struct SystemClock::Impl {
@@ -84,14 +87,24 @@ void SystemClock::cancel(TimerId id) {
     });
 }
 
-bool SystemClock::sleepUntil(double deadline) {
+bool SystemClock::sleepUntil(double deadline, std::stop_token stop) {
     if (uptime() > deadline) return false;
-    timespec ts{};
-    double whole = 0;
-    const double fraction = std::modf(deadline, &whole);
-    ts.tv_sec = time_t(whole);
-    ts.tv_nsec = long(fraction * 1e9);
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+    if (!stop.stop_possible()) {
+        timespec ts{};
+        double whole = 0;
+        ts.tv_nsec = long(std::modf(deadline, &whole) * 1e9);
+        ts.tv_sec = time_t(whole);
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+        }
+        return true;
     }
-    return true;
+    // The steady clock is CLOCK_MONOTONIC, the clock uptime() reads, so the wait is absolute too.
+    const auto until =
+        std::chrono::steady_clock::time_point(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            std::chrono::duration<double>(deadline)));
+    std::mutex mutex;
+    std::condition_variable_any woken;
+    std::unique_lock lock(mutex);
+    woken.wait_until(lock, stop, until, [] { return false; });
+    return !stop.stop_requested();
 }

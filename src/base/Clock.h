@@ -2,6 +2,7 @@
 
 #include <QtGlobal>
 #include <functional>
+#include <stop_token>
 
 // All waiting goes through a Clock so that tests can drive time instead of sleeping.
 class Clock {
@@ -20,9 +21,10 @@ public:
     virtual void cancel(TimerId id) = 0;
 
     // Blocks the calling thread until uptime() reaches `deadline` (an absolute time, so a loop that
-    // sleeps to whole multiples of an interval does not drift) and returns true; returns false at once
-    // when the deadline has already passed. For worker threads, never the main thread.
-    virtual bool sleepUntil(double deadline) = 0;
+    // sleeps to whole multiples of an interval does not drift) and returns true. Returns false at once
+    // when the deadline has already passed, and early when `stop` is requested meanwhile. For worker
+    // threads, never the main thread.
+    virtual bool sleepUntil(double deadline, std::stop_token stop = {}) = 0;
 
     // The process-wide clock: the system clock unless a test installed another.
     static Clock& shared();
@@ -37,7 +39,7 @@ public:
     double uptime() const override;
     TimerId after(double seconds, std::function<void()> fn) override;
     void cancel(TimerId id) override;
-    bool sleepUntil(double deadline) override;
+    bool sleepUntil(double deadline, std::stop_token stop = {}) override;
 
 private:
     struct Impl;

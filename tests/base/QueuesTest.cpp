@@ -131,3 +131,26 @@ TEST(ManualClock, ASleeperWakesOnlyWhenTimeIsAdvancedToItsDeadline) {
     EXPECT_FALSE(clock.sleepUntil(start + 0.5)) << "a deadline already passed";
     EXPECT_TRUE(clock.sleepUntil(start + 1.0)) << "a deadline just reached does not block";
 }
+
+TEST(Clock, ASleepEndsEarlyWhenItsStopIsRequested) {
+    SystemClock system;
+    std::stop_source stopSystem;
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        stopSystem.request_stop();
+    });
+    const double before = system.uptime();
+    EXPECT_FALSE(system.sleepUntil(before + 30.0, stopSystem.get_token()));
+    EXPECT_LT(system.uptime() - before, 10.0);
+    stopper.join();
+
+    ManualClock manual;
+    std::stop_source stopManual;
+    std::atomic<int> result{-1};
+    std::thread sleeper([&] { result = manual.sleepUntil(manual.uptime() + 5.0, stopManual.get_token()); });
+    ASSERT_TRUE(manual.waitForSleepers(1));
+    stopManual.request_stop();
+    sleeper.join();
+    EXPECT_EQ(result.load(), 0) << "no time passed: the sleep was cut short";
+    EXPECT_EQ(manual.sleeperCount(), 0u);
+}

@@ -44,25 +44,30 @@ void ManualClock::advance(double seconds) {
     changed_.notify_all();
 }
 
-bool ManualClock::sleepUntil(double deadline) {
+bool ManualClock::sleepUntil(double deadline, std::stop_token stop) {
     std::unique_lock lock(mutex_);
     if (now_ > deadline) return false;
-    ++sleepers_;
+    const auto entry = sleeping_.insert(deadline);
     changed_.notify_all();
-    changed_.wait(lock, [&] { return now_ >= deadline; });
-    --sleepers_;
+    const bool reached = changed_.wait(lock, stop, [&] { return now_ >= deadline; });
+    sleeping_.erase(entry);
     changed_.notify_all();
-    return true;
+    return reached;
+}
+
+size_t ManualClock::sleepersAhead() const {
+    return size_t(std::distance(sleeping_.upper_bound(now_), sleeping_.end()));
 }
 
 bool ManualClock::waitForSleepers(size_t count, int timeoutMs) const {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return sleepers_ >= count; });
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                             [&] { return sleepersAhead() >= count; });
 }
 
 size_t ManualClock::sleeperCount() const {
     std::lock_guard lock(mutex_);
-    return sleepers_;
+    return sleepersAhead();
 }
 
 size_t ManualClock::pendingCount() const {

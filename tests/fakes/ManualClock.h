@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <set>
 
 // A clock that only moves when the test says so. Installs itself as the shared clock while it lives.
 class ManualClock final : public Clock {
@@ -15,21 +16,24 @@ public:
     double uptime() const override;
     TimerId after(double seconds, std::function<void()> fn) override;
     void cancel(TimerId id) override;
-    // Blocks until the test has advanced time to the deadline.
-    bool sleepUntil(double deadline) override;
+    // Blocks until the test has advanced time to the deadline, or `stop` is requested.
+    bool sleepUntil(double deadline, std::stop_token stop = {}) override;
 
     // Moves time forward, running every call that falls due, in deadline order, on the calling thread.
     void advance(double seconds);
     size_t pendingCount() const;
-    // Waits (in real time, at most `timeoutMs`) until `count` threads sleep in sleepUntil, so a test can
-    // advance time knowing where the worker stands. Returns whether they did.
+    // Waits (in real time, at most `timeoutMs`) until `count` threads sleep in sleepUntil towards a
+    // deadline still ahead, so a test can advance time knowing where the worker stands: right after an
+    // advance a woken sleeper no longer counts, even before it has run. Returns whether they did.
     bool waitForSleepers(size_t count, int timeoutMs = 5000) const;
+    // The threads asleep towards a deadline still ahead.
     size_t sleeperCount() const;
 
 private:
     mutable std::mutex mutex_;
-    mutable std::condition_variable changed_;
-    size_t sleepers_ = 0;
+    mutable std::condition_variable_any changed_;
+    std::multiset<double> sleeping_; // the deadlines of the threads in sleepUntil
+    size_t sleepersAhead() const;
     double now_ = 1000.0;
     TimerId nextId_ = 1;
     // (deadline, id) keeps calls with the same deadline in the order they were made.
