@@ -174,6 +174,11 @@ bool DesktopCapture::stopDisplayStream() {
     return true;
 }
 
+bool DesktopCapture::isStreaming() const {
+    std::lock_guard guard(state_->lock);
+    return state_->displayStream != nullptr;
+}
+
 FramePtr DesktopCapture::getCurrentFrame() const {
     std::lock_guard guard(state_->lock);
     return state_->currentIOSurface;

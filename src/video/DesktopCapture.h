@@ -65,6 +65,8 @@ public:
     // Whether a stream was made.
     bool setupDisplayStream();
     bool stopDisplayStream();
+    // Whether a stream is stored (made and not stopped).
+    bool isStreaming() const;
 
     // The newest picture, shared with the source (it stays valid while newer ones arrive), or none.
     FramePtr getCurrentFrame() const;

@@ -160,7 +160,9 @@ TEST_F(DesktopCaptureTest, KeepsOnlyTheNewestPictureWithItsTimeUntilStopped) {
     EXPECT_EQ(capture.getCurrentFrame(), b) << "idle and blank carry no picture";
     EXPECT_EQ(capture.currentIOSurfaceTime(), time);
 
+    EXPECT_TRUE(capture.isStreaming());
     EXPECT_TRUE(capture.stopDisplayStream());
+    EXPECT_FALSE(capture.isStreaming());
     EXPECT_EQ(capture.getCurrentFrame(), nullptr);
     EXPECT_EQ(held->data()[0], 2) << "a picture handed out stays valid after the stop";
 }
