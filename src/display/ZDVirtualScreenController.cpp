@@ -58,20 +58,20 @@ DisplayID ZDVirtualScreenController::cloneDisplayID() {
     return cloneDisplayID_;
 }
 
-std::optional<Screen> ZDVirtualScreenController::screenNumbered(DisplayID display) const {
-    for (const Screen& screen : displays_.screens())
+std::optional<DisplayScreen> ZDVirtualScreenController::screenNumbered(DisplayID display) const {
+    for (const DisplayScreen& screen : displays_.screens())
         if (screen.screenNumber == display) return screen;
     return std::nullopt;
 }
 
-std::optional<Screen> ZDVirtualScreenController::zubScreen() {
+std::optional<DisplayScreen> ZDVirtualScreenController::zubScreen() {
     if (!zubScreen_ && zubDisplayID_ != kNullDisplayID) zubScreen_ = screenNumbered(zubDisplayID_);
     return zubScreen_;
 }
 
-std::optional<Screen> ZDVirtualScreenController::builtinScreen() {
+std::optional<DisplayScreen> ZDVirtualScreenController::builtinScreen() {
     if (!builtinScreen_) {
-        for (const Screen& screen : displays_.screens()) {
+        for (const DisplayScreen& screen : displays_.screens()) {
             if (screen.screenNumber == zubDisplayID_) continue;
             builtinScreen_ = screen;
             break;
@@ -80,7 +80,7 @@ std::optional<Screen> ZDVirtualScreenController::builtinScreen() {
     return builtinScreen_;
 }
 
-std::optional<Screen> ZDVirtualScreenController::cloneScreen() {
+std::optional<DisplayScreen> ZDVirtualScreenController::cloneScreen() {
     if (!cloneScreen_) {
         const DisplayID clone = cloneDisplayID();
         if (clone != kNullDisplayID) cloneScreen_ = screenNumbered(clone);
@@ -89,9 +89,9 @@ std::optional<Screen> ZDVirtualScreenController::cloneScreen() {
 }
 
 bool ZDVirtualScreenController::zubScreenHasMenuBar() {
-    const std::optional<Screen> zub = zubScreen();
+    const std::optional<DisplayScreen> zub = zubScreen();
     if (!zub) return false;
-    const std::vector<Screen> all = displays_.screens();
+    const std::vector<DisplayScreen> all = displays_.screens();
     return !all.empty() && all.front().screenNumber == zub->screenNumber;
 }
 

@@ -51,11 +51,11 @@ public:
     DisplayID zubDisplayID() const { return zubDisplayID_; }
 
     // Screens, cached until the next reconfiguration event; none when the display has no screen.
-    std::optional<Screen> zubScreen();
-    std::optional<Screen> builtinScreen();
-    std::optional<Screen> cloneScreen();
+    std::optional<DisplayScreen> zubScreen();
+    std::optional<DisplayScreen> builtinScreen();
+    std::optional<DisplayScreen> cloneScreen();
     // None clears the cached mirror-target screen.
-    void setCloneScreen(const std::optional<Screen>& screen) { cloneScreen_ = screen; }
+    void setCloneScreen(const std::optional<DisplayScreen>& screen) { cloneScreen_ = screen; }
     // Whether the device's own display carries the menu bar: never, as there is none.
     bool zubScreenHasMenuBar();
 
@@ -88,7 +88,7 @@ signals:
 
 private:
     void displayReconfigured(DisplayID display, uint32_t flags);
-    std::optional<Screen> screenNumbered(DisplayID display) const;
+    std::optional<DisplayScreen> screenNumbered(DisplayID display) const;
 
     DisplayServices& displays_;
     std::optional<DisplayServices::CallbackId> callbackId_;
@@ -100,7 +100,7 @@ private:
     DisplayID cloneDisplayID_ = kNullDisplayID;
     std::vector<DisplayDirectoryEntry> onlineDisplays_;
     std::optional<QVariantMap> modeTable_;
-    std::optional<Screen> zubScreen_, builtinScreen_, cloneScreen_;
+    std::optional<DisplayScreen> zubScreen_, builtinScreen_, cloneScreen_;
     bool isFramebufferActive_ = false;
     bool bMirrorOptimizeForBuiltinDisplay_ = false;
     QRectF prevCloneDisplayRect_;

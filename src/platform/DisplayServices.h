@@ -13,13 +13,15 @@
 using DisplayID = uint32_t;
 inline constexpr DisplayID kNullDisplayID = 0;
 
+inline const QString kDisplayServicesErrorDomain = QStringLiteral("DisplayServices");
+
 // What the application toolkit calls a screen: a display as a place where windows go. `frame` is in
 // the bottom-left-origin space: x as in the global space, y measured upwards from the bottom edge of
 // the main display, so the main display's frame starts at y 0.
-struct Screen {
+struct DisplayScreen {
     DisplayID screenNumber = kNullDisplayID;
     QRectF frame;
-    bool operator==(const Screen&) const = default;
+    bool operator==(const DisplayScreen&) const = default;
 };
 
 // The window system's displays: which are online, where they are, what they are called, mirror sets,
@@ -55,8 +57,9 @@ public:
     virtual DisplayID mainDisplayID() const = 0;
     // Bounds in the global space; the zero rectangle for a display that is not online.
     virtual QRectF bounds(DisplayID display) const = 0;
-    // One screen per online display that shows the desktop, the main display's first.
-    virtual std::vector<Screen> screens() const = 0;
+    // One screen per online display that shows a picture of its own (a mirror has none), the main
+    // display's first.
+    virtual std::vector<DisplayScreen> screens() const = 0;
 
     // From the monitor's identification data; an empty name and zero numbers when it has none.
     virtual QString productName(DisplayID display) const = 0;

@@ -178,7 +178,7 @@ TEST_F(ControllerTest, ScreensAreCachedUntilTheNextConfigurationEvent) {
     EXPECT_EQ(controller.builtinScreen()->screenNumber, 69u);
     controller.setCloneDisplayID(5);
     ASSERT_TRUE(controller.cloneScreen());
-    EXPECT_EQ(*controller.cloneScreen(), (Screen{5, QRectF(1440, -180, 1920, 1080)}));
+    EXPECT_EQ(*controller.cloneScreen(), (DisplayScreen{5, QRectF(1440, -180, 1920, 1080)}));
 
     displays.setBounds(5, {1440, 0, 1280, 1024});
     EXPECT_EQ(controller.cloneScreen()->frame.width(), 1920); // still the cached screen

@@ -46,11 +46,12 @@ QRectF FakeDisplayServices::bounds(DisplayID display) const {
     return d ? d->bounds : QRectF();
 }
 
-std::vector<Screen> FakeDisplayServices::screens() const {
-    std::vector<Screen> result;
+std::vector<DisplayScreen> FakeDisplayServices::screens() const {
+    std::vector<DisplayScreen> result;
     if (displays_.empty()) return result;
     const QRectF main = displays_[0].bounds;
     for (const Display& d : displays_) {
+        if (d.mirrorOf != kNullDisplayID) continue;
         const double y = main.y() + main.height() - (d.bounds.y() + d.bounds.height());
         result.push_back({d.id, QRectF(d.bounds.x(), y, d.bounds.width(), d.bounds.height())});
     }

@@ -36,7 +36,7 @@ public:
     std::vector<DisplayID> onlineDisplayList(uint32_t maxDisplays) const override;
     DisplayID mainDisplayID() const override;
     QRectF bounds(DisplayID display) const override;
-    std::vector<Screen> screens() const override;
+    std::vector<DisplayScreen> screens() const override;
     QString productName(DisplayID display) const override;
     uint32_t modelNumber(DisplayID display) const override;
     uint32_t serialNumber(DisplayID display) const override;

@@ -27,20 +27,6 @@
 
 namespace {
 
-// Xlib reports protocol errors through one process-wide handler whose default ends the process. Ours
-// records the error for the thread whose call caused it; each connection here is used by one thread.
-thread_local int t_lastXError = 0;
-
-int recordXError(Display*, XErrorEvent* event) {
-    t_lastXError = event->error_code;
-    return 0;
-}
-
-void installErrorHandler() {
-    static std::once_flag once;
-    std::call_once(once, [] { XSetErrorHandler(recordXError); });
-}
-
 uint64_t monotonicNanoseconds() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -212,10 +198,10 @@ bool CaptureLoop::makeShmImage() {
         return false;
     }
     shmInfo_.readOnly = False;
-    t_lastXError = 0;
+    threadLastXError() = 0;
     XShmAttach(dpy_, &shmInfo_);
     XSync(dpy_, False);
-    if (t_lastXError != 0) { // a server on another machine cannot share memory with us
+    if (threadLastXError() != 0) { // a server on another machine cannot share memory with us
         shmdt(shmInfo_.shmaddr);
         image->data = nullptr;
         XDestroyImage(image);
@@ -320,7 +306,7 @@ bool CaptureLoop::captureOnce() {
 
     XImage* image = nullptr;
     bool ownImage = false;
-    t_lastXError = 0;
+    threadLastXError() = 0;
     if (haveShm_) {
         if (XShmGetImage(dpy_, root_, shmImage_, captureRect_.x(), captureRect_.y(), AllPlanes))
             image = shmImage_;
@@ -329,7 +315,7 @@ bool CaptureLoop::captureOnce() {
                           unsigned(captureRect_.height()), AllPlanes, ZPixmap);
         ownImage = image != nullptr;
     }
-    if (!image || t_lastXError != 0 || image->bits_per_pixel != 32) {
+    if (!image || threadLastXError() != 0 || image->bits_per_pixel != 32) {
         if (ownImage) XDestroyImage(image);
         return false;
     }
@@ -449,7 +435,7 @@ std::shared_ptr<DisplayStream> X11DisplayStreamFactory::create(uint32_t, const Q
         return nullptr;
     // A picture larger than this is no display we know of, and its size would overflow the row math.
     if (outputWidth > 16384 || outputHeight > 16384) return nullptr;
-    installErrorHandler();
+    installXErrorHandler();
     auto shared = std::make_shared<X11DisplayStream::Shared>();
     shared->display = openXDisplay(displayName_.isEmpty() ? nullptr : displayName_.constData());
     if (!shared->display) return nullptr;

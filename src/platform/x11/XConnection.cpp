@@ -2,9 +2,32 @@
 
 #include <X11/Xlib.h>
 #include <cstdlib>
+#include <mutex>
 #include <unistd.h>
 
+namespace {
+
+thread_local int t_lastXError = 0;
+
+int recordXError(Display*, XErrorEvent* event) {
+    // The first error of a stretch says what went wrong; later ones are its consequences.
+    if (t_lastXError == 0) t_lastXError = event->error_code;
+    return 0;
+}
+
+} // namespace
+
+void installXErrorHandler() {
+    static std::once_flag once;
+    std::call_once(once, [] { XSetErrorHandler(recordXError); });
+}
+
+int& threadLastXError() {
+    return t_lastXError;
+}
+
 Display* openXDisplay(const char* name) {
+    installXErrorHandler();
     const char* target = name ? name : std::getenv("DISPLAY");
     if (!target || !*target) return nullptr;
     useconds_t pause = 2000;
@@ -14,4 +37,21 @@ Display* openXDisplay(const char* name) {
         pause *= 2;
     }
     return nullptr;
+}
+
+XErrorTrap::XErrorTrap(Display* display) : display_(display) {
+    installXErrorHandler();
+    XSync(display_, False);
+    saved_ = t_lastXError;
+    t_lastXError = 0;
+}
+
+XErrorTrap::~XErrorTrap() {
+    XSync(display_, False);
+    t_lastXError = saved_;
+}
+
+std::optional<int> XErrorTrap::sync() {
+    XSync(display_, False);
+    return t_lastXError ? std::optional<int>(t_lastXError) : std::nullopt;
 }
