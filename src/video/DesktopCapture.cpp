@@ -214,7 +214,7 @@ void DesktopCapture::scheduleRefresh() {
 
 void DesktopCapture::forceScreenUpdate() {
     bool onScreen = false;
-    for (const Screen& screen : services_.displays.screens())
+    for (const DisplayScreen& screen : services_.displays.screens())
         if (screen.screenNumber == currentDisplay_) onScreen = true;
     if (!onScreen) return;
     std::shared_ptr<DisplayStream> stream;
