@@ -2,7 +2,6 @@
 
 #include <bit>
 #include <cstddef>
-#include <cstring>
 
 struct FramePool::State {
     struct Slot {
@@ -58,7 +57,6 @@ FramePool::FramePool(int width, int height, PixelBuffer::Format format, int capa
     for (auto& slot : state->slots) {
         slot.buffer = PixelBuffer::create(width, height, format);
         if (!slot.buffer) return;
-        std::memset(slot.buffer->data(), 0, size_t(slot.buffer->bytesPerRow()) * size_t(height));
     }
     state->freeMask.store(capacity == 64 ? ~uint64_t(0) : (uint64_t(1) << capacity) - 1);
     state_ = std::move(state);

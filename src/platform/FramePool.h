@@ -14,7 +14,8 @@ class FramePool {
 public:
     static constexpr int kMaxCapacity = 64;
 
-    // Buffers are cleared to zero (black, transparent) once, when the pool is made.
+    // The buffers' contents are undefined at first and kept across reuse; untouched, a buffer costs
+    // address space but no memory.
     FramePool(int width, int height, PixelBuffer::Format format, int capacity);
     ~FramePool();
     FramePool(const FramePool&) = delete;

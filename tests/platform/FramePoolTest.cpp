@@ -54,17 +54,14 @@ TEST(FramePool, HandsOutEachBufferOnceAndTakesItBackWhenTheLastReferenceGoes) {
     EXPECT_EQ(again->data(), bData) << "the returned slot is the one given back";
 }
 
-TEST(FramePool, BuffersStartBlackAndKeepTheirPixelsAcrossReuse) {
+TEST(FramePool, ABufferKeepsItsPixelsAcrossReuse) {
     FramePool pool(8, 8, PixelBuffer::kBGRA, 1);
     auto buffer = pool.acquire();
     ASSERT_TRUE(buffer);
-    for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 32; ++x)
-            ASSERT_EQ(buffer->data()[y * buffer->bytesPerRow() + x], 0);
     buffer->data()[5] = 0x7f;
     buffer.reset();
     buffer = pool.acquire();
-    EXPECT_EQ(buffer->data()[5], 0x7f) << "a reused buffer is not cleared again (its bars stay black)";
+    EXPECT_EQ(buffer->data()[5], 0x7f) << "the same memory comes back, not a fresh buffer";
 }
 
 TEST(FramePool, RejectsImpossibleShapes) {

@@ -43,6 +43,19 @@ QRect placement(const QSize& source, int outW, int outH, bool preserveAspectRati
     return QRect((outW - w) / 2, (outH - h) / 2, w, h);
 }
 
+// Blacks out what lies outside the picture's place (the bars of a kept aspect ratio): pool buffers
+// start with any contents.
+void clearBars(PixelBuffer& buffer, const QRect& dest) {
+    const int w = buffer.width(), h = buffer.height();
+    if (dest == QRect(0, 0, w, h)) return;
+    const int stride = buffer.bytesPerRow();
+    uint8_t* data = buffer.data();
+    libyuv::ARGBRect(data, stride, 0, 0, w, dest.top(), 0);
+    libyuv::ARGBRect(data, stride, 0, dest.bottom() + 1, w, h - dest.bottom() - 1, 0);
+    libyuv::ARGBRect(data, stride, 0, dest.top(), dest.left(), dest.height(), 0);
+    libyuv::ARGBRect(data, stride, dest.right() + 1, dest.top(), w - dest.right() - 1, dest.height(), 0);
+}
+
 class X11DisplayStream final : public DisplayStream {
 public:
     struct Shared;
@@ -322,6 +335,7 @@ bool CaptureLoop::captureOnce() {
 
     const QRect dest =
         placement(captureRect_.size(), s_.outputWidth, s_.outputHeight, s_.properties.preserveAspectRatio);
+    clearBars(*buffer, dest);
     const auto* src = reinterpret_cast<const uint8_t*>(image->data);
     uint8_t* dst = buffer->data() + size_t(dest.y()) * size_t(buffer->bytesPerRow()) + size_t(dest.x()) * 4;
     if (dest.size() == captureRect_.size()) {

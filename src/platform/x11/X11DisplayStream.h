@@ -19,9 +19,9 @@ public:
                                           const DisplayStream::Properties& properties,
                                           DisplayStream::Handler handler) override;
 
-    // How many pictures of one stream may be out at once (the newest kept by the consumer, one being
-    // encoded, one being captured, and slack for a slow encoder).
-    static constexpr int kPoolSize = 5;
+    // How many pictures of one stream may be out at once: the newest kept by the consumer, one still
+    // in the encoder, one being captured, and one of slack. At 2732x2048 each is 22 MB, so no more.
+    static constexpr int kPoolSize = 4;
 
 private:
     QByteArray displayName_;

@@ -195,6 +195,8 @@ TEST_F(X11DisplayStreamTest, KeepsTheAspectRatioWithBlackBarsOrStretchesWhenTold
     ASSERT_TRUE(stretched.waitForFrames(1));
     FramePtr k = kept.latest(), s = stretched.latest();
     EXPECT_EQ(rgbAt(k->data(), k->bytesPerRow(), 100, 10), 0u) << "bar above";
+    EXPECT_EQ(rgbAt(k->data(), k->bytesPerRow(), 0, 0), 0u);
+    EXPECT_EQ(rgbAt(k->data(), k->bytesPerRow(), 199, 199), 0u);
     EXPECT_EQ(rgbAt(k->data(), k->bytesPerRow(), 100, 190), 0u) << "bar below";
     EXPECT_TRUE(closeColour(rgbAt(k->data(), k->bytesPerRow(), 100, 100), 0xc0c0c0, 2));
     EXPECT_TRUE(closeColour(rgbAt(s->data(), s->bytesPerRow(), 100, 10), 0xc0c0c0, 2));
