@@ -1,6 +1,9 @@
 #include "display/ZDUtil.h"
 
+#include "display/DeviceCatalogue.h"
 #include "platform/SystemInfo.h"
+
+#include <QProcess>
 
 #include <QList>
 #include <QStringView>
@@ -45,4 +48,64 @@ int ZDUtil::compareVersion(const QString& a, const QString& b) {
         if (const int c = comparePart(pa, pb); c != 0) return c < 0 ? -1 : 1;
     }
     return 0;
+}
+
+void ZDUtil::parseVersionString(const QString& version, int32_t* major, int32_t* minor, int32_t* patch) {
+    *major = *minor = *patch = 0;
+    const auto part = [](QStringView text) { return text.isEmpty() ? 0 : DeviceCatalogue::leadingInt(text); };
+    const QStringView all(version);
+    const qsizetype firstDot = all.indexOf(u'.');
+    if (firstDot < 0) {
+        *major = part(all);
+        return;
+    }
+    *major = part(all.left(firstDot));
+    const QStringView rest = all.mid(firstDot + 1);
+    const qsizetype secondDot = rest.indexOf(u'.');
+    if (secondDot < 0) {
+        *minor = part(rest);
+        return;
+    }
+    *minor = part(rest.left(secondDot));
+    *patch = part(rest.mid(secondDot + 1));
+}
+
+void ZDUtil::getMacOSVersionCode(const SystemInfo& systemInfo, int32_t* major, int32_t* minor,
+                                 int32_t* patch) {
+    parseVersionString(getMacOSVersionString(systemInfo), major, minor, patch);
+}
+
+bool ZDUtil::isMacOSVersionAboveOrEqualTo(const QString& version, const SystemInfo& systemInfo) {
+    return compareVersion(version, getMacOSVersionString(systemInfo)) <= 0;
+}
+
+bool ZDUtil::isMacOSVersionAboveTo(const QString& version, const SystemInfo& systemInfo) {
+    return compareVersion(version, getMacOSVersionString(systemInfo)) < 0;
+}
+
+QString ZDUtil::runCommand(const QString& command) {
+    QProcess process;
+    process.setProgram(QStringLiteral("/bin/sh"));
+    process.setArguments({QStringLiteral("-c"), command});
+    // A command that reads its input must see it end rather than wait for us forever.
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start();
+    if (!process.waitForStarted(-1)) return QString();
+    // The output is collected while waiting; it ends with the shell (a command it left running in the
+    // background does not hold the caller).
+    process.waitForFinished(-1);
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+bool ZDUtil::isM1Mac(const SystemInfo& systemInfo) {
+    const QString machine = systemInfo.machineArchitecture();
+    // "arm64" is what macOS calls the architecture, "aarch64" what Linux calls it.
+    if (machine == QLatin1String("arm64") || machine == QLatin1String("aarch64")) return true;
+    if (machine == QLatin1String("x86_64")) return isProcessTranslated(systemInfo);
+    return false;
+}
+
+bool ZDUtil::isProcessTranslated(const SystemInfo& systemInfo) {
+    return systemInfo.processTranslated();
 }

@@ -14,6 +14,11 @@ public:
     virtual QString osVersionString() const = 0;
     // The machine's model identifier (the DMI product name on a PC).
     virtual QString machineModel() const = 0;
+    // The processor architecture the system runs on, as uname names it ("x86_64", "aarch64").
+    virtual QString machineArchitecture() const = 0;
+    // Whether this process runs translated from another instruction set; no backend here has such a
+    // translator.
+    virtual bool processTranslated() const { return false; }
 
     // The user the program runs as.
     virtual quint32 userID() const = 0;

@@ -88,6 +88,10 @@ LinuxSystemInfo::LinuxSystemInfo(const QString& root) : root_(root.endsWith('/')
     if (machineModel_.isEmpty()) machineModel_ = unameField(true);
 }
 
+QString LinuxSystemInfo::machineArchitecture() const {
+    return unameField(true);
+}
+
 quint32 LinuxSystemInfo::userID() const {
     return quint32(geteuid());
 }

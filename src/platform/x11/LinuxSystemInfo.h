@@ -10,6 +10,7 @@ public:
 
     QString osVersionString() const override { return osVersion_; }
     QString machineModel() const override { return machineModel_; }
+    QString machineArchitecture() const override;
     quint32 userID() const override;
     std::vector<quint32> listeningSocketOwners(quint16 port) const override;
 
