@@ -36,8 +36,10 @@ public:
         return true;
     }
     virtual void ioFrameChannelDidEndWithError(PTChannel*, const OptError&) {}
-    virtual void ioFrameChannelDidAcceptConnection(PTChannel* /*listening*/, std::shared_ptr<PTChannel> /*channel*/,
-                                                   const PTAddress&) {}
+    // The new channel lives as long as someone holds it: keep `channel` to keep the connection.
+    virtual void ioFrameChannelDidAcceptConnection(PTChannel* /*listening*/,
+                                                   std::shared_ptr<PTChannel> /*channel*/, const PTAddress&) {
+    }
 };
 
 // One framed connection, or one listening socket. Made for one connection: any connect or listen
@@ -50,7 +52,10 @@ public:
     enum ConnState : uint8_t { kClosed = 0, kConnecting = 1, kConnected = 2, kListening = 3 };
 
     static std::shared_ptr<PTChannel> channelWithDelegate(PTChannelDelegate* delegate);
-    static std::shared_ptr<PTChannel> create(std::shared_ptr<PTProtocol> protocol, PTChannelDelegate* delegate = nullptr);
+    static std::shared_ptr<PTChannel> create(std::shared_ptr<PTProtocol> protocol,
+                                             PTChannelDelegate* delegate = nullptr);
+    // Dropping the last reference ends the connection without telling the delegate; frames already
+    // sent are still written first.
     ~PTChannel();
 
     void setDelegate(PTChannelDelegate* delegate);
@@ -83,9 +88,16 @@ public:
 
     // Starts the frame loop on a connected I/O channel (used by connect and accept).
     bool startReadingFromConnectedChannel(std::shared_ptr<IoChannel> channel, OptError* error);
+    // Takes an already connected stream socket (one end of a socketpair, say) as if it had been
+    // accepted: the channel owns the descriptor from now on, also when this fails.
+    bool startReadingFromConnectedSocket(int fd, OptError* error);
+    // Accepts one pending connection on a listening socket; whether to go on accepting.
+    bool acceptIncomingConnection(int serverSocket);
 
 private:
     PTChannel(std::shared_ptr<PTProtocol> protocol, PTChannelDelegate* delegate);
+    // Tells the delegate, once per connection, that it is over.
+    void tellDelegateOfEnd(const OptError& cleanupError);
     struct Private;
     friend struct Private;
 

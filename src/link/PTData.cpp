@@ -1,0 +1,14 @@
+#include "link/PTData.h"
+
+PTData::PTData(QByteArray bytes)
+    : dispatchData_(std::move(bytes)), data_(dispatchData_.constData()),
+      length_(size_t(dispatchData_.size())) {}
+
+PTData::~PTData() {
+    data_ = nullptr;
+    length_ = 0;
+}
+
+QString PTData::description() const {
+    return QString::asprintf("<PTData: %p (%zu bytes)>", static_cast<const void*>(this), length_);
+}

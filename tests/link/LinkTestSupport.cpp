@@ -1,0 +1,101 @@
+#include "LinkTestSupport.h"
+
+#include "fakes/TestSupport.h"
+
+#include <QtEndian>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+void RecordingDelegate::ioFrameChannelDidReceiveFrameOfType(PTChannel* channel, uint32_t type, uint32_t tag,
+                                                            const PTData* payload) {
+    Frame f{type, tag, payload != nullptr,
+            payload ? QByteArray(payload->data(), qsizetype(payload->length())) : QByteArray()};
+    frames.push_back(f);
+    if (onFrame) onFrame(channel, f);
+}
+
+bool RecordingDelegate::ioFrameChannelShouldAcceptFrameOfType(PTChannel* channel, uint32_t type, uint32_t,
+                                                              uint32_t payloadSize) {
+    asked.push_back(payloadSize);
+    return accept ? accept(channel, type, payloadSize) : true;
+}
+
+void RecordingDelegate::ioFrameChannelDidEndWithError(PTChannel*, const OptError& error) {
+    ++ends;
+    endError = error;
+}
+
+void RecordingDelegate::ioFrameChannelDidAcceptConnection(PTChannel*, std::shared_ptr<PTChannel> channel,
+                                                          const PTAddress& address) {
+    accepted.push_back(std::move(channel));
+    acceptedFrom.push_back(address.description());
+}
+
+QByteArray rawFrameHeader(uint32_t version, uint32_t type, uint32_t tag, uint32_t payloadSize) {
+    QByteArray h(16, Qt::Uninitialized);
+    const uint32_t words[4] = {version, type, tag, payloadSize};
+    for (int i = 0; i < 4; ++i)
+        for (int b = 0; b < 4; ++b)
+            h[i * 4 + b] = char((words[i] >> (24 - 8 * b)) & 0xff);
+    return h;
+}
+
+QByteArray rawFrame(uint32_t type, uint32_t tag, const QByteArray& payload, uint32_t version) {
+    return rawFrameHeader(version, type, tag, uint32_t(payload.size())) + payload;
+}
+
+RawPeer::RawPeer(PTChannelDelegate* delegate) {
+    int fds[2];
+    EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+    fd = fds[1];
+    channel = PTChannel::channelWithDelegate(delegate);
+    OptError error;
+    EXPECT_TRUE(channel->startReadingFromConnectedSocket(fds[0], &error));
+    EXPECT_FALSE(error);
+}
+
+RawPeer::~RawPeer() {
+    hangUp();
+}
+
+void RawPeer::send(const QByteArray& bytes) {
+    qsizetype sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t n =
+            ::send(fd, bytes.constData() + sent, size_t(bytes.size() - sent), MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n > 0)
+            sent += n;
+        else if (n < 0 && errno != EAGAIN)
+            return;
+        else
+            spinEventLoop(1);
+    }
+}
+
+void RawPeer::hangUp() {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+bool RawPeer::closedByChannel() {
+    char c;
+    return ::recv(fd, &c, 1, MSG_DONTWAIT) == 0;
+}
+
+TcpPair::TcpPair() {
+    server = PTChannel::channelWithDelegate(&serverDelegate);
+    client = PTChannel::channelWithDelegate(&clientDelegate);
+    OptError listenError{Error::posix(-1)};
+    server->listenOnPort(0, INADDR_LOOPBACK, [&](const OptError& e) { listenError = e; });
+    EXPECT_FALSE(listenError);
+    OptError connectError{Error::posix(-1)};
+    client->connectToPort(server->localPort(), INADDR_LOOPBACK,
+                          [&](const OptError& e, const PTAddress&) { connectError = e; });
+    EXPECT_FALSE(connectError);
+    EXPECT_TRUE(waitUntil([&] { return !serverDelegate.accepted.empty(); }));
+    if (!serverDelegate.accepted.empty()) accepted = serverDelegate.accepted.front();
+}
