@@ -7,12 +7,18 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
 namespace {
 // Small reads are gathered in blocks of this size; larger ones go straight into their own buffer.
 constexpr qsizetype kReadBlock = 64 * 1024;
+// Bytes taken from the descriptor in one go before other events get their turn: a peer that writes
+// as fast as we read must not starve the rest of the main queue.
+constexpr size_t kReadPerTurn = 4 * 1024 * 1024;
+// Queued writes handed to the kernel in one system call (two pieces each).
+constexpr int kWritesPerCall = 256;
 } // namespace
 
 std::shared_ptr<IoChannel> IoChannel::create(int fd, CleanupHandler cleanup) {
@@ -51,7 +57,8 @@ void IoChannel::read(size_t length, ReadHandler handler) {
         scheduleCompletions();
         return;
     }
-    reads_.push_back(PendingRead{length, QByteArray(qsizetype(length), Qt::Uninitialized), 0, std::move(handler)});
+    reads_.push_back(
+        PendingRead{length, QByteArray(qsizetype(length), Qt::Uninitialized), 0, std::move(handler)});
     scheduleReads();
 }
 
@@ -70,6 +77,7 @@ void IoChannel::scheduleReads() {
 void IoChannel::processReads() {
     if (closing_) return;
     processing_ = true;
+    size_t taken = 0;
     while (!reads_.empty() && !closing_) {
         PendingRead& r = reads_.front();
         const qsizetype available = buffer_.size() - bufferPos_;
@@ -102,6 +110,11 @@ void IoChannel::processReads() {
             finished.handler(err, std::move(finished.data), eof);
             continue;
         }
+        if (taken >= kReadPerTurn) {
+            processing_ = false;
+            scheduleReads();
+            return;
+        }
         const size_t need = r.length - r.got;
         ssize_t n;
         if (qsizetype(need) >= kReadBlock) {
@@ -113,7 +126,10 @@ void IoChannel::processReads() {
             n = ::read(fd_, buffer_.data(), size_t(kReadBlock));
             buffer_.resize(n > 0 ? qsizetype(n) : 0);
         }
-        if (n > 0) continue;
+        if (n > 0) {
+            taken += size_t(n);
+            continue;
+        }
         if (n == 0) {
             eof_ = true;
         } else if (errno == EINTR) {
@@ -137,24 +153,53 @@ void IoChannel::write(QByteArray head, QByteArray body, WriteHandler handler) {
         return;
     }
     writes_.push_back(PendingWrite{std::move(head), std::move(body), 0, std::move(handler)});
-    if (!writeNotifier_->isEnabled()) flushWrites();
+    // Waiting for room in the socket, or a burst already under way: the write goes out with the others.
+    if (writeNotifier_->isEnabled() || flushPosted_) return;
+    flushWrites();
+    if (closed_ || writeNotifier_->isEnabled() || !writes_.empty()) return;
+    // A lone write has gone out at once. Writes that follow it in the same turn of the queue wait
+    // for one flush after it, so that a burst of small frames takes few system calls.
+    flushPosted_ = true;
+    std::weak_ptr<IoChannel> weak = weak_from_this();
+    mainQueue().async([weak]() {
+        auto self = weak.lock();
+        if (!self) return;
+        self->flushPosted_ = false;
+        if (!self->closed_ && !self->writes_.empty() && !self->writeNotifier_->isEnabled())
+            self->flushWrites();
+    });
+}
+
+ssize_t IoChannel::send(const iovec* iov, int count) {
+    if (isSocket_) {
+        msghdr msg{};
+        msg.msg_iov = const_cast<iovec*>(iov);
+        msg.msg_iovlen = size_t(count);
+        // A peer that has gone must give EPIPE, never SIGPIPE (Linux has no SO_NOSIGPIPE).
+        const ssize_t n = ::sendmsg(fd_, &msg, MSG_NOSIGNAL);
+        if (n >= 0 || errno != ENOTSOCK) return n;
+        isSocket_ = false;
+    }
+    return ::writev(fd_, iov, count);
 }
 
 void IoChannel::flushWrites() {
+    iovec iov[2 * kWritesPerCall];
     while (!writes_.empty()) {
-        PendingWrite& w = writes_.front();
-        const size_t headSize = size_t(w.head.size());
-        const size_t total = headSize + size_t(w.body.size());
-        iovec iov[2];
+        // Gather the unwritten parts of as many queued writes as one call takes.
         int count = 0;
-        if (w.offset < headSize) {
-            iov[count++] = {const_cast<char*>(w.head.constData()) + w.offset, headSize - w.offset};
-            if (!w.body.isEmpty()) iov[count++] = {const_cast<char*>(w.body.constData()), size_t(w.body.size())};
-        } else {
-            const size_t off = w.offset - headSize;
-            iov[count++] = {const_cast<char*>(w.body.constData()) + off, size_t(w.body.size()) - off};
+        size_t gathered = 0;
+        for (auto it = writes_.begin(); it != writes_.end() && count + 2 <= 2 * kWritesPerCall; ++it) {
+            const size_t headSize = size_t(it->head.size());
+            if (it->offset < headSize)
+                iov[count++] = {const_cast<char*>(it->head.constData()) + it->offset, headSize - it->offset};
+            const size_t bodyStart = it->offset > headSize ? it->offset - headSize : 0;
+            if (size_t(it->body.size()) > bodyStart)
+                iov[count++] = {const_cast<char*>(it->body.constData()) + bodyStart,
+                                size_t(it->body.size()) - bodyStart};
+            gathered += headSize + size_t(it->body.size()) - it->offset;
         }
-        const ssize_t n = total == w.offset ? 0 : ::writev(fd_, iov, count);
+        const ssize_t n = gathered == 0 ? 0 : send(iov, count);
         if (n < 0) {
             if (errno == EINTR) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
@@ -164,12 +209,20 @@ void IoChannel::flushWrites() {
             failWrites(errno);
             return;
         }
-        w.offset += size_t(n);
-        if (w.offset == total) {
+        // Complete every write the call took whole; the first one it took in part keeps its offset.
+        size_t left = size_t(n);
+        while (!writes_.empty()) {
+            PendingWrite& w = writes_.front();
+            const size_t remaining = size_t(w.head.size()) + size_t(w.body.size()) - w.offset;
+            if (left < remaining) {
+                w.offset += left;
+                break;
+            }
+            left -= remaining;
             if (w.handler) completions_.push_back([handler = std::move(w.handler)]() { handler(0); });
             writes_.pop_front();
-            scheduleCompletions();
         }
+        scheduleCompletions();
     }
     if (closing_ && !closed_) finishClose();
 }
@@ -194,11 +247,15 @@ void IoChannel::runCompletions() {
     completionsScheduled_ = false;
     std::deque<std::function<void()>> batch;
     batch.swap(completions_);
-    for (auto& fn : batch) fn();
+    for (auto& fn : batch)
+        fn();
 }
 
 void IoChannel::close(bool stop) {
     if (closing_) return;
+    // Writes held back for a burst were as good as written when they were queued: give them their
+    // one try now, as they would have had without the hold.
+    if (!writes_.empty() && !writeNotifier_->isEnabled()) flushWrites();
     closing_ = true;
     while (!reads_.empty()) {
         auto handler = std::move(reads_.front().handler);

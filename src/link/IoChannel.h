@@ -4,13 +4,17 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <sys/types.h>
 
 class QSocketNotifier;
 
 // A stream over a non-blocking descriptor, driven by the main thread's event loop.
 // Reads complete with exactly the length asked for, or short at end of stream; writes complete in the
-// order they were queued. All handlers run on the main thread, never from inside the call that
-// queued them. The channel owns the descriptor: it closes it and then calls the clean-up handler once.
+// order they were queued. A lone write goes out at once; writes that follow it in the same turn of
+// the event loop go out together, gathered into one system call. Sockets are written with
+// MSG_NOSIGNAL, so a vanished peer is an EPIPE and never a signal. All handlers run on the main
+// thread, never from inside the call that queued them. The channel owns the descriptor: it closes it
+// and then calls the clean-up handler once.
 class IoChannel : public std::enable_shared_from_this<IoChannel> {
 public:
     // err: 0 or an errno value. A read that ends early at end of stream has eof set and holds what came.
@@ -25,10 +29,11 @@ public:
     IoChannel& operator=(const IoChannel&) = delete;
 
     void read(size_t length, ReadHandler handler);
-    // `head` and `body` go out back to back in one writev; neither is copied.
+    // `head` and `body` go out back to back in one system call; neither is copied.
     void write(QByteArray head, QByteArray body, WriteHandler handler);
 
-    // stop: pending reads and writes fail with ECANCELED and the descriptor closes now.
+    // stop: pending reads and writes fail with ECANCELED and the descriptor closes now; only writes
+    // still held for a burst get one non-blocking try first, as a lone write would have had.
     // Without stop, queued writes are flushed first; pending reads still fail with ECANCELED.
     void close(bool stop);
 
@@ -51,6 +56,7 @@ private:
         WriteHandler handler;
     };
 
+    ssize_t send(const struct iovec* iov, int count);
     void scheduleReads();
     void processReads();
     void flushWrites();
@@ -76,4 +82,6 @@ private:
     bool processing_ = false;
     bool closing_ = false;
     bool closed_ = false;
+    bool flushPosted_ = false;
+    bool isSocket_ = true;
 };

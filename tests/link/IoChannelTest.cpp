@@ -1,9 +1,10 @@
-#include "fakes/TestSupport.h"
 #include "link/IoChannel.h"
+#include "fakes/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -20,7 +21,9 @@ struct Pair {
     ~Pair() {
         if (theirs >= 0) ::close(theirs);
     }
-    void send(const QByteArray& bytes) const { ASSERT_EQ(::write(theirs, bytes.constData(), size_t(bytes.size())), bytes.size()); }
+    void send(const QByteArray& bytes) const {
+        ASSERT_EQ(::write(theirs, bytes.constData(), size_t(bytes.size())), bytes.size());
+    }
     void hangUp() {
         ::close(theirs);
         theirs = -1;
@@ -35,9 +38,7 @@ struct ReadResult {
 };
 
 IoChannel::ReadHandler into(ReadResult& r) {
-    return [&r](int err, QByteArray data, bool eof) {
-        r = ReadResult{true, err, std::move(data), eof};
-    };
+    return [&r](int err, QByteArray data, bool eof) { r = ReadResult{true, err, std::move(data), eof}; };
 }
 
 } // namespace
@@ -69,14 +70,16 @@ TEST(IoChannel, LargeReadsAndEndOfStream) {
     Pair p;
     auto io = IoChannel::create(p.ours, nullptr);
     QByteArray big(3 * 1024 * 1024 + 17, Qt::Uninitialized);
-    for (qsizetype i = 0; i < big.size(); ++i) big[i] = char(i * 31);
+    for (qsizetype i = 0; i < big.size(); ++i)
+        big[i] = char(i * 31);
     ReadResult r, tail, after;
     io->read(size_t(big.size()), into(r));
     // Written from the event loop side in pieces, since the socket buffer is smaller than the payload.
     qsizetype sent = 0;
     while (!r.done) {
         if (sent < big.size()) {
-            const ssize_t n = ::send(p.theirs, big.constData() + sent, size_t(big.size() - sent), MSG_DONTWAIT);
+            const ssize_t n =
+                ::send(p.theirs, big.constData() + sent, size_t(big.size() - sent), MSG_DONTWAIT);
             if (n > 0) sent += n;
         }
         spinEventLoop(1);
@@ -142,14 +145,71 @@ TEST(IoChannel, StopCancelsPendingWorkAndReleasesTheDescriptorOnce) {
 }
 
 TEST(IoChannel, WriteToAClosedPeerFailsWithAnErrorNotASignal) {
+    // With the default action a SIGPIPE would end this test process: the write itself must not raise it.
+    const auto previous = std::signal(SIGPIPE, SIG_DFL);
     Pair p;
     p.hangUp();
     auto io = IoChannel::create(p.ours, nullptr);
     int err = 0;
     io->write(QByteArray(1 << 20, 'z'), {}, [&](int e) { err = e; });
     ASSERT_TRUE(waitUntil([&] { return err != 0; }));
+    std::signal(SIGPIPE, previous);
     EXPECT_EQ(err, EPIPE);
     io->close(true);
+}
+
+TEST(IoChannel, BurstsOfWritesGoOutWholeAndInOrder) {
+    Pair p;
+    auto io = IoChannel::create(p.ours, nullptr);
+    std::vector<int> order;
+    QByteArray expected;
+    for (int i = 0; i < 1000; ++i) {
+        const QByteArray head = QByteArray::number(i) + ':';
+        const QByteArray body = QByteArray(i % 7, char('a' + i % 26)) + ';';
+        expected += head + body;
+        io->write(head, i % 3 ? body : QByteArray(), [&order, i](int err) {
+            EXPECT_EQ(err, 0);
+            order.push_back(i);
+        });
+        if (i % 3 == 0) expected.chop(body.size());
+    }
+    QByteArray got;
+    ASSERT_TRUE(waitUntil([&] {
+        char buf[65536];
+        ssize_t n;
+        while ((n = ::recv(p.theirs, buf, sizeof buf, MSG_DONTWAIT)) > 0)
+            got.append(buf, n);
+        return order.size() == 1000 && got.size() >= expected.size();
+    }));
+    EXPECT_TRUE(got == expected);
+    for (int i = 0; i < 1000; ++i)
+        ASSERT_EQ(order[size_t(i)], i);
+
+    // Writes queued right before a stopping close were handed over already: they still go out.
+    io->write("last", "-words", nullptr);
+    io->write("and", "-more", nullptr);
+    io->close(true);
+    char buf[64];
+    const ssize_t n = ::recv(p.theirs, buf, sizeof buf, 0);
+    EXPECT_EQ(QByteArray(buf, int(n)), "last-wordsand-more");
+}
+
+TEST(IoChannel, WritesToAPipeWork) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    bool cleaned = false;
+    auto io = IoChannel::create(fds[1], [&](int) { cleaned = true; });
+    int done = 0;
+    io->write("through ", "a pipe", [&](int err) { done = err ? -err : 1; });
+    io->write("and ", "again", [&](int err) { done = err ? -err : done + 1; });
+    ASSERT_TRUE(waitUntil([&] { return done == 2 || done < 0; }));
+    EXPECT_EQ(done, 2);
+    io->close(false);
+    ASSERT_TRUE(waitUntil([&] { return cleaned; }));
+    char buf[64];
+    const ssize_t n = ::read(fds[0], buf, sizeof buf);
+    EXPECT_EQ(QByteArray(buf, int(n)), "through a pipeand again");
+    ::close(fds[0]);
 }
 
 TEST(IoChannel, DroppedWithoutCloseStillReleasesTheDescriptor) {

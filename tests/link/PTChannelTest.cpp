@@ -176,9 +176,10 @@ TEST(PTChannelTcp, ListenAcceptAndExchangeFramesBothWays) {
         p.client->sendFrameOfType(107, 12, big, record);
         p.client->sendFrameOfType(102, 0, {}, record);
         p.accepted->sendFrameOfType(101, 13, "reply", record);
-        ASSERT_TRUE(waitUntil(
-            [&] { return p.serverDelegate.frames.size() == 3 && p.clientDelegate.frames.size() == 1; }));
-        EXPECT_EQ(results.size(), 4u);
+        ASSERT_TRUE(waitUntil([&] {
+            return p.serverDelegate.frames.size() == 3 && p.clientDelegate.frames.size() == 1 &&
+                   results.size() == 4;
+        }));
         for (const OptError& e : results)
             EXPECT_FALSE(e);
         EXPECT_EQ(p.serverDelegate.frames[0].payload, "event");
