@@ -247,7 +247,7 @@ int main(int argc, char** argv) {
                                                   : channelSender(port, size, count);
     }
     const long small = argc > 1 ? std::atol(argv[1]) : 300000;
-    const long large = argc > 2 ? std::atol(argv[2]) : 300;
+    const long large = argc > 2 ? std::atol(argv[2]) : 500;
     std::printf("loopback TCP, sender and receiver in separate processes, best of %d runs\n", kRepeats);
     report("100 B", 100, small);
     report("1 MiB", 1 << 20, large);

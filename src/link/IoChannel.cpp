@@ -57,9 +57,23 @@ void IoChannel::read(size_t length, ReadHandler handler) {
         scheduleCompletions();
         return;
     }
-    reads_.push_back(
-        PendingRead{length, QByteArray(qsizetype(length), Qt::Uninitialized), 0, std::move(handler)});
+    // Room is made as bytes arrive (see makeRoom), not for the length asked.
+    reads_.push_back(PendingRead{length, QByteArray(), 0, std::move(handler)});
     scheduleReads();
+}
+
+void IoChannel::makeRoom(PendingRead& r, size_t more) {
+    const size_t want = std::min(r.length, r.got + more);
+    if (size_t(r.data.size()) >= want) return;
+    // Room for one block until that much has really come, so a length announced by a peer costs
+    // nothing before its bytes arrive; then room for all of it at once, so that a large read is
+    // moved at most one block's worth when it grows.
+    const size_t size =
+        r.got < size_t(kReadBlock) ? std::min(r.length, std::max(want, size_t(kReadBlock))) : r.length;
+    // A new array of exactly that size: resize() would round a growing array up, to twice as much.
+    QByteArray grown(qsizetype(size), Qt::Uninitialized);
+    if (r.got > 0) std::memcpy(grown.data(), r.data.constData(), r.got);
+    r.data = std::move(grown);
 }
 
 void IoChannel::scheduleReads() {
@@ -83,11 +97,12 @@ void IoChannel::processReads() {
         const qsizetype available = buffer_.size() - bufferPos_;
         if (available > 0 && r.got < r.length) {
             const qsizetype n = std::min<qsizetype>(available, qsizetype(r.length - r.got));
+            makeRoom(r, size_t(n));
             std::memcpy(r.data.data() + r.got, buffer_.constData() + bufferPos_, size_t(n));
             r.got += size_t(n);
             bufferPos_ += n;
             if (bufferPos_ == buffer_.size()) {
-                buffer_.clear();
+                buffer_.resize(0); // keeps its allocation for the next block
                 bufferPos_ = 0;
             }
         }
@@ -117,7 +132,8 @@ void IoChannel::processReads() {
         }
         const size_t need = r.length - r.got;
         ssize_t n;
-        if (qsizetype(need) >= kReadBlock) {
+        if (qsizetype(need) >= kReadBlock && r.got >= size_t(kReadBlock)) {
+            makeRoom(r, need);
             n = ::read(fd_, r.data.data() + r.got, need);
             if (n > 0) r.got += size_t(n);
         } else {

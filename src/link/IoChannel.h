@@ -56,6 +56,7 @@ private:
         WriteHandler handler;
     };
 
+    static void makeRoom(PendingRead& r, size_t more);
     ssize_t send(const struct iovec* iov, int count);
     void scheduleReads();
     void processReads();
