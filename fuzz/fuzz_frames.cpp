@@ -59,7 +59,7 @@ struct Checker : PTChannelDelegate {
         if (payload) {
             if (payload->length() != offeredSize) fail("payload size differs from the header");
             if (payloadOffset + offeredSize > size) fail("payload delivered that the input does not hold");
-            if (std::memcmp(payload->data(), input + payloadOffset, offeredSize) != 0)
+            if (std::memcmp(payload->data().constData(), input + payloadOffset, offeredSize) != 0)
                 fail("payload bytes differ");
         }
         offered = false;

@@ -1,11 +1,8 @@
 #include "link/PTData.h"
 
-PTData::PTData(QByteArray bytes)
-    : dispatchData_(std::move(bytes)), data_(dispatchData_.constData()),
-      length_(size_t(dispatchData_.size())) {}
+PTData::PTData(QByteArray bytes) : dispatchData_(std::move(bytes)), length_(size_t(dispatchData_.size())) {}
 
 PTData::~PTData() {
-    data_ = nullptr;
     length_ = 0;
 }
 

@@ -5,7 +5,7 @@
 #include <cstddef>
 
 // One received payload. It shares the bytes that were read (no copy); they stay valid as long as
-// this object, or a copy of dispatchData(), lives.
+// this object, or a copy of data(), lives.
 class PTData {
 public:
     explicit PTData(QByteArray bytes);
@@ -13,8 +13,10 @@ public:
     PTData(const PTData&) = default;
     PTData& operator=(const PTData&) = default;
 
+    // The bytes as an array, so that keeping or parsing them never stops at a zero byte (binary
+    // property lists are full of them); constData() is the pointer to the first one.
+    const QByteArray& data() const { return dispatchData_; }
     const QByteArray& dispatchData() const { return dispatchData_; }
-    const char* data() const { return data_; }
     size_t length() const { return length_; }
 
     // "<PTData: 0x... (N bytes)>"
@@ -22,6 +24,5 @@ public:
 
 private:
     QByteArray dispatchData_;
-    const char* data_ = nullptr;
     size_t length_ = 0;
 };

@@ -12,8 +12,7 @@
 
 void RecordingDelegate::ioFrameChannelDidReceiveFrameOfType(PTChannel* channel, uint32_t type, uint32_t tag,
                                                             const PTData* payload) {
-    Frame f{type, tag, payload != nullptr,
-            payload ? QByteArray(payload->data(), qsizetype(payload->length())) : QByteArray()};
+    Frame f{type, tag, payload != nullptr, payload ? payload->data() : QByteArray()};
     frames.push_back(f);
     if (onFrame) onFrame(channel, f);
 }

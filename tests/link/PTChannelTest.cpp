@@ -269,6 +269,22 @@ TEST(PTChannelTcp, ConnectingWhereNobodyListensIsRefused) {
     EXPECT_EQ(d.ends, 0) << "an attempt that failed never was a connection";
 }
 
+TEST(PTChannelTcp, ListeningOnAPortInUseFailsAndKeepsNothingOpen) {
+    RecordingDelegate d;
+    auto first = PTChannel::channelWithDelegate(&d);
+    first->listenOnPort(0, INADDR_LOOPBACK, [](const OptError& e) { EXPECT_FALSE(e); });
+    const int before = openDescriptorCount();
+    auto second = PTChannel::channelWithDelegate(&d);
+    OptError error;
+    second->listenOnPort(first->localPort(), INADDR_LOOPBACK, [&](const OptError& e) { error = e; });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, EADDRINUSE);
+    EXPECT_EQ(second->connState(), PTChannel::kClosed);
+    EXPECT_EQ(openDescriptorCount(), before);
+    first->close();
+    ASSERT_TRUE(waitUntil([&] { return d.ends == 1; }));
+}
+
 TEST(PTChannelTcp, WithoutAcceptDelegateConnectionsAreClosed) {
     RecordingDelegate serverDelegate;
     serverDelegate.operations = PTChannelDelegate::kDidEndWithError;

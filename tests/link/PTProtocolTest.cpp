@@ -62,12 +62,13 @@ TEST(PTAddress, TextFormsOfAddresses) {
 }
 
 TEST(PTData, SharesTheBytesItWraps) {
-    const QByteArray bytes("payload");
+    const QByteArray bytes("pay\0load", 8);
     const PTData data(bytes);
-    EXPECT_EQ(data.data(), bytes.constData());
-    EXPECT_EQ(data.length(), 7u);
+    EXPECT_EQ(data.data().constData(), bytes.constData()) << "shared, not copied";
+    EXPECT_EQ(data.length(), 8u);
+    EXPECT_EQ(QByteArray(data.data()), bytes) << "a copy keeps what follows a zero byte";
     EXPECT_EQ(data.description(),
-              QString::asprintf("<PTData: %p (7 bytes)>", static_cast<const void*>(&data)));
+              QString::asprintf("<PTData: %p (8 bytes)>", static_cast<const void*>(&data)));
 }
 
 TEST(PTPayload, DictionariesTravelAsBinaryPropertyLists) {
