@@ -92,6 +92,9 @@ struct PTChannel::Private {
         bool accepted = io == ch.dispatchObj_channel_;
         if (accepted && ch.delegate_ && (ch.delegateFlags_ & PTChannelDelegate::kShouldAcceptFrame))
             accepted = ch.delegate_->ioFrameChannelShouldAcceptFrameOfType(&ch, type, tag, payloadSize);
+        // Closed meanwhile (the delegate closes channels that send what it does not know): the
+        // frame is refused, and there is no stream left to keep in step.
+        if (io != ch.dispatchObj_channel_) return;
 
         if (payloadSize == 0) {
             if (accepted && ch.delegate_)
@@ -372,7 +375,7 @@ QString PTChannel::description() const {
     }
     QString info;
     if (userInfo_.isValid()) {
-        if (userInfo_.canConvert<PTAddress>() && userInfo_.metaType() == QMetaType::fromType<PTAddress>())
+        if (userInfo_.metaType() == QMetaType::fromType<PTAddress>())
             info = userInfo_.value<PTAddress>().description();
         else if (userInfo_.canConvert<QString>())
             info = userInfo_.toString();

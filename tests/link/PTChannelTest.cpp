@@ -164,9 +164,13 @@ TEST(PTChannelTcp, ListenAcceptAndExchangeFramesBothWays) {
         EXPECT_TRUE(p.server->isListening());
         EXPECT_TRUE(p.client->isConnected());
         EXPECT_TRUE(p.server->description().endsWith("(listening)>"));
-        p.client->setUserInfo(QString("127.0.0.1:23481"));
-        EXPECT_EQ(p.client->description(), QString::asprintf("<PTChannel: %p (connected) 127.0.0.1:23481>",
-                                                             static_cast<void*>(p.client.get())));
+        const QString prefix =
+            QString::asprintf("<PTChannel: %p (connected)", static_cast<void*>(p.client.get()));
+        EXPECT_EQ(p.client->description(), prefix + ">");
+        p.client->setUserInfo(QString("usb"));
+        EXPECT_EQ(p.client->description(), prefix + " usb>");
+        p.client->setUserInfo(QVariant::fromValue(PTAddress::ipv4(INADDR_LOOPBACK, 23481)));
+        EXPECT_EQ(p.client->description(), prefix + " 127.0.0.1:23481>");
         EXPECT_EQ(p.serverDelegate.acceptedFrom.front().section(':', 0, 0), "127.0.0.1");
 
         const QByteArray big = pattern(3 * 1024 * 1024 + 5, 9);
