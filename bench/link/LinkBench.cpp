@@ -19,6 +19,7 @@
 #include <netinet/tcp.h>
 #include <spawn.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <sys/wait.h>
@@ -30,6 +31,25 @@ namespace {
 
 constexpr uint32_t kType = 104;
 constexpr int kRepeats = 5;
+
+// Wall time of one run, and the processor time each side spent on it: the wall time follows the
+// load of a shared machine, the processor time much less so.
+struct Run {
+    double seconds = 0;
+    double receiverCpu = 0;
+    double senderCpu = 0;
+};
+
+double cpuSeconds(const rusage& u) {
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+double selfCpu() {
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    return cpuSeconds(u);
+}
 
 [[noreturn]] void die(const char* what) {
     std::perror(what);
@@ -147,17 +167,20 @@ pid_t spawnChild(const char* mode, uint16_t port, size_t size, long count) {
     return pid;
 }
 
-void reap(pid_t pid) {
+// The sender's processor time.
+double reap(pid_t pid) {
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    rusage u{};
+    ::wait4(pid, &status, 0, &u);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         std::fprintf(stderr, "bench_link: sender failed\n");
         std::exit(2);
     }
+    return cpuSeconds(u);
 }
 
-// Seconds to receive `count` frames through a plain blocking loop.
-double measurePlain(size_t size, long count) {
+// Receiving `count` frames through a plain blocking loop.
+Run measurePlain(size_t size, long count) {
     uint16_t port = 0;
     const int listener = plainListen(&port);
     const pid_t child = spawnChild("plain", port, size, count);
@@ -165,6 +188,7 @@ double measurePlain(size_t size, long count) {
     if (fd < 0) die("accept");
     QElapsedTimer timer;
     timer.start();
+    const double cpu = selfCpu();
     char header[16];
     QByteArray payload(qsizetype(size), Qt::Uninitialized);
     for (long i = 0; i < count; ++i) {
@@ -173,11 +197,13 @@ double measurePlain(size_t size, long count) {
         if (n != size) die("plain frame size");
         readExactly(fd, payload.data(), n);
     }
-    const double seconds = double(timer.nsecsElapsed()) / 1e9;
+    Run run;
+    run.seconds = double(timer.nsecsElapsed()) / 1e9;
+    run.receiverCpu = selfCpu() - cpu;
     ::close(fd);
     ::close(listener);
-    reap(child);
-    return seconds;
+    run.senderCpu = reap(child);
+    return run;
 }
 
 struct Receiver : PTChannelDelegate {
@@ -186,22 +212,27 @@ struct Receiver : PTChannelDelegate {
     bool ended = false;
     std::shared_ptr<PTChannel> connection;
     QElapsedTimer timer;
-    double seconds = 0;
+    double cpuAtStart = 0;
+    Run run;
 
     uint8_t implementedOperations() const override { return kDidAcceptConnection | kDidEndWithError; }
     void ioFrameChannelDidAcceptConnection(PTChannel*, std::shared_ptr<PTChannel> channel,
                                            const PTAddress&) override {
         connection = std::move(channel);
         timer.start();
+        cpuAtStart = selfCpu();
     }
     void ioFrameChannelDidReceiveFrameOfType(PTChannel*, uint32_t, uint32_t, const PTData* payload) override {
         if (!payload || payload->length() != expected) die("channel frame size");
-        if (++count == target) seconds = double(timer.nsecsElapsed()) / 1e9;
+        if (++count == target) {
+            run.seconds = double(timer.nsecsElapsed()) / 1e9;
+            run.receiverCpu = selfCpu() - cpuAtStart;
+        }
     }
     void ioFrameChannelDidEndWithError(PTChannel*, const OptError&) override { ended = true; }
 };
 
-double measureChannel(size_t size, long count) {
+Run measureChannel(size_t size, long count) {
     Receiver receiver;
     receiver.expected = size;
     receiver.target = count;
@@ -212,25 +243,37 @@ double measureChannel(size_t size, long count) {
     const pid_t child = spawnChild("channel", server->localPort(), size, count);
     while (receiver.count < count)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    reap(child);
+    receiver.run.senderCpu = reap(child);
     receiver.connection.reset();
     server->close();
     while (!receiver.ended)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    return receiver.seconds;
+    return receiver.run;
+}
+
+// Best of the runs for wall time and for each side's processor time.
+Run best(Run a, const Run& b) {
+    a.seconds = std::min(a.seconds, b.seconds);
+    a.receiverCpu = std::min(a.receiverCpu, b.receiverCpu);
+    a.senderCpu = std::min(a.senderCpu, b.senderCpu);
+    return a;
 }
 
 void report(const char* label, size_t size, long count) {
-    double plain = 1e9, channel = 1e9;
+    Run plain{1e9, 1e9, 1e9}, channel{1e9, 1e9, 1e9};
     for (int i = 0; i < kRepeats; ++i) {
-        plain = std::min(plain, measurePlain(size, count));
-        channel = std::min(channel, measureChannel(size, count));
+        plain = best(plain, measurePlain(size, count));
+        channel = best(channel, measureChannel(size, count));
     }
     const double bytes = double(count) * double(16 + size);
+    auto us = [count](double seconds) { return seconds * 1e6 / double(count); };
+    std::printf("%-6s plain %9.0f frames/s %7.1f MB/s | PTChannel %9.0f frames/s %7.1f MB/s | ratio %.2f\n",
+                label, double(count) / plain.seconds, bytes / plain.seconds / 1e6,
+                double(count) / channel.seconds, bytes / channel.seconds / 1e6,
+                plain.seconds / channel.seconds);
     std::printf(
-        "%-7s  plain %10.0f frames/s %8.1f MB/s | PTChannel %10.0f frames/s %8.1f MB/s | ratio %.2f\n", label,
-        double(count) / plain, bytes / plain / 1e6, double(count) / channel, bytes / channel / 1e6,
-        plain / channel);
+        "%-6s processor time per frame, receiver + sender: plain %.2f + %.2f us | PTChannel %.2f + %.2f us\n",
+        "", us(plain.receiverCpu), us(plain.senderCpu), us(channel.receiverCpu), us(channel.senderCpu));
     std::fflush(stdout);
 }
 
@@ -248,7 +291,9 @@ int main(int argc, char** argv) {
     }
     const long small = argc > 1 ? std::atol(argv[1]) : 300000;
     const long large = argc > 2 ? std::atol(argv[2]) : 500;
-    std::printf("loopback TCP, sender and receiver in separate processes, best of %d runs\n", kRepeats);
+    std::printf("loopback TCP, sender and receiver in separate processes, best of %d runs; ratio = PTChannel "
+                "throughput / plain throughput\n",
+                kRepeats);
     report("100 B", 100, small);
     report("1 MiB", 1 << 20, large);
     std::printf("aims: 100 B frames >= 200000 frames/s through PTChannel; 1 MiB frames ratio >= 0.90\n");

@@ -65,11 +65,10 @@ void IoChannel::read(size_t length, ReadHandler handler) {
 void IoChannel::makeRoom(PendingRead& r, size_t more) {
     const size_t want = std::min(r.length, r.got + more);
     if (size_t(r.data.size()) >= want) return;
-    // Room for one block until that much has really come, so a length announced by a peer costs
-    // nothing before its bytes arrive; then room for all of it at once, so that a large read is
-    // moved at most one block's worth when it grows.
-    const size_t size =
-        r.got < size_t(kReadBlock) ? std::min(r.length, std::max(want, size_t(kReadBlock))) : r.length;
+    // Room for one block until half a block of the read's bytes is really here, so a length
+    // announced by a peer costs nothing before its bytes arrive; then room for all of it at once,
+    // so that a large read is not moved again as it grows (and the rest is read straight into it).
+    const size_t size = want < size_t(kReadBlock) / 2 ? std::min(r.length, size_t(kReadBlock)) : r.length;
     // A new array of exactly that size: resize() would round a growing array up, to twice as much.
     QByteArray grown(qsizetype(size), Qt::Uninitialized);
     if (r.got > 0) std::memcpy(grown.data(), r.data.constData(), r.got);
@@ -132,7 +131,7 @@ void IoChannel::processReads() {
         }
         const size_t need = r.length - r.got;
         ssize_t n;
-        if (qsizetype(need) >= kReadBlock && r.got >= size_t(kReadBlock)) {
+        if (qsizetype(need) >= kReadBlock && r.got >= size_t(kReadBlock) / 2) {
             makeRoom(r, need);
             n = ::read(fd_, r.data.data() + r.got, need);
             if (n > 0) r.got += size_t(n);
