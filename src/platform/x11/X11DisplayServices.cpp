@@ -71,8 +71,9 @@ struct X11DisplayServices::Impl {
         return bytes;
     }
 
+    // No error trap around the reads: each request reports its own failure (a null reply), and an output
+    // that vanishes half way through is simply not listed.
     Snapshot read() const {
-        XErrorTrap trap(dpy);
         Snapshot snapshot;
         ResourcesPtr res(XRRGetScreenResourcesCurrent(dpy, root));
         if (!res) return snapshot;
@@ -96,9 +97,9 @@ struct X11DisplayServices::Impl {
         return snapshot;
     }
 
+    // Straight from the output: an ID that is no output gives an error reply and no EDID, and an output
+    // loses its EDID when its monitor goes.
     std::optional<EdidInfo> edid(DisplayID display) const {
-        if (!read().config.find(display)) return std::nullopt;
-        XErrorTrap trap(dpy);
         return parseEdid(outputProperty(RROutput(display), edidAtom));
     }
 
