@@ -4,7 +4,9 @@
 #include <QTimeZone>
 #include <plist/plist.h>
 
+#include <cstring>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -179,6 +181,68 @@ QVariant toVariant(plist_t node, int depth, QString* failure) {
     }
 }
 
+uint64_t readBigEndian(const uchar* p, unsigned width) {
+    uint64_t v = 0;
+    for (unsigned i = 0; i < width; ++i)
+        v = (v << 8) | p[i];
+    return v;
+}
+
+// libplist aborts the whole process (a failed assertion) when a string or dictionary key it parsed
+// has a NUL character inside and is read back. Outside input like that is refused before libplist
+// parses it. Returns a reason, or nothing when the bytes may be parsed.
+std::optional<QString> refusedBeforeParsing(const QByteArray& bytes) {
+    const auto* d = reinterpret_cast<const uchar*>(bytes.constData());
+    const uint64_t n = uint64_t(bytes.size());
+    const QString nulInside = QStringLiteral("a string with a NUL character inside");
+    if (!bytes.startsWith("bplist00")) {
+        // XML: a NUL may only end the text.
+        const qsizetype nul = bytes.indexOf('\0');
+        if (nul < 0) return std::nullopt;
+        for (qsizetype i = nul; i < bytes.size(); ++i)
+            if (bytes[i] != '\0') return nulInside;
+        return std::nullopt;
+    }
+    // Binary: check every string object the offset table names (ASCII, UTF-16 and UTF-8 strings).
+    if (n < 8 + 32) return std::nullopt; // too short: the parser refuses it
+    const uchar* trailer = d + n - 32;
+    const unsigned offsetSize = trailer[6];
+    const uint64_t count = readBigEndian(trailer + 8, 8);
+    const uint64_t table = readBigEndian(trailer + 24, 8);
+    if (offsetSize == 0 || offsetSize > 8 || table >= n || count > (n - table) / offsetSize)
+        return std::nullopt;
+    // Writers never overlap objects, so the strings together are shorter than the whole; anything
+    // more is a crafted list that would make this check quadratic.
+    uint64_t budget = n;
+    for (uint64_t i = 0; i < count; ++i) {
+        const uint64_t at = readBigEndian(d + table + i * offsetSize, offsetSize);
+        if (at >= n) continue;
+        const unsigned type = d[at] >> 4;
+        if (type != 0x5 && type != 0x6 && type != 0x7) continue;
+        uint64_t length = d[at] & 0xf;
+        uint64_t start = at + 1;
+        if (length == 0xf) {
+            if (start >= n || (d[start] >> 4) != 0x1) continue;
+            const unsigned width = 1u << (d[start] & 0xf);
+            if (width > 8 || start + 1 + width > n) continue;
+            length = readBigEndian(d + start + 1, width);
+            start += 1 + width;
+        }
+        const uint64_t unit = type == 0x6 ? 2 : 1;
+        if (length > (n - start) / unit) continue; // runs past the end: the parser refuses it
+        const uint64_t size = length * unit;
+        if (size > budget) return QStringLiteral("overlapping string objects");
+        budget -= size;
+        if (unit == 1) {
+            if (std::memchr(d + start, 0, size_t(size))) return nulInside;
+        } else {
+            for (uint64_t j = start; j < start + size; j += 2)
+                if (d[j] == 0 && d[j + 1] == 0) return nulInside;
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 namespace PropertyList {
@@ -213,6 +277,10 @@ QVariant parse(const QByteArray& bytes, OptError* error) {
     if (error) error->reset();
     if (bytes.isEmpty()) {
         if (error) *error = plistError(QStringLiteral("empty property list"));
+        return {};
+    }
+    if (const auto reason = refusedBeforeParsing(bytes)) {
+        if (error) *error = plistError(*reason);
         return {};
     }
     plist_t raw = nullptr;
