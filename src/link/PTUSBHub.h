@@ -1,14 +1,26 @@
 #pragma once
 
 #include "base/Error.h"
+#include "base/PropertyList.h"
 
 #include <QString>
 #include <QVariantMap>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <vector>
 
 class IoChannel;
 class PTUSBChannel;
+
+// The property-list format requests to the daemon are written in (answers are read in any format).
+// Debian's usbmuxd 1.1.x parses only XML property lists and drops a binary request without an answer,
+// so Linux writes XML; Apple's daemon takes the binary form.
+#ifdef __APPLE__
+inline constexpr PropertyList::Format kUsbmuxRequestFormat = PropertyList::Format::Binary;
+#else
+inline constexpr PropertyList::Format kUsbmuxRequestFormat = PropertyList::Format::Xml;
+#endif
 
 // Where the usbmux daemon listens: "/var/run/usbmuxd", or what USBMUXD_SOCKET_ADDRESS names
 // ("UNIX:/path" for a Unix socket, "host:port" for TCP), as other usbmux clients do.
@@ -17,8 +29,16 @@ struct UsbmuxAddress {
     QString path;     // Unix
     QString host;     // Tcp
     quint16 port = 0; // Tcp
+    PropertyList::Format requestFormat = kUsbmuxRequestFormat;
+
     static UsbmuxAddress fromEnvironment();
+    // "UNIX:/path", "host:port" or "[v6-host]:port"; nothing for any other text.
+    static std::optional<UsbmuxAddress> fromString(const QString& text);
+    static UsbmuxAddress unixSocket(const QString& path);
 };
+
+inline const QString kPTUSBDeviceDidAttachNotification = QStringLiteral("PTUSBDeviceDidAttachNotification");
+inline const QString kPTUSBDeviceDidDetachNotification = QStringLiteral("PTUSBDeviceDidDetachNotification");
 
 // The client side of the usbmux daemon: one listening connection that turns the daemon's broadcasts
 // into "PTUSBDeviceDidAttachNotification" / "PTUSBDeviceDidDetachNotification" on the default
@@ -34,16 +54,25 @@ public:
 
     explicit PTUSBHub(UsbmuxAddress address = UsbmuxAddress::fromEnvironment());
     ~PTUSBHub();
+    PTUSBHub(const PTUSBHub&) = delete;
+    PTUSBHub& operator=(const PTUSBHub&) = delete;
 
+    // `onStart` gets the result of the "Listen" request (nil at once when already listening);
+    // `onEnd` runs when the listening connection's socket is closed. After that, listening again
+    // opens a new connection.
     void listenOnQueue(Callback onStart, Callback onEnd);
     // `port` in host order. On success the I/O channel carries the device port's bytes from the byte
-    // after the daemon's answer; `onEnd` runs once that channel is finally closed.
+    // after the daemon's answer; `onEnd` runs once that channel is finally closed. A failed attempt
+    // gets its error through `onStart` only.
     void connectToDevice(qint64 deviceID, quint16 port, ConnectStart onStart, Callback onEnd);
     void handleBroadcastPacket(const QVariantMap& packet);
 
     const UsbmuxAddress& address() const { return address_; }
+    bool isListening() const { return channel_ != nullptr; }
 
 private:
     UsbmuxAddress address_;
     std::shared_ptr<PTUSBChannel> channel_;
+    // Lets callbacks that outlive the hub notice that it is gone.
+    std::shared_ptr<PTUSBHub*> self_;
 };

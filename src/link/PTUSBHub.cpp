@@ -1,0 +1,143 @@
+#include "link/PTUSBHub.h"
+
+#include "base/MainQueue.h"
+#include "base/NotificationCenter.h"
+#include "link/IoChannel.h"
+#include "link/PTUSBChannel.h"
+
+#include <QtEndian>
+
+namespace {
+const QString kDefaultSocketPath = QStringLiteral("/var/run/usbmuxd");
+} // namespace
+
+UsbmuxAddress UsbmuxAddress::unixSocket(const QString& path) {
+    UsbmuxAddress a;
+    a.kind = Unix;
+    a.path = path;
+    return a;
+}
+
+std::optional<UsbmuxAddress> UsbmuxAddress::fromString(const QString& text) {
+    if (text.startsWith(QLatin1String("UNIX:"))) {
+        const QString path = text.mid(5);
+        if (path.isEmpty()) return std::nullopt;
+        return unixSocket(path);
+    }
+    const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
+    if (colon <= 0) return std::nullopt;
+    QString host = text.left(colon);
+    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+        host = host.mid(1, host.size() - 2);
+    bool ok = false;
+    const uint port = text.mid(colon + 1).toUInt(&ok);
+    if (!ok || port == 0 || port > 65535 || host.isEmpty()) return std::nullopt;
+    UsbmuxAddress a;
+    a.kind = Tcp;
+    a.host = host;
+    a.port = quint16(port);
+    return a;
+}
+
+UsbmuxAddress UsbmuxAddress::fromEnvironment() {
+    const QString value = qEnvironmentVariable("USBMUXD_SOCKET_ADDRESS");
+    if (value.isEmpty()) return unixSocket(kDefaultSocketPath);
+    // A setting that names no address must not quietly reach some other daemon: it stays unusable,
+    // and connecting reports EINVAL.
+    if (auto parsed = fromString(value)) return *parsed;
+    return unixSocket(QString());
+}
+
+PTUSBHub* PTUSBHub::sharedHub() {
+    static PTUSBHub* const hub = [] {
+        auto* h = new PTUSBHub();
+        // The daemon's answer is not needed: without a daemon, no device is ever announced.
+        auto listen = [h]() { h->listenOnQueue([](const OptError&) {}, nullptr); };
+        if (mainQueue().isCurrent())
+            listen();
+        else
+            mainQueue().async(listen);
+        return h;
+    }();
+    return hub;
+}
+
+PTUSBHub::PTUSBHub(UsbmuxAddress address)
+    : address_(std::move(address)), self_(std::make_shared<PTUSBHub*>(this)) {}
+
+PTUSBHub::~PTUSBHub() {
+    self_.reset();
+    if (channel_) channel_->cancel();
+}
+
+void PTUSBHub::listenOnQueue(Callback onStart, Callback onEnd) {
+    if (channel_) {
+        if (onStart) onStart(std::nullopt);
+        return;
+    }
+    auto channel = PTUSBChannel::create();
+    std::weak_ptr<PTUSBHub*> weakSelf = self_;
+    std::weak_ptr<PTUSBChannel> weakChannel = channel;
+    OptError error;
+    const bool opened =
+        channel->openOnQueue(address_, &error, [weakSelf, weakChannel, onEnd](const OptError& e) {
+            // A hub that is gone says nothing more.
+            auto self = weakSelf.lock();
+            if (!self) return;
+            // The connection is over: forget it, so that listening again connects anew.
+            PTUSBHub* hub = *self;
+            if (hub->channel_ && hub->channel_ == weakChannel.lock()) hub->channel_.reset();
+            if (onEnd) onEnd(e);
+        });
+    if (!opened) {
+        if (onStart) onStart(error);
+        return;
+    }
+    channel_ = channel;
+    channel->listenWithBroadcastHandler(
+        [weakSelf](const QVariantMap& packet) {
+            if (auto self = weakSelf.lock()) (*self)->handleBroadcastPacket(packet);
+        },
+        [weakSelf, onStart = std::move(onStart)](const OptError& e) {
+            if (onStart && !weakSelf.expired()) onStart(e);
+        });
+}
+
+void PTUSBHub::connectToDevice(qint64 deviceID, quint16 port, ConnectStart onStart, Callback onEnd) {
+    auto channel = PTUSBChannel::create();
+    // The socket's end matters to the caller only once it has been handed over.
+    auto handedOver = std::make_shared<bool>(false);
+    OptError error;
+    if (!channel->openOnQueue(address_, &error, [handedOver, onEnd](const OptError& e) {
+            if (*handedOver && onEnd) onEnd(e);
+        })) {
+        if (onStart) onStart(error, nullptr);
+        return;
+    }
+    QVariantMap request{
+        {QStringLiteral("DeviceID"), deviceID},
+        // The daemon takes the port in network byte order, read as a host number.
+        {QStringLiteral("PortNumber"), int(qToBigEndian<quint16>(port))},
+    };
+    // The channel lives in its own response table until the answer (or the connection's end) comes.
+    channel->sendRequest(
+        PTUSBChannel::packetDictionaryWithPacketType(QStringLiteral("Connect"), request),
+        [channel, handedOver, onStart](const OptError& transport, const std::optional<QVariantMap>& answer) {
+            const OptError e = PTUSBChannel::errorFromPlistResponse(answer, transport);
+            if (e) {
+                channel->cancel();
+                if (onStart) onStart(e, nullptr);
+                return;
+            }
+            *handedOver = true;
+            if (onStart) onStart(std::nullopt, channel->dispatchChannel());
+        });
+}
+
+void PTUSBHub::handleBroadcastPacket(const QVariantMap& packet) {
+    const QString type = packet.value(QStringLiteral("MessageType")).toString();
+    if (type == QLatin1String("Attached"))
+        NotificationCenter::defaultCenter().post(kPTUSBDeviceDidAttachNotification, this, packet);
+    else if (type == QLatin1String("Detached"))
+        NotificationCenter::defaultCenter().post(kPTUSBDeviceDidDetachNotification, this, packet);
+}
