@@ -1,11 +1,11 @@
 #include "link/PTUSBChannel.h"
 
+#include "base/Bundle.h"
 #include "base/MainQueue.h"
 #include "link/IoChannel.h"
 #include "link/PTUSBHub.h"
 #include "link/UsbmuxPacket.h"
 
-#include <QCoreApplication>
 #include <QtEndian>
 
 #include <algorithm>
@@ -28,22 +28,16 @@ Error truncatedPacketError() {
     return Error::make(kPTUSBHubErrorDomain, 0, QStringLiteral("The usbmux daemon's packet was cut short"));
 }
 
-// The application's name and version as the daemon should see them, read once. Until the shell
-// provides bundle values these come from the application object, when it has a name.
+// The application's name and version as the daemon should see them, from the bundle, read once.
 struct ClientIdentity {
     QString name;
     QString version;
 };
 
 const ClientIdentity& clientIdentity() {
-    static const ClientIdentity identity = [] {
-        ClientIdentity id;
-        if (QCoreApplication::instance()) {
-            id.name = QCoreApplication::applicationName();
-            id.version = QCoreApplication::applicationVersion();
-        }
-        return id;
-    }();
+    static const ClientIdentity identity{
+        Bundle::main().objectForInfoDictionaryKey(QStringLiteral("CFBundleName")).toString(),
+        Bundle::main().objectForInfoDictionaryKey(QStringLiteral("CFBundleVersion")).toString()};
     return identity;
 }
 

@@ -33,8 +33,8 @@ public:
     PTUSBChannel(const PTUSBChannel&) = delete;
     PTUSBChannel& operator=(const PTUSBChannel&) = delete;
 
-    // A request: `payload` plus "MessageType", and "ProgName" / "ClientVersionString" of this
-    // application when it has a name.
+    // A request: `payload` plus "MessageType", and "ProgName" / "ClientVersionString" (the bundle's
+    // "CFBundleName" and "CFBundleVersion") when the bundle has a name.
     static QVariantMap packetDictionaryWithPacketType(const QString& messageType,
                                                       const QVariantMap& payload = {});
 

@@ -1,11 +1,11 @@
 #include "link/PTUSBHub.h"
 #include "UsbmuxFakes.h"
+#include "base/Bundle.h"
 #include "base/NotificationCenter.h"
 #include "fakes/TestSupport.h"
 #include "link/IoChannel.h"
 #include "link/PTUSBChannel.h"
 
-#include <QCoreApplication>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtEndian>
@@ -87,8 +87,9 @@ TEST(PTUSBHub, ListenIsAnXmlRequestWithTagOneAnsweredOnce) {
         EXPECT_EQ(r.header.length, 16u + uint32_t(r.payload.size()));
         EXPECT_TRUE(r.payload.startsWith("<?xml")) << "Debian's daemon drops binary requests";
         EXPECT_EQ(r.dict.value(kMessageType), QStringLiteral("Listen"));
-        EXPECT_EQ(r.dict.value(QStringLiteral("ProgName")), QCoreApplication::applicationName());
-        EXPECT_TRUE(r.dict.contains(QStringLiteral("ClientVersionString")));
+        EXPECT_EQ(r.dict.value(QStringLiteral("ProgName")), QStringLiteral("ZubPad"));
+        EXPECT_EQ(r.dict.value(QStringLiteral("ClientVersionString")),
+                  Bundle::main().objectForInfoDictionaryKey(QStringLiteral("CFBundleVersion")).toString());
         // Answered twice: the second answer's tag has nobody waiting and is dropped.
         h.daemon.send(0, FakeDaemon::packet(1, answer(0)) + FakeDaemon::packet(1, answer(3)));
         ASSERT_TRUE(h.stillInStep(7));
