@@ -2,6 +2,8 @@
 #include "base/NotificationCenter.h"
 #include "fakes/TestSupport.h"
 #include "link/IoChannel.h"
+#include "link/PTChannel.h"
+#include "link/PTProtocol.h"
 #include "link/PTUSBChannel.h"
 #include "link/PTUSBHub.h"
 
@@ -148,6 +150,37 @@ TEST(UsbmuxSim, BinaryRequestsAreDroppedLikeDebiansDaemonUnlessAccepted) {
             EXPECT_TRUE(start && start->code == -1) << "no answer ever comes";
         }
     }
+}
+
+TEST(UsbmuxSim, AFrameChannelRunsOverTheBridge) {
+    struct Delegate : PTChannelDelegate {
+        std::vector<std::pair<uint32_t, QByteArray>> frames;
+        void ioFrameChannelDidReceiveFrameOfType(PTChannel*, uint32_t type, uint32_t,
+                                                 const PTData* payload) override {
+            frames.emplace_back(type, payload ? payload->data() : QByteArray());
+        }
+    } delegate;
+    QTcpServer device;
+    ASSERT_TRUE(device.listen(QHostAddress::LocalHost));
+    SimProcess sim(QStringLiteral("sim-frames.sock"),
+                   {QStringLiteral("--device"), QStringLiteral("8:%1").arg(device.serverPort())});
+    ASSERT_TRUE(sim.started());
+    PTUSBHub hub(UsbmuxAddress::unixSocket(sim.path()));
+    auto channel = PTChannel::channelWithDelegate(&delegate);
+    OptError result = Error::make(QStringLiteral("unset"), -1);
+    channel->connectToPortOverUSBHub(device.serverPort(), &hub, 8, [&](const OptError& e) { result = e; });
+    ASSERT_TRUE(waitUntil([&] { return !result && device.hasPendingConnections(); }));
+    QTcpSocket* peer = device.nextPendingConnection();
+    // The companion app's first frame: type 101 with a short text.
+    peer->write(PTProtocol::headerWithFrameOfType(101, 0, 5) + "hello");
+    ASSERT_TRUE(waitUntil([&] { return delegate.frames.size() == 1; }));
+    EXPECT_EQ(delegate.frames[0], std::make_pair(101u, QByteArray("hello")));
+    channel->sendFrameOfType(102, 1, {}, nullptr);
+    QByteArray back;
+    ASSERT_TRUE(waitUntil([&] { return (back += peer->readAll()).size() >= 16; }));
+    EXPECT_EQ(back, PTProtocol::headerWithFrameOfType(102, 1, 0));
+    channel->close();
+    delete peer;
 }
 
 TEST(UsbmuxRealDaemon, ListenIsAnswered) {
