@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Error.h"
+#include "session/LinkConnector.h"
 #include "session/PeerMessage.h"
 #include "session/SessionPorts.h"
 
@@ -13,7 +14,6 @@
 #include <optional>
 
 class ConnectionManager;
-class LinkConnector;
 class PeerMessageHandler;
 class PTChannel;
 class PTData;

@@ -1,0 +1,329 @@
+#include "SessionTestBase.h"
+
+#include "base/MainQueue.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+const SerialQueue& queueOf(CaptureController& c) {
+    return *c.connectionManager().notConnectedQueue();
+}
+
+} // namespace
+
+TEST_F(SessionTest, NoDeviceAtStartQueuesNothing) {
+    controller->setupLink();
+    settle();
+    clock.advance(5);
+    settle();
+    EXPECT_TRUE(link->attempts.empty());
+    EXPECT_EQ(queueOf(*controller).pendingCount(), 0u);
+    EXPECT_FALSE(controller->bUSBAttached());
+}
+
+TEST_F(SessionTest, AttachedDeviceIsTriedOverUSBAndLoopbackAndLinked) {
+    controller->setupLink();
+    link->attach(7);
+    settle();
+    const size_t usb = openAttempt(kUSB);
+    EXPECT_EQ(link->attempts[usb].deviceID, 7);
+    EXPECT_EQ(link->attempts[usb].port, 23481);
+    EXPECT_EQ(link->attempts[openAttempt(kLoopback)].port, 23481);
+    EXPECT_TRUE(controller->bUSBAttached());
+    EXPECT_EQ(controller->connectedDeviceProperties().value("SerialNumber"), "serial");
+
+    refuseLoopback();
+    std::optional<qint64> observed;
+    controller->setConnectedDeviceIDObserver([&](std::optional<qint64> id) { observed = id; });
+    auto peer = link->succeed(usb);
+    EXPECT_EQ(controller->connectedDeviceID(), 7);
+    EXPECT_EQ(observed, 7);
+    EXPECT_TRUE(queueOf(*controller).isSuspended());
+    EXPECT_EQ(video.encoderChannel, controller->ptChannelConnected());
+    // Linked but not introduced: the channel number waits for the app.
+    EXPECT_EQ(controller->currentChannel(), 0);
+    EXPECT_EQ(delegate.count("channelChanged"), 0);
+
+    introduce(*peer);
+    EXPECT_TRUE(controller->bUSBConnected());
+    EXPECT_EQ(delegate.calls.filter("channel").join(' '), "channelChanged(1)");
+    EXPECT_TRUE(delegate.calls.contains("updateUI(1,0)"));
+    EXPECT_TRUE(video.calls.contains("setChannel(1)"));
+}
+
+TEST_F(SessionTest, LoopbackAttemptsWaitWhileLinkedAndRunAtOnceAfterTheDrop) {
+    controller->setupLink();
+    auto peer = linkDevice(7);
+    refuseLoopback();
+    introduce(*peer);
+    // The 1.0 s loop keeps queuing, but nothing runs while the channel is connected.
+    clock.advance(3);
+    settle();
+    EXPECT_TRUE(link->open(kLoopback).empty());
+    EXPECT_EQ(queueOf(*controller).pendingCount(), 1u); // one waiting attempt, not one a second
+    const size_t before = link->attempts.size();
+
+    peer->close();
+    ASSERT_TRUE(waitUntil([&] { return !controller->ptChannelConnected(); }));
+    // Resumed exactly once: the waiting loopback attempt runs without any time passing.
+    EXPECT_FALSE(queueOf(*controller).isSuspended());
+    openAttempt(kLoopback);
+    EXPECT_EQ(link->attempts.size(), before + 1);
+    EXPECT_EQ(controller->currentChannel(), 0);
+    EXPECT_TRUE(video.calls.contains("resetStream"));
+    EXPECT_TRUE(video.calls.contains("stopCursorTimer"));
+    EXPECT_TRUE(video.calls.contains("setPtChannel(nil)"));
+    // The USB attempt follows one second after the drop.
+    EXPECT_TRUE(link->open(kUSB).empty());
+    clock.advance(1.0);
+    settle();
+    EXPECT_EQ(link->attempts[openAttempt(kUSB)].deviceID, 7);
+}
+
+TEST_F(SessionTest, SecondDeviceWaitsUntilTheFirstLinkDrops) {
+    controller->setupLink();
+    auto peer = linkDevice(7);
+    refuseLoopback();
+    introduce(*peer);
+    link->attach(8);
+    clock.advance(1.5);
+    settle();
+    EXPECT_EQ(link->count(kUSB), 1u);
+    EXPECT_EQ(controller->connectedDeviceID(), 7);
+    EXPECT_EQ(controller->connectionManager().connectingToDeviceID(), 7);
+
+    // The first device is unplugged: the daemon ends its connection, and the second is linked at once.
+    link->detach(7);
+    peer->close();
+    ASSERT_TRUE(waitUntil([&] { return !link->open(kUSB).empty(); }));
+    const size_t usb = openAttempt(kUSB);
+    EXPECT_EQ(link->attempts[usb].deviceID, 8);
+    refuseLoopback();
+    auto second = link->succeed(usb);
+    introduce(*second);
+    EXPECT_EQ(controller->connectedDeviceID(), 8);
+}
+
+TEST_F(SessionTest, FailedAttemptRotatesToTheOtherDeviceEverySecond) {
+    controller->setupLink();
+    link->attach(7);
+    settle();
+    link->fail(openAttempt(kUSB)); // the app is not running on device 7
+    refuseLoopback();
+    link->attach(8);
+    clock.advance(1.0);
+    settle();
+    // The retry goes to the other device, and so on, one attempt at a time.
+    std::vector<qint64> targets;
+    for (int i = 0; i < 4; ++i) {
+        const size_t usb = openAttempt(kUSB);
+        targets.push_back(link->attempts[usb].deviceID);
+        link->fail(usb);
+        refuseLoopback();
+        EXPECT_TRUE(link->open(kUSB).empty());
+        clock.advance(1.0);
+        settle();
+    }
+    EXPECT_EQ(targets, (std::vector<qint64>{8, 7, 8, 7}));
+}
+
+TEST_F(SessionTest, DetachingTheLastDeviceStopsAllAttempts) {
+    controller->setupLink();
+    auto peer = linkDevice(7);
+    refuseLoopback();
+    introduce(*peer);
+    link->detach(7);
+    ASSERT_TRUE(waitUntil([&] { return peer->ended; }));
+    EXPECT_FALSE(controller->bUSBAttached());
+    EXPECT_FALSE(controller->connectionManager().connectingToDeviceID());
+    EXPECT_EQ(controller->currentChannel(), 0);
+    settle();
+    refuseLoopback();
+    const size_t before = link->attempts.size();
+    clock.advance(10);
+    settle();
+    EXPECT_EQ(link->attempts.size(), before);
+}
+
+TEST_F(SessionTest, DisplaySleepPausesAttemptsAndWakeResumesBothOnce) {
+    controller->setupLink();
+    link->attach(7);
+    settle();
+    controller->setBScreenOff(true);
+    link->fail(openAttempt(kUSB));
+    refuseLoopback();
+    clock.advance(5);
+    settle();
+    EXPECT_TRUE(link->open(kUSB).empty());
+    EXPECT_TRUE(link->open(kLoopback).empty());
+
+    controller->setBScreenOff(false);
+    controller->enqueueConnectToLocalIPv4Port();
+    controller->enqueueConnectToUSBDevice();
+    // Asked twice (a second wake): still one attempt of each kind.
+    controller->enqueueConnectToLocalIPv4Port();
+    controller->enqueueConnectToUSBDevice();
+    settle();
+    openAttempt(kUSB);
+    openAttempt(kLoopback);
+}
+
+TEST_F(SessionTest, RetriesNeverMultiplyIntoParallelLoops) {
+    controller->setupLink();
+    link->attach(7);
+    settle();
+    // Wake-ups and a second device arriving while the attempts fail.
+    for (int second = 0; second < 10; ++second) {
+        controller->enqueueConnectToUSBDevice();
+        controller->enqueueConnectToLocalIPv4Port();
+        if (second == 3) link->attach(8);
+        settle();
+        EXPECT_LE(link->open(kUSB).size(), 1u);
+        EXPECT_LE(link->open(kLoopback).size(), 1u);
+        for (size_t i : link->open(kUSB))
+            link->fail(i);
+        refuseLoopback();
+        clock.advance(1.0);
+        settle();
+    }
+    // About one attempt of each kind a second.
+    EXPECT_LE(link->count(kUSB), 12u);
+    EXPECT_LE(link->count(kLoopback), 12u);
+}
+
+TEST_F(SessionTest, ChannelEndingBeforeTheIntroductionIsRetried) {
+    controller->setupLink();
+    auto peer = linkDevice(7);
+    refuseLoopback();
+    peer->close();
+    ASSERT_TRUE(waitUntil([&] { return !controller->ptChannelConnected(); }));
+    EXPECT_FALSE(controller->bUSBConnected());
+    EXPECT_EQ(delegate.count("channelChanged"), 0);
+    refuseLoopback();
+    clock.advance(1.0);
+    settle();
+    EXPECT_EQ(link->attempts[openAttempt(kUSB)].deviceID, 7);
+}
+
+TEST_F(SessionTest, IntroducedLoopbackChannelEndingKeepsTheChannelNumber) {
+    controller->setupLink();
+    link->attach(7);
+    settle();
+    link->fail(openAttempt(kUSB));
+    auto peer = link->succeed(openAttempt(kLoopback));
+    EXPECT_EQ(controller->ptChannelConnected()->userInfo().toString(), "127.0.0.1:23481");
+    introduce(*peer);
+    peer->close();
+    ASSERT_TRUE(waitUntil([&] { return !controller->ptChannelConnected(); }));
+    // Only the end of the device's own channel clears the introduction state.
+    EXPECT_TRUE(controller->bUSBConnected());
+    EXPECT_EQ(controller->currentChannel(), 1);
+    controller->sendMessage("stopStream", PeerMessage::kChannelCurrent); // goes nowhere, harmlessly
+}
+
+TEST_F(SessionTest, LoopbackListenerOfAnotherUserIsRefusedBeforeItIsHeard) {
+    info.listeners[23481] = {info.uid, 4242};
+    controller->setupLink();
+    link->attach(7);
+    settle();
+    link->fail(openAttempt(kUSB));
+    auto impostor = link->succeed(openAttempt(kLoopback));
+    impostor->sendIntroduction({{"protocolVersion", "1.0.9"}});
+    ASSERT_TRUE(waitUntil([&] { return impostor->ended; }));
+    settle();
+    EXPECT_FALSE(controller->ptChannelConnected());
+    EXPECT_TRUE(controller->peerDeviceInfo().isEmpty());
+    EXPECT_EQ(controller->currentChannel(), 0);
+    EXPECT_TRUE(impostor->frames.empty());
+
+    // Tried again like any other attempt; root's or our own listener is accepted.
+    info.listeners[23481] = {0};
+    clock.advance(1.0);
+    settle();
+    auto trusted = link->succeed(openAttempt(kLoopback));
+    EXPECT_TRUE(controller->ptChannelConnected());
+    info.listeners.erase(23481); // no listener found at all counts as untrusted
+    trusted->close();
+    ASSERT_TRUE(waitUntil([&] { return !controller->ptChannelConnected(); }));
+    clock.advance(1.0);
+    settle();
+    auto ghost = link->succeed(openAttempt(kLoopback));
+    ASSERT_TRUE(waitUntil([&] { return ghost->ended; }));
+    EXPECT_FALSE(controller->ptChannelConnected());
+}
+
+TEST_F(SessionTest, RefusedFrameTypeClosesTheChannelAndTheLinkComesBack) {
+    controller->setupLink();
+    auto peer = linkDevice(7);
+    refuseLoopback();
+    introduce(*peer);
+    delegate.clear();
+    peer->send(105, QByteArray("x"));
+    peer->sendEvent({{"eventName", "SingleTap"}, {"x", 0.5}, {"y", 0.5}}); // never read
+    ASSERT_TRUE(waitUntil([&] { return peer->ended; }));
+    ASSERT_TRUE(waitUntil([&] { return controller->currentChannel() == 0; }));
+    EXPECT_EQ(delegate.count("handle"), 0);
+    refuseLoopback();
+    clock.advance(1.0);
+    settle();
+    auto again = link->succeed(openAttempt(kUSB));
+    introduce(*again);
+    EXPECT_EQ(delegate.count("channelChanged(1)"), 1);
+}
+
+TEST_F(SessionTest, QueueIsSuspendedOncePerChannelAndResumedOnce) {
+    controller->setupLink();
+    auto peer = linkDevice(7);
+    auto channel = controller->ptChannelConnected();
+    controller->setPtChannelConnected(channel); // set again: no second suspension
+    controller->setPtChannelConnected(nullptr);
+    EXPECT_FALSE(queueOf(*controller).isSuspended());
+    controller->setPtChannelConnected(nullptr); // cleared again: no second resume
+    EXPECT_FALSE(queueOf(*controller).isSuspended());
+    controller->setPtChannelConnected(channel);
+    EXPECT_TRUE(queueOf(*controller).isSuspended());
+}
+
+TEST_F(SessionTest, ChannelZeroAgainStillResetsTheStreamAndTellsTheShell) {
+    controller->setBPeerIsInBackground(true);
+    controller->setCurrentChannel(0);
+    EXPECT_EQ(video.count("resetStream"), 1);
+    EXPECT_FALSE(controller->bPeerIsInBackground());
+    EXPECT_EQ(delegate.calls, QStringList{"updateUI(0,0)"});
+    EXPECT_FALSE(video.calls.contains("setChannel(0)"));
+}
+
+TEST_F(SessionTest, ShutdownClosesTheLinkAndStopsRetrying) {
+    controller->setupLink();
+    auto peer = linkDevice(7);
+    introduce(*peer);
+    controller->shutdownLink();
+    ASSERT_TRUE(waitUntil([&] { return peer->ended; }));
+    EXPECT_TRUE(video.calls.contains("stopDisplayStream"));
+    for (size_t i : link->open(kLoopback))
+        link->fail(i);
+    const size_t before = link->attempts.size();
+    clock.advance(5);
+    settle();
+    link->attach(8); // no longer listening
+    clock.advance(5);
+    settle();
+    EXPECT_EQ(link->attempts.size(), before);
+}
+
+TEST_F(SessionTest, DestroyingTheControllerWhileLinkedLeavesNothingBehind) {
+    const int fds = openDescriptorCount();
+    {
+        controller->setupLink();
+        auto peer = linkDevice(7);
+        introduce(*peer);
+        controller.reset();
+        ASSERT_TRUE(waitUntil([&] { return peer->ended; }));
+        clock.advance(5);
+        settle();
+    }
+    settle();
+    EXPECT_EQ(openDescriptorCount(), fds);
+}

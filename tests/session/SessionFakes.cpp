@@ -1,0 +1,183 @@
+#include "SessionFakes.h"
+
+#include "base/NotificationCenter.h"
+#include "link/PTAddress.h"
+#include "session/PeerMessage.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+QString num(double v) {
+    return QString::number(v);
+}
+
+} // namespace
+
+int RecordingAppDelegate::count(const QString& prefix) const {
+    int n = 0;
+    for (const QString& call : calls)
+        n += call.startsWith(prefix) ? 1 : 0;
+    return n;
+}
+
+void RecordingAppDelegate::resizeEventFromDevice(QSizeF size) {
+    calls << QStringLiteral("resizeEventFromDevice(%1x%2)").arg(num(size.width()), num(size.height()));
+}
+void RecordingAppDelegate::channelChanged(int32_t channel) {
+    calls << QStringLiteral("channelChanged(%1)").arg(channel);
+}
+void RecordingAppDelegate::updateUI(int32_t channel, int32_t mode) {
+    calls << QStringLiteral("updateUI(%1,%2)").arg(channel).arg(mode);
+}
+int32_t RecordingAppDelegate::adjustInitialMode(const QVariantMap&) {
+    calls << "adjustInitialMode";
+    return 0;
+}
+void RecordingAppDelegate::handleTapEvent(QPointF p, bool ignoreSingleTap) {
+    calls << QStringLiteral("handleTapEvent(%1,%2,%3)")
+                 .arg(num(p.x()), num(p.y()))
+                 .arg(ignoreSingleTap ? 1 : 0);
+}
+void RecordingAppDelegate::handleTwoFingerTapEvent(QPointF p) {
+    calls << QStringLiteral("handleTwoFingerTapEvent(%1,%2)").arg(num(p.x()), num(p.y()));
+}
+void RecordingAppDelegate::handleThreeFingerTapEvent(QPointF p) {
+    calls << QStringLiteral("handleThreeFingerTapEvent(%1,%2)").arg(num(p.x()), num(p.y()));
+}
+
+void FakeVideo::plugInto(SessionPorts& ports) {
+    ports.stream = this;
+    ports.destinations = {this};
+    ports.compressors = {this};
+    ports.captureSource = this;
+    ports.cursor = this;
+}
+
+TestPeer::TestPeer(int fd) : channel_(PTChannel::channelWithDelegate(this)) {
+    OptError error;
+    EXPECT_TRUE(channel_->startReadingFromConnectedSocket(fd, &error))
+        << (error ? error->toString().toStdString() : "");
+}
+
+TestPeer::~TestPeer() {
+    channel_->setDelegate(nullptr);
+    channel_->close();
+}
+
+void TestPeer::send(uint32_t type, const QByteArray& payload, uint32_t tag) {
+    channel_->sendFrameOfType(type, tag, payload, nullptr);
+}
+
+void TestPeer::sendIntroduction(const QVariantMap& info) {
+    send(PeerMessage::kFrameTypeDeviceInfo, PeerMessage::encodeDictionary(info));
+}
+
+void TestPeer::sendEvent(const QVariantMap& event) {
+    send(PeerMessage::kFrameTypeEvent, PeerMessage::encodeDictionary(event));
+}
+
+void TestPeer::close() {
+    channel_->close();
+}
+
+QStringList TestPeer::texts() const {
+    QStringList out;
+    for (const Frame& f : frames)
+        if (f.type == PeerMessage::kFrameTypeTextMessage)
+            out << PeerMessage::decodeText(f.payload).value_or("<bad>");
+    return out;
+}
+
+void TestPeer::ioFrameChannelDidReceiveFrameOfType(PTChannel*, uint32_t type, uint32_t tag,
+                                                   const PTData* payload) {
+    frames.push_back({type, tag, payload ? QByteArray(payload->data()) : QByteArray()});
+}
+
+void FakeLinkConnector::connectToUSBDevice(PTChannel& channel, quint16 port, qint64 deviceID,
+                                           Callback callback) {
+    Attempt a;
+    a.usb = true;
+    a.deviceID = deviceID;
+    a.port = port;
+    a.channel = channel.shared_from_this();
+    a.usbCallback = std::move(callback);
+    attempts.push_back(std::move(a));
+}
+
+void FakeLinkConnector::connectToLocalIPv4Port(PTChannel& channel, quint16 port, ConnectCallback callback) {
+    Attempt a;
+    a.port = port;
+    a.channel = channel.shared_from_this();
+    a.tcpCallback = std::move(callback);
+    attempts.push_back(std::move(a));
+}
+
+std::vector<size_t> FakeLinkConnector::open(bool usb) const {
+    std::vector<size_t> out;
+    for (size_t i = 0; i < attempts.size(); ++i)
+        if (!attempts[i].done && attempts[i].usb == usb) out.push_back(i);
+    return out;
+}
+
+size_t FakeLinkConnector::count(bool usb) const {
+    size_t n = 0;
+    for (const Attempt& a : attempts)
+        n += a.usb == usb ? 1 : 0;
+    return n;
+}
+
+void FakeLinkConnector::fail(size_t index, int err) {
+    Attempt& a = attempts.at(index);
+    ASSERT_FALSE(a.done);
+    a.done = true;
+    if (a.usb)
+        a.usbCallback(Error::posix(err));
+    else
+        a.tcpCallback(Error::posix(err), PTAddress());
+}
+
+int FakeLinkConnector::connectChannel(size_t index) {
+    Attempt& a = attempts.at(index);
+    EXPECT_FALSE(a.done);
+    a.done = true;
+    int fds[2];
+    EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    auto channel = a.channel.lock();
+    EXPECT_TRUE(channel);
+    OptError error;
+    if (channel) {
+        EXPECT_TRUE(channel->startReadingFromConnectedSocket(fds[0], &error));
+    } else {
+        ::close(fds[0]);
+    }
+    if (a.usb)
+        a.usbCallback(std::nullopt);
+    else
+        a.tcpCallback(std::nullopt, PTAddress());
+    return fds[1];
+}
+
+std::unique_ptr<TestPeer> FakeLinkConnector::succeed(size_t index) {
+    return std::make_unique<TestPeer>(connectChannel(index));
+}
+
+int FakeLinkConnector::succeedRaw(size_t index) {
+    return connectChannel(index);
+}
+
+void FakeLinkConnector::attach(qint64 deviceID) {
+    const QVariantMap properties{
+        {"ConnectionType", "USB"}, {"DeviceID", deviceID}, {"SerialNumber", "serial"}};
+    NotificationCenter::defaultCenter().post(
+        "PTUSBDeviceDidAttachNotification", this,
+        {{"MessageType", "Attached"}, {"DeviceID", deviceID}, {"Properties", properties}});
+}
+
+void FakeLinkConnector::detach(qint64 deviceID) {
+    NotificationCenter::defaultCenter().post("PTUSBDeviceDidDetachNotification", this,
+                                             {{"MessageType", "Detached"}, {"DeviceID", deviceID}});
+}
