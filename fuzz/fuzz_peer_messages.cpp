@@ -30,6 +30,7 @@ struct NoLink final : LinkConnector {
 struct Machine final : SystemInfo {
     QString osVersionString() const override { return QStringLiteral("12"); }
     QString machineModel() const override { return QStringLiteral("Fuzz"); }
+    QString machineArchitecture() const override { return QStringLiteral("x86_64"); }
     quint32 userID() const override { return 0; }
     std::vector<quint32> listeningSocketOwners(quint16) const override { return {}; }
 };
