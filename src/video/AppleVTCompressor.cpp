@@ -1,0 +1,208 @@
+#include "video/AppleVTCompressor.h"
+
+#include "video/OutputDestination.h"
+
+namespace {
+
+// JPEG pictures with more pixels than 1024x768 are sent at low quality to keep them small.
+constexpr int64_t kJpegFullQualityPixels = 1024 * 768;
+constexpr double kLargeJpegQuality = 0.1;
+
+const QString kArchiveName = QStringLiteral("name");
+const QString kArchiveAverageBitrate = QStringLiteral("average_bitrate");
+const QString kArchiveMaxBitrate = QStringLiteral("max_bitrate");
+const QString kArchiveKeyframeInterval = QStringLiteral("keyframe_interval");
+const QString kArchiveProfile = QStringLiteral("profile");
+const QString kArchiveUseCbr = QStringLiteral("use_cbr");
+const QString kArchiveWidth = QStringLiteral("videoWidth");
+const QString kArchiveHeight = QStringLiteral("videoHeight");
+const QString kArchiveResolutionOption = QStringLiteral("resolutionOption");
+
+} // namespace
+
+AppleVTCompressor::AppleVTCompressor(std::shared_ptr<EncoderServices> services)
+    : services_(std::move(services)), profiles_{QVariant(), QStringLiteral("Baseline"),
+                                                QStringLiteral("Main"), QStringLiteral("High")} {
+    setCompressorType(QStringLiteral("AppleVTCompressor"));
+    bOSSupportBGRA_ = isOSSupportBGRA();
+    bH264HWCodec_.store(supportHWH264());
+}
+
+AppleVTCompressor::AppleVTCompressor(std::shared_ptr<EncoderServices> services, const QVariantMap& archive)
+    : AppleVTCompressor(std::move(services)) {
+    setName(archive.value(kArchiveName).toString());
+    averageBitrate_ = archive.value(kArchiveAverageBitrate).toInt();
+    maxBitrate_ = archive.value(kArchiveMaxBitrate).toInt();
+    keyframeInterval_ = archive.value(kArchiveKeyframeInterval).toInt();
+    profile_ = archive.value(kArchiveProfile).toString();
+    useCbr_ = archive.value(kArchiveUseCbr).toBool();
+    setWidth(archive.value(kArchiveWidth).toInt());
+    setHeight(archive.value(kArchiveHeight).toInt());
+    if (archive.contains(kArchiveResolutionOption))
+        setResolutionOption(archive.value(kArchiveResolutionOption).toString());
+}
+
+AppleVTCompressor::~AppleVTCompressor() {
+    reset();
+}
+
+bool AppleVTCompressor::supportHWH264() const {
+    if (!services_) return false;
+    for (const QVariantMap& encoder : services_->copyVideoEncoderList()) {
+        if (encoder.value(kEncoderListEncoderID).toString().contains(QLatin1String("h264.gva")) ||
+            encoder.value(kEncoderListEncoderName).toString().contains(QLatin1String("H.264 (HW)")))
+            return true;
+    }
+    return false;
+}
+
+bool AppleVTCompressor::isOSSupportBGRA() const {
+    return services_ && services_->acceptsBGRA(kCodecTypeH264);
+}
+
+bool AppleVTCompressor::useBGRAForJpecCodec() {
+    if (!useBGRAForJpecCodec_) useBGRAForJpecCodec_ = services_ && services_->acceptsBGRA(kCodecTypeJPEG);
+    return *useBGRAForJpecCodec_;
+}
+
+uint32_t AppleVTCompressor::getCodecType() const {
+    const int w = working_width(), h = working_height();
+    if (!bH264HWCodec_.load()) return kCodecTypeJPEG;
+    if (w == 480 || w == 320 || w == 568) return kCodecTypeJPEG;
+    if ((peerHardwareString_.startsWith(QLatin1String("iPad3")) ||
+         peerHardwareString_.startsWith(QLatin1String("iPad2"))) &&
+        (w > 2047 || h > 2047 || w > 1919))
+        return kCodecTypeJPEG;
+    if (w >= 4097 && h > 2304) return kCodecTypeJPEG;
+    if (w < 3840) return kCodecTypeH264;
+    if (h < 2400) return kCodecTypeH264;
+    CompressorSettingsController* controller = settingsController();
+    return controller && controller->captureFPS() > 30.0 ? kCodecTypeJPEG : kCodecTypeH264;
+}
+
+bool AppleVTCompressor::setupCompressor(const FramePtr& frame) {
+    if (!settingsController() || !services_) return false;
+    const int w = frame ? frame->width() : 0, h = frame ? frame->height() : 0;
+    setWorking_width(w);
+    setWorking_height(h);
+    if (w == 0 || h == 0) {
+        setErrored(true);
+        return false;
+    }
+    const uint32_t codec = getCodecType();
+    codecType_.store(codec);
+    QVariantMap specification;
+    if (codec == kCodecTypeH264)
+        specification = {{kEncoderSpecificationEnableHardwareAcceleratedVideoEncoder, true},
+                         {kEncoderSpecificationRealTime, true}};
+    if (session_) endSession(std::move(session_));
+
+    OptError error;
+    session_ = services_->createCompressionSession(
+        w, h, CodecType(codec), specification,
+        [this](std::shared_ptr<const void>, const OptError&, SamplePtr sample) { outputCallback(sample); },
+        &error);
+    if (!session_) {
+        setErrored(true);
+        return false;
+    }
+    // Informational only: either kind of encoder serves the stream.
+    (void)session_->copyProperty(kCompressionPropertyUsingHardwareAcceleratedVideoEncoder);
+    if (codec == kCodecTypeH264) {
+        session_->setProperty(kCompressionPropertyRealTime, true);
+        session_->setProperty(kCompressionPropertyAllowFrameReordering, false);
+    } else {
+        if (bFineTune() || int64_t(w) * h > kJpegFullQualityPixels)
+            session_->setProperty(kCompressionPropertyQuality, kLargeJpegQuality);
+        session_->setProperty(kCompressionPropertyRealTime, true);
+    }
+    return true;
+}
+
+bool AppleVTCompressor::compressVideoFrame(const FramePtr& frame, MediaTime pts, MediaTime duration) {
+    if (!hasOutputs() || !frame) return false;
+    if (!session_ && !setupCompressor(frame)) return false;
+
+    const bool convert = !bOSSupportBGRA_ || (codecType_.load() == kCodecTypeJPEG && !useBGRAForJpecCodec());
+    if (!convert) return !session_->encodeFrame(frame, pts, duration, nullptr);
+
+    if (!pixelTransfer_) pixelTransfer_ = services_->createPixelTransferSession();
+    std::shared_ptr<PixelBuffer> converted =
+        PixelBuffer::create(working_width(), working_height(), PixelBuffer::kYUVS);
+    if (!pixelTransfer_ || !converted || pixelTransfer_->transferImage(*frame, *converted)) return false;
+    // The converted picture rides along as the frame's context and goes when its callback is done.
+    FramePtr image = converted;
+    return !session_->encodeFrame(image, pts, duration, image);
+}
+
+void AppleVTCompressor::outputCallback(const SamplePtr& sample) {
+    if (!sample) return;
+    OutputDestination* destination = outputDest_.load();
+    if (!destination) {
+        // The outputs are fixed while a session runs (they change only with the clock stopped).
+        for (OutputDestination* output : std::as_const(outputs_)) {
+            destination = output;
+            destination->setFrameType(codecType_.load() == kCodecTypeH264 ? kFrameTypeH264Video
+                                                                          : kFrameTypeJPEGVideo);
+        }
+        outputDest_.store(destination);
+    }
+    if (destination) destination->sendEncodedData(sample, ptChannel_.load(), nullptr);
+}
+
+void AppleVTCompressor::endSession(std::unique_ptr<EncoderSession> session) {
+    session->completeFrames();
+    session->invalidate();
+}
+
+void AppleVTCompressor::reset() {
+    if (!session_) return;
+    endSession(std::move(session_));
+    setErrored(false);
+    outputDest_.store(nullptr);
+}
+
+void AppleVTCompressor::setSize(double width, double height) {
+    setWorking_width(int(width));
+    setWorking_height(int(height));
+}
+
+std::unique_ptr<AppleVTCompressor> AppleVTCompressor::copy() const {
+    auto copy = std::make_unique<AppleVTCompressor>(services_);
+    copy->setSettingsController(settingsController());
+    copy->setOutputDelegate(outputDelegate());
+    copy->setIsNew(isNew());
+    copy->setName(name());
+    copy->averageBitrate_ = averageBitrate_;
+    copy->maxBitrate_ = maxBitrate_;
+    copy->setCompressorType(compressorType());
+    copy->profile_ = profile_;
+    copy->keyframeInterval_ = keyframeInterval_;
+    copy->useCbr_ = useCbr_;
+    copy->setWidth(width());
+    copy->setHeight(height());
+    copy->setResolutionOption(resolutionOption());
+    copy->setSize(width(), height());
+    return copy;
+}
+
+QVariantMap AppleVTCompressor::archive() const {
+    return {{kArchiveName, name()},
+            {kArchiveAverageBitrate, averageBitrate_},
+            {kArchiveMaxBitrate, maxBitrate_},
+            {kArchiveKeyframeInterval, keyframeInterval_},
+            {kArchiveProfile, profile_},
+            {kArchiveUseCbr, useCbr_},
+            {kArchiveWidth, width()},
+            {kArchiveHeight, height()},
+            {kArchiveResolutionOption, resolutionOption()}};
+}
+
+QString AppleVTCompressor::description() const {
+    return QStringLiteral("%1: Type: %2, Average Bitrate %3, Max Bitrate %4, CBR: %5, Profile %6")
+        .arg(name(), compressorType())
+        .arg(averageBitrate_)
+        .arg(maxBitrate_)
+        .arg(useCbr_ ? 1 : 0)
+        .arg(profile_);
+}

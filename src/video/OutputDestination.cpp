@@ -1,0 +1,174 @@
+#include "video/OutputDestination.h"
+
+#include "video/CompressorBase.h"
+
+#include <QtEndian>
+#include <limits>
+
+namespace {
+
+constexpr char kStartCode[4] = {0, 0, 0, 1};
+constexpr char kUnitPicture = 0x21, kUnitSPS = 0x27, kUnitPPS = 0x28, kUnitKeyFrame = 0x25;
+constexpr int32_t kChannelUSB = 1;
+
+char* putUnit(char* w, char unitType, const QByteArray& bytes) {
+    memcpy(w, kStartCode, 4);
+    w[4] = unitType;
+    if (!bytes.isEmpty()) memcpy(w + 5, bytes.constData(), size_t(bytes.size()));
+    return w + 5 + bytes.size();
+}
+
+} // namespace
+
+OutputDestination::OutputDestination(const QString& type, FrameWriter writer)
+    : writer_(std::move(writer)), typeName_(type), textColor_(Qt::black) {}
+
+OutputDestination::~OutputDestination() {
+    stopCompressor();
+}
+
+bool OutputDestination::isKeyFrame(const EncodedSample& sample) {
+    if (sample.attachments.empty()) return false;
+    const std::optional<bool>& notSync = sample.attachments.front().notSync;
+    return !notSync.has_value() || !*notSync;
+}
+
+QByteArray OutputDestination::videoPayload(int32_t frameType, const EncodedSample& sample, uint32_t* tag) {
+    *tag = 0;
+    const QByteArray& data = sample.data;
+    bool key = false;
+    if (frameType == kFrameTypeH264Video && isKeyFrame(sample)) {
+        // Without both parameter sets the key-frame form cannot be written whole; the sample still
+        // goes out, as a frame that is not a key frame.
+        key = sample.parameterSets.size() >= 2 && !sample.parameterSets[0].isEmpty() &&
+              !sample.parameterSets[1].isEmpty();
+    } else if (frameType != kFrameTypeH264Video && frameType != kFrameTypeJPEGVideo) {
+        return {};
+    }
+    const qint64 units =
+        key ? 15 + qint64(sample.parameterSets[0].size()) + sample.parameterSets[1].size() : 5;
+    const qint64 length = units + data.size();
+    if (length > qint64(std::numeric_limits<uint32_t>::max()) - 8) return {};
+
+    QByteArray payload(qsizetype(length + 8), Qt::Uninitialized);
+    char* w = payload.data();
+    qToLittleEndian<quint32>(quint32(length), w);
+    qToLittleEndian<quint32>(1, w + 4);
+    w += 8;
+    if (key) {
+        w = putUnit(w, kUnitSPS, sample.parameterSets[0]);
+        w = putUnit(w, kUnitPPS, sample.parameterSets[1]);
+        putUnit(w, kUnitKeyFrame, data);
+        *tag = kKeyFrameTag;
+    } else {
+        putUnit(w, kUnitPicture, data);
+    }
+    return payload;
+}
+
+void OutputDestination::sendEncodedData(const SamplePtr& sample, const std::shared_ptr<PTChannel>& channel,
+                                        const void* /*peer*/) {
+    if (!sample || stopped_.load() || !active_.load() || channel_.load() != kChannelUSB || !channel) return;
+    const int32_t frameType = frameType_.load();
+    uint32_t tag = 0;
+    // A frame type that is not video goes out as that type with no payload.
+    const QByteArray payload = videoPayload(frameType, *sample, &tag);
+    if (payload.isEmpty() && (frameType == kFrameTypeH264Video || frameType == kFrameTypeJPEGVideo)) return;
+    QPointer<OutputDestination> self(this);
+    writer_(channel, uint32_t(frameType), tag, payload, [self](const OptError& error) {
+        if (!error || !self) return;
+        // A channel that failed once is not written again in this stream.
+        self->reset();
+        self->stopped_.store(true);
+    });
+}
+
+void OutputDestination::setActive(bool active) {
+    if (active == active_.load()) return;
+    active_.store(active);
+    if (active) {
+        setupCompressor();
+    } else {
+        stopCompressor();
+        reset();
+    }
+}
+
+void OutputDestination::setupCompressor() {
+    if (!active_.load()) return;
+    std::shared_ptr<CompressorBase> old = compressor_;
+    if (!compressorName_.isEmpty() && settingsController_)
+        compressor_ = settingsController_->compressorNamed(compressorName_);
+    if (!compressor_ && settingsController_) compressor_ = settingsController_->selectedCompressor();
+    if (compressor_) {
+        compressor_->addOutput(this);
+        observe(compressor_.get());
+    }
+    if (old && old != compressor_) {
+        old->removeOutput(this);
+        if (!compressor_) unobserve(old.get());
+    }
+    stopped_.store(false);
+}
+
+void OutputDestination::stopCompressor() {
+    if (!compressor_) return;
+    unobserve(compressor_.get());
+    compressor_->removeOutput(this);
+}
+
+void OutputDestination::reset() {
+    outputStartTime_ = 0;
+    stopped_.store(true);
+}
+
+void OutputDestination::stopOutput() {
+    if (active_.load()) reset();
+}
+
+void OutputDestination::setDestination(const QString& destination) {
+    if (destination.startsWith(QLatin1String("rtmp://")) || destination.startsWith(QLatin1String("udp:")))
+        outputFormat_ = QStringLiteral("FLV");
+    destination_ = destination;
+}
+
+void OutputDestination::observe(CompressorBase* compressor) {
+    unobserve(nullptr);
+    // The compressor may turn errored on the frame clock's thread; the colour changes on ours.
+    erroredConnection_ = connect(
+        compressor, &CompressorBase::erroredChanged, this,
+        [this](bool errored) {
+            if (errored) textColor_ = Qt::red;
+        },
+        Qt::QueuedConnection);
+}
+
+void OutputDestination::unobserve(CompressorBase*) {
+    if (erroredConnection_) disconnect(erroredConnection_);
+    erroredConnection_ = {};
+}
+
+QVariantMap OutputDestination::archive() const {
+    QVariantMap a{
+        {QStringLiteral("destination"), destination_}, {QStringLiteral("name"), name_},
+        {QStringLiteral("type_name"), typeName_},      {QStringLiteral("output_format"), outputFormat_},
+        {QStringLiteral("active"), active_.load()},    {QStringLiteral("stream_delay"), streamDelay_}};
+    if (!compressorName_.isEmpty()) a.insert(QStringLiteral("compressor_name"), compressorName_);
+    return a;
+}
+
+void OutputDestination::unarchive(const QVariantMap& a) {
+    setDestination(a.value(QStringLiteral("destination")).toString());
+    name_ = a.value(QStringLiteral("name")).toString();
+    typeName_ = a.value(QStringLiteral("type_name")).toString();
+    outputFormat_ = a.value(QStringLiteral("output_format")).toString();
+    streamDelay_ = a.value(QStringLiteral("stream_delay")).toInt();
+    compressorName_ = a.value(QStringLiteral("compressor_name")).toString();
+    // Last: becoming active binds the compressor named above.
+    setActive(a.value(QStringLiteral("active")).toBool());
+}
+
+QString OutputDestination::description() const {
+    return QStringLiteral("Name: %1 Type Name: %2 Destination %3 Key %4")
+        .arg(name(), typeName_, destination_, streamKey_);
+}

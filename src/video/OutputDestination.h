@@ -1,0 +1,111 @@
+#pragma once
+
+#include "base/Error.h"
+#include "platform/EncoderSession.h"
+
+#include <QColor>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QVariantMap>
+#include <atomic>
+#include <functional>
+#include <memory>
+
+class CompressorBase;
+class CompressorSettingsController;
+class PTChannel;
+
+// Video frame types on the device channel and the tag of an H.264 key frame.
+inline constexpr int32_t kFrameTypeH264Video = 107;
+inline constexpr int32_t kFrameTypeJPEGVideo = 108;
+inline constexpr uint32_t kKeyFrameTag = 100;
+
+// The end of the video pipeline: wraps every compressed frame in the video payload (little-endian
+// length and the value 1, then start-code units) and sends it as one frame on the device channel.
+// It sends only while active, not stopped, and with a USB channel, and stops itself after the first
+// failed send until the stream starts again.
+//
+// Threads: sendEncodedData() runs on the encoder's thread; everything else on the main thread.
+class OutputDestination : public QObject {
+    Q_OBJECT
+
+public:
+    using Completion = std::function<void(const OptError&)>;
+    // Puts one frame on a channel. Called on the encoder's thread; the completion runs wherever the
+    // channel reports the write (its own queue).
+    using FrameWriter = std::function<void(const std::shared_ptr<PTChannel>& channel, uint32_t type,
+                                           uint32_t tag, const QByteArray& payload, Completion completion)>;
+
+    explicit OutputDestination(const QString& type, FrameWriter writer);
+    ~OutputDestination() override;
+
+    // The payload of one video frame and its tag. Empty for a frame type that is not video, or for a
+    // sample too large for the 32-bit length.
+    static QByteArray videoPayload(int32_t frameType, const EncodedSample& sample, uint32_t* tag);
+    // Whether an H.264 sample is a key frame, read from its attachments.
+    static bool isKeyFrame(const EncodedSample& sample);
+
+    void sendEncodedData(const SamplePtr& sample, const std::shared_ptr<PTChannel>& channel,
+                         const void* peer);
+
+    void setActive(bool active);
+    bool active() const { return active_.load(); }
+    void setupCompressor();
+    void stopCompressor();
+    void reset();
+    void stopOutput();
+
+    const QString& destination() const { return destination_; }
+    void setDestination(const QString& destination);
+    // `_name`, or the destination when there is none: the key the compressor files this under.
+    QString name() const { return name_.isEmpty() ? destination_ : name_; }
+    void setName(const QString& name) { name_ = name; }
+    bool stopped() const { return stopped_.load(); }
+    int32_t frameType() const { return frameType_.load(); }
+    void setFrameType(int32_t frameType) { frameType_.store(frameType); }
+    int32_t channel() const { return channel_.load(); }
+    void setChannel(int32_t channel) { channel_.store(channel); }
+    int32_t stream_delay() const { return streamDelay_; }
+    void setStream_delay(int32_t delay) { streamDelay_ = delay; }
+    const QString& type_name() const { return typeName_; }
+    void setType_name(const QString& typeName) { typeName_ = typeName; }
+    const QString& output_format() const { return outputFormat_; }
+    void setOutput_format(const QString& format) { outputFormat_ = format; }
+    const QString& server_name() const { return serverName_; }
+    void setServer_name(const QString& server) { serverName_ = server; }
+    const QString& stream_key() const { return streamKey_; }
+    void setStream_key(const QString& key) { streamKey_ = key; }
+    double output_start_time() const { return outputStartTime_; }
+    CompressorSettingsController* settingsController() const { return settingsController_; }
+    void setSettingsController(CompressorSettingsController* controller) { settingsController_ = controller; }
+    const std::shared_ptr<CompressorBase>& compressor() const { return compressor_; }
+    void setCompressor(std::shared_ptr<CompressorBase> compressor) { compressor_ = std::move(compressor); }
+    const QString& compressor_name() const { return compressorName_; }
+    void setCompressor_name(const QString& name) { compressorName_ = name; }
+    const QColor& textColor() const { return textColor_; }
+
+    QVariantMap archive() const;
+    void unarchive(const QVariantMap& archive);
+    QString description() const;
+
+private:
+    void observe(CompressorBase* compressor);
+    void unobserve(CompressorBase* compressor);
+
+    FrameWriter writer_;
+    QString destination_;
+    QString name_;
+    std::atomic<bool> active_{false};
+    double outputStartTime_ = 0;
+    std::atomic<bool> stopped_{true};
+    std::atomic<int32_t> frameType_{0};
+    int32_t streamDelay_ = 0;
+    std::atomic<int32_t> channel_{0};
+    QString serverName_, typeName_, outputFormat_, streamKey_;
+    CompressorSettingsController* settingsController_ = nullptr;
+    QColor textColor_;
+    std::shared_ptr<CompressorBase> compressor_;
+    QString compressorName_;
+    QMetaObject::Connection erroredConnection_;
+};
