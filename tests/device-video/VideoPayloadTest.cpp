@@ -1,0 +1,150 @@
+#include "VideoDecoder.h"
+#include "fakes/FakeEncoderServices.h"
+#include "fakes/TestSupport.h"
+#include "platform/x11/LinuxEncoderServices.h"
+#include "video/OutputDestination.h"
+
+#include <QFile>
+#include <QtEndian>
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray build(int32_t type, const EncodedSample& sample, uint32_t* tag) {
+    return OutputDestination::videoPayload(type, sample, tag);
+}
+
+const std::vector<QByteArray> kSets{QByteArray("\x67\x42\x00\x1f", 4), QByteArray("\x68\xce\x3c\x80", 4)};
+
+// A JPEG-looking sample (starts with the image marker) of `size` bytes.
+SamplePtr jpegSample(int size) {
+    auto s = std::make_shared<EncodedSample>(*makeSample(size));
+    s->data[0] = char(0xFF);
+    s->data[1] = char(0xD8);
+    return s;
+}
+
+// Length-prefixed units summing to `size` bytes with the given sync flag.
+SamplePtr h264Sample(int size, bool key) {
+    auto s =
+        std::make_shared<EncodedSample>(*makeSample(size, !key, key ? kSets : std::vector<QByteArray>{}));
+    qToBigEndian<quint32>(quint32(size - 4), s->data.data());
+    s->data[4] = char(key ? 0x65 : 0x41);
+    return s;
+}
+
+TEST(VideoPayloadParse, AcceptsTheThreeForms) {
+    uint32_t tag = 0;
+    Error error;
+    const SamplePtr jpeg = jpegSample(200);
+    auto a = parseVideoPayload(108, 0, build(kFrameTypeJPEGVideo, *jpeg, &tag), &error);
+    ASSERT_TRUE(a) << error.toString().toStdString();
+    EXPECT_EQ(a->form, VideoPayload::kJPEG);
+    EXPECT_EQ(a->data, jpeg->data);
+
+    const SamplePtr frame = h264Sample(300, false);
+    auto b = parseVideoPayload(107, 0, build(kFrameTypeH264Video, *frame, &tag), &error);
+    ASSERT_TRUE(b);
+    EXPECT_EQ(b->form, VideoPayload::kH264Frame);
+    EXPECT_EQ(b->data, frame->data);
+
+    const SamplePtr key = h264Sample(400, true);
+    const QByteArray keyPayload = build(kFrameTypeH264Video, *key, &tag);
+    ASSERT_EQ(tag, 100u);
+    auto c = parseVideoPayload(107, tag, keyPayload, &error);
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->form, VideoPayload::kH264KeyFrame);
+    EXPECT_EQ(c->sps, kSets[0]);
+    EXPECT_EQ(c->pps, kSets[1]);
+    EXPECT_EQ(c->data, key->data);
+}
+
+TEST(VideoPayloadParse, RejectsEveryMalformedPayload) {
+    uint32_t tag = 0;
+    const QByteArray jpeg = build(kFrameTypeJPEGVideo, *jpegSample(64), &tag);
+    const QByteArray key = build(kFrameTypeH264Video, *h264Sample(64, true), &tag);
+    auto patched = [](QByteArray bytes, int at, char value) {
+        bytes[at] = value;
+        return bytes;
+    };
+    QByteArray splitUnits = build(kFrameTypeH264Video, *h264Sample(64, false), &tag);
+    qToBigEndian<quint32>(100, splitUnits.data() + 13); // first unit claims more than there is
+
+    struct Case {
+        const char* what;
+        uint32_t type, tag;
+        QByteArray payload;
+        int code;
+    } cases[] = {
+        {"not video", 104, 0, jpeg, 1},
+        {"too short", 108, 0, jpeg.left(12), 2},
+        {"length off by one", 108, 0, patched(jpeg, 0, char(jpeg[0] + 1)), 3},
+        {"cut short", 108, 0, jpeg.left(jpeg.size() - 1), 3},
+        {"second word", 108, 0, patched(jpeg, 4, 2), 4},
+        {"JPEG with key tag", 108, 100, jpeg, 5},
+        {"wrong unit type", 108, 0, patched(jpeg, 12, 0x25), 6},
+        {"start code", 108, 0, patched(jpeg, 11, 2), 6},
+        {"not a JPEG", 108, 0, patched(jpeg, 13, 0), 7},
+        {"units overrun", 107, 0, splitUnits, 8},
+        {"key frame without SPS unit", 107, 100, patched(key, 12, 0x21), 9},
+        {"key frame without PPS unit", 107, 100, patched(key, 21, 0x27), 10},
+        {"key frame without data unit", 107, 100, patched(key, 30, 0x21), 11},
+        {"SPS of the wrong type", 107, 100, patched(key, 13, 0x68), 13},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Error error;
+        EXPECT_FALSE(parseVideoPayload(c.type, c.tag, c.payload, &error));
+        EXPECT_EQ(error.code, c.code) << error.toString().toStdString();
+    }
+}
+
+TEST(VideoDecoder, NeedsAKeyFrameFirstAndSavesThePicture) {
+    LinuxEncoderServices services;
+    std::vector<SamplePtr> samples;
+    auto session = services.createCompressionSession(
+        96, 64, kCodecTypeH264, {},
+        [&](std::shared_ptr<const void>, const OptError&, SamplePtr s) { samples.push_back(s); }, nullptr);
+    ASSERT_TRUE(session);
+    auto picture = PixelBuffer::create(96, 64, PixelBuffer::kBGRA);
+    for (int i = 0; i < 2; ++i) {
+        memset(picture->data(), 0x30 + 0x40 * i, size_t(picture->bytesPerRow()) * 64);
+        ASSERT_FALSE(session->encodeFrame(picture, MediaTime{i, 30}, MediaTime{1, 30}, nullptr));
+        session->completeFrames();
+    }
+    session->invalidate();
+    ASSERT_EQ(samples.size(), 2u);
+
+    VideoDecoder decoder;
+    const QString png = tempPath(QStringLiteral("last.png"));
+    EXPECT_TRUE(decoder.saveLastPicture(png));
+    uint32_t tag = 0;
+    const QByteArray second = build(kFrameTypeH264Video, *samples[1], &tag);
+    OptError error = decoder.decodeFrame(107, tag, second);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, 6);
+    const QByteArray first = build(kFrameTypeH264Video, *samples[0], &tag);
+    ASSERT_FALSE(decoder.decodeFrame(107, tag, first));
+    ASSERT_FALSE(decoder.decodeFrame(107, 0, second));
+    EXPECT_EQ(decoder.picturesDecoded(), 2);
+    EXPECT_EQ(decoder.codecName(), QStringLiteral("H.264"));
+    EXPECT_NEAR(qBlue(decoder.lastPicture().pixel(40, 30)), 0x70, 4);
+
+    ASSERT_FALSE(decoder.saveLastPicture(png));
+    QImage saved(png);
+    EXPECT_EQ(saved.size(), QSize(96, 64));
+    EXPECT_NEAR(qBlue(saved.pixel(10, 10)), 0x70, 4);
+    EXPECT_TRUE(decoder.saveLastPicture(QStringLiteral("/nonexistent-dir/x.png")));
+}
+
+TEST(VideoDecoder, BrokenPicturesAreErrorsNotCrashes) {
+    VideoDecoder decoder;
+    uint32_t tag = 0;
+    auto garbage = jpegSample(500);
+    EXPECT_TRUE(decoder.decodeFrame(108, 0, build(kFrameTypeJPEGVideo, *garbage, &tag)));
+    EXPECT_TRUE(decoder.lastPicture().isNull());
+    EXPECT_TRUE(decoder.decodeFrame(107, 100, build(kFrameTypeH264Video, *h264Sample(200, true), &tag)));
+    EXPECT_EQ(decoder.picturesDecoded(), 0);
+}
+
+} // namespace
