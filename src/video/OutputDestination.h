@@ -37,7 +37,11 @@ public:
     using FrameWriter = std::function<void(const std::shared_ptr<PTChannel>& channel, uint32_t type,
                                            uint32_t tag, const QByteArray& payload, Completion completion)>;
 
-    explicit OutputDestination(const QString& type, FrameWriter writer);
+    // The live writer: the channel's sendFrameOfType(), called on the main thread, where the channel
+    // lives. A channel that is gone by then is skipped.
+    static FrameWriter channelWriter();
+
+    OutputDestination(const QString& type, FrameWriter writer);
     ~OutputDestination() override;
 
     // The payload of one video frame and its tag. Empty for a frame type that is not video, or for a
