@@ -59,13 +59,6 @@ TEST(H264Units, ReadsParameterSetsFromEitherConfigurationLayout) {
               bytes({0, 0, 0, 2, 0x65, 1, 0, 0, 0, 1, 0x41}));
 }
 
-TEST(JpegQuality, SessionQualityMapsOntoTurboJpegScale) {
-    EXPECT_EQ(jpegQualityFor(0.1), 10);
-    EXPECT_EQ(jpegQualityFor(1.0), 100);
-    EXPECT_EQ(jpegQualityFor(0.0), 1);
-    EXPECT_EQ(jpegQualityFor(std::nan("")), kDefaultJpegQuality);
-}
-
 // A picture with flat blocks, a gradient and sharp edges, different for every `phase`.
 std::shared_ptr<PixelBuffer> pattern(int width, int height, int phase = 0) {
     auto image = PixelBuffer::create(width, height, PixelBuffer::kBGRA);
@@ -126,22 +119,6 @@ OptError decode(VideoDecoder& decoder, int32_t frameType, const EncodedSample& s
     uint32_t tag = 0;
     const QByteArray payload = OutputDestination::videoPayload(frameType, sample, &tag);
     return decoder.decodeFrame(uint32_t(frameType), tag, payload);
-}
-
-TEST(LinuxEncoder, ListNamesWhatOpens) {
-    LinuxEncoderServices services;
-    const auto list = services.copyVideoEncoderList();
-    bool jpeg = false, x264 = false;
-    for (const QVariantMap& e : list) {
-        jpeg |= e.value(kEncoderListCodecType).toUInt() == kCodecTypeJPEG;
-        x264 |= e.value(kEncoderListEncoderName).toString() == QStringLiteral("H.264 (libx264)");
-        if (e.value(kEncoderListEncoderName).toString().contains(QStringLiteral("(HW)"))) {
-            EXPECT_TRUE(h264EncoderOpens(QStringLiteral("h264_") +
-                                         e.value(kEncoderListEncoderID).toString().section('.', -1)));
-        }
-    }
-    EXPECT_TRUE(jpeg);
-    EXPECT_TRUE(x264);
 }
 
 TEST(LinuxEncoder, JpegRoundTripAtBothQualities) {

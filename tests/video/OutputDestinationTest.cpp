@@ -174,13 +174,6 @@ TEST(OutputDestinationBinding, ActiveBindsAndInactiveUnbinds) {
     EXPECT_FALSE(h.compressor->hasOutputs());
     h.destination.setActive(true);
     EXPECT_TRUE(h.compressor->hasOutputs());
-
-    h.destination.setName(QStringLiteral("screen"));
-    EXPECT_EQ(h.destination.name(), QStringLiteral("screen"));
-    h.destination.setDestination(QStringLiteral("rtmp://host/app"));
-    EXPECT_EQ(h.destination.output_format(), QStringLiteral("FLV"));
-    EXPECT_EQ(h.destination.description(),
-              QStringLiteral("Name: screen Type Name: file Destination rtmp://host/app Key "));
 }
 
 TEST(OutputDestinationBinding, ErroredCompressorTurnsTheDestinationRed) {
@@ -190,19 +183,6 @@ TEST(OutputDestinationBinding, ErroredCompressorTurnsTheDestinationRed) {
     // The colour changes on the main queue, not on the thread that reported the error.
     EXPECT_EQ(h.destination.textColor(), QColor(Qt::black));
     EXPECT_TRUE(waitUntil([&] { return h.destination.textColor() == QColor(Qt::red); }));
-}
-
-TEST(OutputDestinationBinding, ArchiveKeepsItsSettings) {
-    Harness h;
-    h.destination.setName(QStringLiteral("screen"));
-    h.destination.setStream_delay(3);
-    OutputDestination copy(QString(), [](auto&&...) {});
-    copy.unarchive(h.destination.archive());
-    EXPECT_EQ(copy.name(), QStringLiteral("screen"));
-    EXPECT_EQ(copy.destination(), QStringLiteral("/tmp/t.flv"));
-    EXPECT_EQ(copy.type_name(), QStringLiteral("file"));
-    EXPECT_EQ(copy.stream_delay(), 3);
-    EXPECT_TRUE(copy.active());
 }
 
 } // namespace
