@@ -22,10 +22,9 @@ TEST(DeviceCatalogue, DeviceKeysFollowTheFirstMatchingPrefix) {
 }
 
 TEST(DeviceCatalogue, CategoryAndCapabilityTables) {
-    EXPECT_EQ(getDeviceCategory(QStringLiteral("iPhone10,3")), QStringLiteral("iPhone"));
-    EXPECT_EQ(getDeviceCategory(QStringLiteral("iPod9,1")), QStringLiteral("iPhone"));
-    EXPECT_EQ(getDeviceCategory(QStringLiteral("iPad7,3")), QStringLiteral("iPad"));
-    EXPECT_EQ(getDeviceCategory(QStringLiteral("Mac")), QStringLiteral("iPad"));
+    for (const auto& [hw, category] :
+         {std::pair{"iPhone10,3", "iPhone"}, {"iPod9,1", "iPhone"}, {"Mac", "iPad"}})
+        EXPECT_EQ(getDeviceCategory(QLatin1String(hw)), QLatin1String(category));
 
     for (const char* hw : {"iPad", "iPad1,1", "iPhone3,3", "iPod4,1", "iPad2,7"})
         EXPECT_FALSE(supportHighResolutions(QLatin1String(hw))) << hw;
@@ -104,19 +103,10 @@ TEST(DeviceCatalogue, ResolutionLabelsReadAsPixels) {
     EXPECT_EQ(getSizeFromString(QString()), QSize(0, 0));
     EXPECT_EQ(getSizeFromString(QStringLiteral("12 x")), QSize(12, 0));
     EXPECT_EQ(getSizeFromString(QStringLiteral(" x 5")), QSize(5, 0));
+    EXPECT_EQ(getSizeFromString(QStringLiteral("  -7abc x +9")), QSize(9, -7));
     // Numbers past the int32 range are held at its limit rather than wrapping.
     EXPECT_EQ(getSizeFromString(QStringLiteral("99999999999 x 3000000000 (Retina)")),
               QSize(2147483647, 2147483647));
-}
-
-TEST(DeviceCatalogue, LeadingIntegers) {
-    EXPECT_EQ(leadingInt(u"  42abc"), 42);
-    EXPECT_EQ(leadingInt(u"-7"), -7);
-    EXPECT_EQ(leadingInt(u"+7"), 7);
-    EXPECT_EQ(leadingInt(u"abc"), 0);
-    EXPECT_EQ(leadingInt(u""), 0);
-    EXPECT_EQ(leadingInt(u"2147483648"), 2147483647);
-    EXPECT_EQ(leadingInt(u"-99999999999999999999"), -2147483647 - 1);
 }
 
 // The table shipped with the program: every key must split into a device key the catalogue hands

@@ -4,8 +4,8 @@
 
 #include <map>
 
-// Displays that exist only in the test: add, remove, resize and rename them, then fire the
-// reconfiguration callbacks as the window system would. Records every mirror configuration asked for.
+// Displays that exist only in the test: add, remove and resize them, then fire the reconfiguration
+// callbacks as the window system would. Records every mirror configuration asked for.
 class FakeDisplayServices final : public DisplayServices {
 public:
     struct Display {
@@ -22,32 +22,38 @@ public:
         bool operator==(const MirrorCall&) const = default;
     };
 
-    // Appends a display to the online list (the first one added is the main display).
-    void addDisplay(const Display& display);
+    // Appends a display to the online list (the first one is the main display).
+    void addDisplay(const Display& display) { displays_.push_back(display); }
     void removeDisplay(DisplayID id);
     void setBounds(DisplayID id, const QRectF& bounds);
     // Calls every registered callback with (display, flags), as after a configuration change.
     void fire(DisplayID display, uint32_t flags);
+    size_t callbackCount() const { return callbacks_.size(); }
 
     std::vector<MirrorCall> mirrorCalls;
-    // When set, configureDisplayMirrorOfDisplay fails as a configuration that cannot begin.
+    // When set, a mirror configuration fails as one that cannot begin.
     bool failConfigurations = false;
 
     std::vector<DisplayID> onlineDisplayList(uint32_t maxDisplays) const override;
-    DisplayID mainDisplayID() const override;
-    QRectF bounds(DisplayID display) const override;
+    DisplayID mainDisplayID() const override { return displays_.empty() ? kNullDisplayID : displays_[0].id; }
+    QRectF bounds(DisplayID id) const override { return find(id) ? find(id)->bounds : QRectF(); }
     std::vector<DisplayScreen> screens() const override;
-    QString productName(DisplayID display) const override;
-    uint32_t modelNumber(DisplayID display) const override;
-    uint32_t serialNumber(DisplayID display) const override;
-    DisplayID mirrorsDisplay(DisplayID display) const override;
+    QString productName(DisplayID id) const override { return find(id) ? find(id)->name : QString(); }
+    uint32_t modelNumber(DisplayID id) const override { return find(id) ? find(id)->model : 0; }
+    uint32_t serialNumber(DisplayID id) const override { return find(id) ? find(id)->serial : 0; }
+    DisplayID mirrorsDisplay(DisplayID id) const override {
+        return find(id) ? find(id)->mirrorOf : kNullDisplayID;
+    }
     OptError configureDisplayMirrorOfDisplay(DisplayID display, DisplayID master) override;
-    CallbackId registerReconfigurationCallback(ReconfigurationCallback callback) override;
-    void removeReconfigurationCallback(CallbackId id) override;
-    size_t callbackCount() const { return callbacks_.size(); }
+    CallbackId registerReconfigurationCallback(ReconfigurationCallback callback) override {
+        callbacks_.emplace(nextId_, std::move(callback));
+        return nextId_++;
+    }
+    void removeReconfigurationCallback(CallbackId id) override { callbacks_.erase(id); }
 
 private:
     const Display* find(DisplayID id) const;
+    Display* find(DisplayID id);
     std::vector<Display> displays_;
     std::map<CallbackId, ReconfigurationCallback> callbacks_;
     CallbackId nextId_ = 1;

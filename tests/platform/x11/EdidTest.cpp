@@ -27,19 +27,6 @@ TEST(Edid, MonitorWithoutNameHasAnEmptyOne) {
     EXPECT_EQ(info->productCode, 0x1234);
 }
 
-TEST(Edid, ControlCharactersAreDropped) {
-    QByteArray b = edidBlock("AB", 1, 2, false);
-    b[95] = char(0x07);
-    b[96] = char(0xe9);
-    b[97] = 'Z';
-    b[98] = 0x0a;
-    unsigned sum = 0;
-    for (int i = 0; i < 127; ++i)
-        sum += uchar(b[i]);
-    b[127] = char((256 - sum % 256) % 256);
-    EXPECT_EQ(parseEdid(b)->productName, QStringLiteral("Z"));
-}
-
 TEST(Edid, BrokenBlocksAreErrors) {
     OptError error;
     EXPECT_FALSE(parseEdid(QByteArray(), &error));
