@@ -1,0 +1,53 @@
+#pragma once
+
+#include "DeviceScript.h"
+#include "FrameRecorder.h"
+#include "ScriptRunner.h"
+#include "link/PTChannel.h"
+
+#include <QJsonObject>
+#include <functional>
+#include <memory>
+#include <set>
+
+// The companion app's side of the link: listens on a TCP port of 127.0.0.1, takes one connection at a
+// time, plays the script on it from the start and records every frame both ways. A connection that
+// arrives while another is open is closed at once.
+class DeviceSim : public PTChannelDelegate {
+public:
+    // Status lines ({"event": "listening" | "connected" | "refused" | "script-finished" |
+    // "script-failed" | "send-failed" | "disconnected", ...}) for whoever runs the simulator.
+    using Status = std::function<void(const QJsonObject&)>;
+    // After each connection's end: whether its script ran through.
+    using ConnectionEnded = std::function<void(bool scriptSucceeded)>;
+
+    DeviceSim(std::vector<ScriptCommand> script, FrameRecorder* recorder, Status status);
+    ~DeviceSim() override;
+
+    // Port 0 picks a free one; the callback gets the port actually bound.
+    void listen(uint16_t port, std::function<void(const OptError&, uint16_t port)> callback);
+    void setConnectionEnded(ConnectionEnded handler) { connectionEnded_ = std::move(handler); }
+    bool hasConnection() const { return bool(current_); }
+
+    void ioFrameChannelDidReceiveFrameOfType(PTChannel* channel, uint32_t type, uint32_t tag,
+                                             const PTData* payload) override;
+    uint8_t implementedOperations() const override { return kDidEndWithError | kDidAcceptConnection; }
+    void ioFrameChannelDidEndWithError(PTChannel* channel, const OptError& error) override;
+    void ioFrameChannelDidAcceptConnection(PTChannel* listening, std::shared_ptr<PTChannel> channel,
+                                           const PTAddress& address) override;
+
+private:
+    class Link;
+
+    std::vector<ScriptCommand> script_;
+    FrameRecorder* recorder_;
+    Status status_;
+    ConnectionEnded connectionEnded_;
+    std::shared_ptr<PTChannel> listener_;
+    std::shared_ptr<PTChannel> current_;
+    std::unique_ptr<Link> link_;
+    std::unique_ptr<ScriptRunner> runner_;
+    bool scriptSucceeded_ = false;
+    // Connections turned away, kept until their end has been reported.
+    std::set<std::shared_ptr<PTChannel>> refused_;
+};

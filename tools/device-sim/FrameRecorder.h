@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <cstdint>
+
+class QIODevice;
+
+// Writes every frame of a link as one JSON line: {"dir": "in"|"out", "type", "tag", "size", ...} with
+// the decoded text or dictionary (PeerFrames::describeFrame). Each line is flushed at once, so a reader
+// can follow the record while the link runs.
+class FrameRecorder {
+public:
+    enum Direction { Received, Sent };
+
+    // Does not take `out`; it must stay open while the recorder writes.
+    explicit FrameRecorder(QIODevice* out) : out_(out) {}
+
+    void record(Direction direction, uint32_t type, uint32_t tag, const QByteArray& payload);
+    // Any other line (raw bytes sent, notes), written the same way.
+    void write(const QJsonObject& line);
+
+private:
+    QIODevice* out_;
+};

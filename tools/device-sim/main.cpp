@@ -1,0 +1,95 @@
+// device-sim: plays the companion app for the agent, the tests and the demo. See README.md.
+#include "DeviceScript.h"
+#include "DeviceSim.h"
+#include "FrameRecorder.h"
+#include "PeerFrames.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QTextStream>
+
+#include <csignal>
+#include <cstdio>
+
+namespace {
+
+// The port the companion app listens on.
+constexpr uint16_t kDevicePort = 23481;
+
+[[noreturn]] void die(const QString& message, int code = 2) {
+    std::fprintf(stderr, "device-sim: %s\n", qPrintable(message));
+    std::exit(code);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // A peer that goes away must show up as an error, not end the simulator.
+    std::signal(SIGPIPE, SIG_IGN);
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("device-sim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("The companion app's side of the link, driven by a script."));
+    parser.addHelpOption();
+    const QCommandLineOption scriptOption(QStringLiteral("script"),
+                                          QStringLiteral("Script to play on each connection (- for stdin)."),
+                                          QStringLiteral("file"));
+    const QCommandLineOption portOption(
+        QStringLiteral("port"),
+        QStringLiteral("Port on 127.0.0.1 (0 picks a free one, the default; %1 is the app's).")
+            .arg(kDevicePort),
+        QStringLiteral("port"), QStringLiteral("0"));
+    const QCommandLineOption recordOption(
+        QStringLiteral("record"), QStringLiteral("Where the frame record goes (- for stdout, the default)."),
+        QStringLiteral("file"), QStringLiteral("-"));
+    const QCommandLineOption onceOption(
+        QStringLiteral("once"),
+        QStringLiteral("Exit after the first connection ends: 0 when its script ran through."));
+    parser.addOptions({scriptOption, portOption, recordOption, onceOption});
+    parser.process(app);
+
+    bool portOk = false;
+    const uint port = parser.value(portOption).toUInt(&portOk);
+    if (!portOk || port > 65535) die(QStringLiteral("bad port '%1'").arg(parser.value(portOption)));
+
+    QString scriptText;
+    if (parser.isSet(scriptOption)) {
+        QFile file;
+        const QString path = parser.value(scriptOption);
+        const bool opened = path == QLatin1String("-")
+                                ? file.open(stdin, QIODevice::ReadOnly)
+                                : (file.setFileName(path), file.open(QIODevice::ReadOnly));
+        if (!opened) die(QStringLiteral("cannot read script %1: %2").arg(path, file.errorString()));
+        scriptText = QString::fromUtf8(file.readAll());
+    }
+    OptError scriptError;
+    std::vector<ScriptCommand> script = DeviceScript::parse(scriptText, &scriptError);
+    if (scriptError) die(QStringLiteral("%1: %2").arg(parser.value(scriptOption), scriptError->description));
+
+    QFile status;
+    if (!status.open(stdout, QIODevice::WriteOnly)) die(QStringLiteral("cannot write to stdout"));
+    QFile recordFile;
+    const QString recordPath = parser.value(recordOption);
+    if (recordPath == QLatin1String("-")) {
+        if (!recordFile.open(stdout, QIODevice::WriteOnly)) die(QStringLiteral("cannot write to stdout"));
+    } else {
+        recordFile.setFileName(recordPath);
+        if (!recordFile.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            die(QStringLiteral("cannot write the record %1: %2").arg(recordPath, recordFile.errorString()));
+    }
+    FrameRecorder recorder(&recordFile);
+    FrameRecorder statusWriter(&status);
+
+    DeviceSim sim(std::move(script), &recorder, [&](const QJsonObject& line) { statusWriter.write(line); });
+    const bool once = parser.isSet(onceOption);
+    sim.setConnectionEnded([once](bool succeeded) {
+        if (once) QCoreApplication::exit(succeeded ? 0 : 1);
+    });
+    sim.listen(uint16_t(port), [](const OptError& error, uint16_t) {
+        if (error) die(QStringLiteral("cannot listen: %1").arg(error->toString()));
+    });
+    return app.exec();
+}
