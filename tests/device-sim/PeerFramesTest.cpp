@@ -44,9 +44,13 @@ TEST(PeerFrames, MalformedTextIsAnErrorNotATruncatedMessage) {
     PeerFrames::decodeText(QByteArray("\xff\xff\xff\xffwaitASec", 12), &error);
     ASSERT_TRUE(error);
     EXPECT_TRUE(error->description.contains("4294967295"));
-    PeerFrames::decodeText(QByteArray("\x00\x00\x00\x02\xc3\x28", 6), &error);
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->description, QStringLiteral("text is not valid UTF-8"));
+    // A bad byte inside, and a sequence cut off at the end.
+    for (const QByteArray& bad :
+         {QByteArray("\x00\x00\x00\x02\xc3\x28", 6), QByteArray("\x00\x00\x00\x02x\xf4", 6)}) {
+        PeerFrames::decodeText(bad, &error);
+        ASSERT_TRUE(error) << bad.toHex().toStdString();
+        EXPECT_EQ(error->description, QStringLiteral("text is not valid UTF-8"));
+    }
 }
 
 TEST(PeerFrames, DescribesEachKindOfFrameForTheRecord) {

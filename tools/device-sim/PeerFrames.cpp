@@ -50,7 +50,8 @@ QString decodeText(const QByteArray& payload, OptError* error) {
         // Keep what is there (up to the declared length) so the record shows what came.
         return QString::fromUtf8(bytes.left(qsizetype(std::min<quint64>(declared, quint64(bytes.size())))));
     }
-    QStringDecoder decoder(QStringDecoder::Utf8);
+    // Stateless: a sequence cut off at the end is an error here, not something to wait for.
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = decoder(bytes);
     if (decoder.hasError() && error) *error = frameError(QStringLiteral("text is not valid UTF-8"));
     return text;
