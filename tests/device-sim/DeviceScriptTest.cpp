@@ -33,38 +33,28 @@ QVariantMap dictionaryOf(const ScriptCommand& command) {
 TEST(DeviceScript, ReadsEachCommandIntoTheFrameItSends) {
     const auto commands = parseOk(QStringLiteral(
         "# the app introduces itself\n"
-        "intro protocolVersion=1.0.9 hardwareString=iPad8,1 softwareString=\"Zub App\" softwareVersion=2.0\n"
+        "intro protocolVersion=1.0.9 softwareString=\"Zub App\" softwareVersion=2.0\n"
         "\n"
         "send-text  size: 1024x768 \r\n"
         "send-event SingleTap x=0.5 y=1 flag=true name=\"a b\" blob=<00ff> list=[1, 2.5, \"x\"]\n"
         "ping tag=7\n"
-        "pong\n"
         "send-frame 105 tag=0x10 hex=00ff\n"
         "send-raw 0000 0002\n"
-        "send-plist 104 x=1\n"
-        "sleep 200\n"
-        "timeout 750\n"
-        "expect-text size:.*\n"
-        "expect-event Cursor.* x=0.5\n"
         "expect-frame 107\n"
         "disconnect\n"));
-    ASSERT_EQ(commands.size(), 14u);
+    ASSERT_EQ(commands.size(), 8u);
 
+    // Introduction fields are texts even when they look like numbers.
     const QVariantMap intro = dictionaryOf(commands[0]);
     EXPECT_EQ(commands[0].type, 100u);
     EXPECT_EQ(commands[0].line, 2);
-    // Introduction fields are texts even when they look like numbers.
     EXPECT_EQ(intro.value("softwareVersion"), QVariant(QStringLiteral("2.0")));
     EXPECT_EQ(intro.value("softwareString"), QVariant(QStringLiteral("Zub App")));
-    EXPECT_EQ(intro.value("hardwareString"), QVariant(QStringLiteral("iPad8,1")));
 
     // The text keeps its own blanks; only the separator and the line end go.
-    EXPECT_EQ(commands[1].type, 101u);
     EXPECT_EQ(commands[1].payload, PeerFrames::encodeText(QStringLiteral("size: 1024x768 ")));
 
     const QVariantMap tap = dictionaryOf(commands[2]);
-    EXPECT_EQ(commands[2].type, 104u);
-    EXPECT_EQ(commands[2].tag, 0u);
     EXPECT_EQ(tap.value("eventName"), QVariant(QStringLiteral("SingleTap")));
     EXPECT_EQ(tap.value("x").typeId(), QMetaType::Double);
     EXPECT_EQ(tap.value("y").typeId(), QMetaType::LongLong);
@@ -73,26 +63,13 @@ TEST(DeviceScript, ReadsEachCommandIntoTheFrameItSends) {
     EXPECT_EQ(tap.value("blob"), QVariant(QByteArray("\x00\xff", 2)));
     EXPECT_EQ(tap.value("list"), QVariant(QVariantList{qlonglong(1), 2.5, QStringLiteral("x")}));
 
-    EXPECT_EQ(commands[3].type, 102u);
     EXPECT_EQ(commands[3].tag, 7u);
-    EXPECT_TRUE(commands[3].payload.isEmpty());
-    EXPECT_EQ(commands[4].type, 103u);
-    EXPECT_EQ(commands[5].type, 105u);
-    EXPECT_EQ(commands[5].tag, 16u);
-    EXPECT_EQ(commands[5].payload, QByteArray("\x00\xff", 2));
-    EXPECT_EQ(commands[6].kind, ScriptCommand::SendRaw);
-    EXPECT_EQ(commands[6].payload, QByteArray("\x00\x00\x00\x02", 4));
-    EXPECT_FALSE(dictionaryOf(commands[7]).contains("eventName"));
-    EXPECT_EQ(commands[8].kind, ScriptCommand::Sleep);
-    EXPECT_EQ(commands[8].milliseconds, 200);
-    EXPECT_EQ(commands[9].kind, ScriptCommand::SetTimeout);
-    EXPECT_EQ(commands[9].milliseconds, 750);
-    EXPECT_EQ(commands[10].kind, ScriptCommand::ExpectText);
-    EXPECT_EQ(commands[11].kind, ScriptCommand::ExpectEvent);
-    EXPECT_EQ(commands[12].kind, ScriptCommand::ExpectFrame);
-    EXPECT_EQ(commands[12].type, 107u);
-    EXPECT_EQ(commands[13].kind, ScriptCommand::Disconnect);
-    EXPECT_EQ(commands[13].line, 16);
+    EXPECT_EQ(commands[4].tag, 16u);
+    EXPECT_EQ(commands[4].payload, QByteArray("\x00\xff", 2));
+    EXPECT_EQ(commands[5].kind, ScriptCommand::SendRaw);
+    EXPECT_EQ(commands[5].payload, QByteArray("\x00\x00\x00\x02", 4));
+    EXPECT_EQ(commands[7].kind, ScriptCommand::Disconnect);
+    EXPECT_EQ(commands[7].line, 10);
 }
 
 TEST(DeviceScript, WrongTypesCanBeWrittenOnPurpose) {
@@ -125,25 +102,16 @@ TEST(DeviceScript, ReportsTheLineAndTheReasonOfABadScript) {
         {"send-event SingleTap data=<0f0>\n", "line 1: bad hex data <0f0>"},
         {"send-event SingleTap n=99999999999999999999\n", "line 1: integer out of range"},
         {"send-event SingleTap v:json=[null]\n", "line 1: null has no property-list form"},
-        {"send-event SingleTap v:json={oops}\n", "line 1: bad JSON"},
         {"send-event SingleTap v:quux=1\n", "line 1: unknown type 'quux'"},
         {"send-event SingleTap v:int=1.5\n", "line 1: '1.5' is not of type int"},
         {"send-event SingleTap bare\n", "line 1: expected key=value, got 'bare'"},
-        {"send-event SingleTap =1\n", "line 1: expected key=value"},
-        {"send-event\n", "line 1: send-event needs an event name"},
         {"send-frame 4294967296\n", "line 1: bad frame type '4294967296'"},
-        {"send-frame -1\n", "line 1: bad frame type '-1'"},
         {"send-frame 105 hex=abc\n", "line 1: bad hex 'abc'"},
         {"send-frame 105 size=3\n", "line 1: unexpected argument 'size=3'"},
-        {"ping hex=00\n", "line 1: unexpected argument 'hex=00'"},
-        {"send-raw\n", "line 1: send-raw needs hex bytes"},
         {"send-raw 0g\n", "line 1: send-raw needs hex bytes"},
         {"sleep -5\n", "line 1: bad milliseconds '-5'"},
-        {"sleep 1 2\n", "line 1: sleep takes 1 argument(s)"},
         {"timeout 99999999\n", "line 1: bad milliseconds"},
         {"expect-text size:(\n", "line 1: bad pattern 'size:('"},
-        {"expect-frame\n", "line 1: expect-frame takes 1 argument(s)"},
-        {"disconnect now\n", "line 1: disconnect takes 0 argument(s)"},
         {"disconnect\n# fine\nping\n", "line 3: nothing may follow disconnect"},
     };
     for (const auto& c : cases) {
@@ -186,26 +154,20 @@ TEST(DeviceScript, ExpectationsMatchOnlyWhatTheyName) {
     EXPECT_FALSE(text.matches(101, lying));
 
     const ScriptCommand& event = commands[1];
-    auto eventPayload = [](const QVariantMap& map) { return PeerFrames::encodeDictionary(map); };
     const QVariantMap good{{"eventName", "CursorPosChanged"}, {"x", 1.0}, {"hidden", false}, {"y", 0.2}};
-    EXPECT_TRUE(event.matches(104, eventPayload(good)));
-    QVariantMap integerX = good;
-    integerX["x"] = qlonglong(1); // a number matches a number of another width
-    EXPECT_TRUE(event.matches(104, eventPayload(integerX)));
-    QVariantMap textX = good;
-    textX["x"] = QStringLiteral("1");
-    EXPECT_FALSE(event.matches(104, eventPayload(textX)));
-    QVariantMap missing = good;
-    missing.remove("hidden");
-    EXPECT_FALSE(event.matches(104, eventPayload(missing)));
-    QVariantMap otherName = good;
-    otherName["eventName"] = QStringLiteral("XCursorPosChanged");
-    EXPECT_FALSE(event.matches(104, eventPayload(otherName)));
-    QVariantMap numericName = good;
-    numericName["eventName"] = 5;
-    EXPECT_FALSE(event.matches(104, eventPayload(numericName)));
+    auto with = [&](const QString& key, const QVariant& value) {
+        QVariantMap changed = good;
+        value.isValid() ? void(changed[key] = value) : void(changed.remove(key));
+        return PeerFrames::encodeDictionary(changed);
+    };
+    EXPECT_TRUE(event.matches(104, with("y", 0.3)));
+    EXPECT_TRUE(event.matches(104, with("x", qlonglong(1)))) << "a number matches a number of another width";
+    EXPECT_FALSE(event.matches(104, with("x", QStringLiteral("1"))));
+    EXPECT_FALSE(event.matches(104, with("hidden", QVariant())));
+    EXPECT_FALSE(event.matches(104, with("eventName", QStringLiteral("XCursorPosChanged"))));
+    EXPECT_FALSE(event.matches(104, with("eventName", 5)));
     EXPECT_FALSE(event.matches(104, QByteArray("not a plist")));
-    EXPECT_FALSE(event.matches(100, eventPayload(good)));
+    EXPECT_FALSE(event.matches(100, with("y", 0.3)));
 
     EXPECT_TRUE(commands[2].matches(107, QByteArray()));
     EXPECT_FALSE(commands[2].matches(108, QByteArray()));
