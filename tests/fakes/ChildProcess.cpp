@@ -8,13 +8,13 @@ ChildProcess::ChildProcess(const QString& binary, const QStringList& arguments,
                            const QProcessEnvironment& environment) {
     process_.setProcessChannelMode(QProcess::MergedChannels);
     process_.setProcessEnvironment(environment);
-    QObject::connect(&process_, &QProcess::readyReadStandardOutput, [this] { collect(); });
+    output_ = QObject::connect(&process_, &QProcess::readyReadStandardOutput, [this] { collect(); });
     process_.start(QDir(binDir()).filePath(binary), arguments);
     started_ = process_.waitForStarted(5000);
 }
 
 ChildProcess::~ChildProcess() {
-    process_.disconnect();
+    QObject::disconnect(output_);
     if (process_.state() == QProcess::NotRunning) return;
     process_.terminate();
     if (!process_.waitForFinished(5000)) {
@@ -36,6 +36,8 @@ QString ChildProcess::waitForLine(const QRegularExpression& pattern, int timeout
     QString found;
     waitUntil(
         [&] {
+            // waitUntil may ask again after the answer was yes.
+            if (!found.isNull()) return true;
             collect();
             for (qsizetype i = next_; i < lines_.size(); ++i) {
                 if (pattern.match(lines_[i]).hasMatch()) {

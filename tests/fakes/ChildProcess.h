@@ -32,6 +32,7 @@ private:
     void collect();
 
     QProcess process_;
+    QMetaObject::Connection output_;
     QStringList lines_;
     QByteArray partial_;
     qsizetype next_ = 0;

@@ -5,6 +5,8 @@
 
 #include <QJsonObject>
 
+#include <netinet/in.h>
+
 namespace {
 
 QJsonObject statusLine(const char* event) {
