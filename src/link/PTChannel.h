@@ -83,6 +83,10 @@ public:
     const std::shared_ptr<PTProtocol>& protocol() const { return protocol_; }
     void setProtocol(std::shared_ptr<PTProtocol> protocol) { protocol_ = std::move(protocol); }
 
+    // The I/O channel of a connected socket, or nullptr. device-sim writes raw bytes on it, so that they
+    // keep their place among the frames.
+    const std::shared_ptr<IoChannel>& dispatchChannel() const { return dispatchObj_channel_; }
+
     // "<PTChannel: 0x... (connected) userInfo>"
     QString description() const;
 

@@ -1,6 +1,6 @@
 #include "DeviceScript.h"
-#include "PeerFrames.h"
 #include "base/PropertyList.h"
+#include "session/PeerMessage.h"
 
 #include <gtest/gtest.h>
 
@@ -52,7 +52,7 @@ TEST(DeviceScript, ReadsEachCommandIntoTheFrameItSends) {
     EXPECT_EQ(intro.value("softwareString"), QVariant(QStringLiteral("Zub App")));
 
     // The text keeps its own blanks; only the separator and the line end go.
-    EXPECT_EQ(commands[1].payload, PeerFrames::encodeText(QStringLiteral("size: 1024x768 ")));
+    EXPECT_EQ(commands[1].payload, PeerMessage::encodeText(QStringLiteral("size: 1024x768 ")));
 
     const QVariantMap tap = dictionaryOf(commands[2]);
     EXPECT_EQ(tap.value("eventName"), QVariant(QStringLiteral("SingleTap")));
@@ -145,11 +145,11 @@ TEST(DeviceScript, ExpectationsMatchOnlyWhatTheyName) {
                                                  "expect-event Cursor(Pos|Shown).* x=1 hidden=false\n"
                                                  "expect-frame 107\n"));
     const ScriptCommand& text = commands[0];
-    EXPECT_TRUE(text.matches(101, PeerFrames::encodeText(QStringLiteral("size:1024x768"))));
+    EXPECT_TRUE(text.matches(101, PeerMessage::encodeText(QStringLiteral("size:1024x768"))));
     // The whole text must match, not a part of it.
-    EXPECT_FALSE(text.matches(101, PeerFrames::encodeText(QStringLiteral("size:1024x768 extra"))));
-    EXPECT_FALSE(text.matches(104, PeerFrames::encodeText(QStringLiteral("size:1024x768"))));
-    QByteArray lying = PeerFrames::encodeText(QStringLiteral("size:1x1"));
+    EXPECT_FALSE(text.matches(101, PeerMessage::encodeText(QStringLiteral("size:1024x768 extra"))));
+    EXPECT_FALSE(text.matches(104, PeerMessage::encodeText(QStringLiteral("size:1024x768"))));
+    QByteArray lying = PeerMessage::encodeText(QStringLiteral("size:1x1"));
     lying[3] = 9; // the length claims more than follows
     EXPECT_FALSE(text.matches(101, lying));
 
@@ -158,7 +158,7 @@ TEST(DeviceScript, ExpectationsMatchOnlyWhatTheyName) {
     auto with = [&](const QString& key, const QVariant& value) {
         QVariantMap changed = good;
         value.isValid() ? void(changed[key] = value) : void(changed.remove(key));
-        return PeerFrames::encodeDictionary(changed);
+        return PeerMessage::encodeDictionary(changed);
     };
     EXPECT_TRUE(event.matches(104, with("y", 0.3)));
     EXPECT_TRUE(event.matches(104, with("x", qlonglong(1)))) << "a number matches a number of another width";

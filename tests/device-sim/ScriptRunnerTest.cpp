@@ -1,6 +1,6 @@
 #include "ScriptRunner.h"
-#include "PeerFrames.h"
 #include "fakes/ManualClock.h"
+#include "session/PeerMessage.h"
 
 #include <gtest/gtest.h>
 
@@ -33,7 +33,7 @@ std::vector<ScriptCommand> script(const char* text) {
 }
 
 QByteArray text(const char* s) {
-    return PeerFrames::encodeText(QString::fromUtf8(s));
+    return PeerMessage::encodeText(QString::fromUtf8(s));
 }
 
 class ScriptRunnerTest : public ::testing::Test {
@@ -68,7 +68,7 @@ TEST_F(ScriptRunnerTest, SendsUntilAnExpectationThenWaitsForItsMatch) {
     EXPECT_EQ(link.sent[0].type, 100u);
 
     runner->frameReceived(101, text("size:10x10"));
-    runner->frameReceived(104, PeerFrames::encodeDictionary({{"eventName", "Version:1"}}));
+    runner->frameReceived(104, PeerMessage::encodeDictionary({{"eventName", "Version:1"}}));
     EXPECT_EQ(link.sent.size(), 1u) << "neither a different text nor an event is the expected text";
     runner->frameReceived(101, text("Version:1.0 OS:Linux"));
     ASSERT_EQ(link.sent.size(), 3u);

@@ -1,7 +1,7 @@
 // device-sim as a program, reached directly over loopback TCP.
 #include "LinkRoad.h"
-#include "PeerFrames.h"
 #include "fakes/TestSupport.h"
+#include "session/PeerMessage.h"
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -43,7 +43,7 @@ TEST(DeviceSim, WithOnceItsExitCodeSaysWhetherTheScriptRanThrough) {
         auto channel = connectTo(device.port(), &collector);
         ASSERT_TRUE(waitUntil([&] { return collector.ends > 0; }));
         EXPECT_FALSE(collector.endError) << "the device hung up cleanly, after its last frame";
-        EXPECT_TRUE(collector.find(PeerFrames::kText, QStringLiteral("bye")));
+        EXPECT_TRUE(collector.find(PeerMessage::kFrameTypeTextMessage, QStringLiteral("bye")));
         EXPECT_EQ(device.process().waitForExit(), 0);
     }
 }

@@ -1,8 +1,8 @@
 #include "LinkRoad.h"
 
-#include "PeerFrames.h"
 #include "base/PropertyList.h"
 #include "fakes/TestSupport.h"
+#include "session/PeerMessage.h"
 
 #include <QJsonDocument>
 
@@ -28,9 +28,10 @@ const FrameCollector::Frame* FrameCollector::find(uint32_t type, const QString& 
         if (frame.type != type) continue;
         if (textOrEventName.isNull()) return &frame;
         OptError error;
-        if (type == PeerFrames::kText && PeerFrames::decodeText(frame.payload, &error) == textOrEventName)
+        if (type == PeerMessage::kFrameTypeTextMessage &&
+            PeerMessage::decodeText(frame.payload) == textOrEventName)
             return &frame;
-        if (type == PeerFrames::kEvent &&
+        if (type == PeerMessage::kFrameTypeEvent &&
             PropertyList::parseDictionary(frame.payload, &error).value(QStringLiteral("eventName")) ==
                 textOrEventName)
             return &frame;

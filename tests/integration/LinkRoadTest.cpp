@@ -1,11 +1,11 @@
 // The whole road of the link on real sockets: usbmuxd-sim on a private socket, device-sim attached to it
 // as a USB device, and a PTUSBHub + PTChannel in the test connecting to port 23481 through the daemon.
 #include "LinkRoad.h"
-#include "PeerFrames.h"
 #include "base/NotificationCenter.h"
 #include "base/PropertyList.h"
 #include "fakes/TestSupport.h"
 #include "link/PTUSBHub.h"
+#include "session/PeerMessage.h"
 
 #include <gtest/gtest.h>
 
@@ -109,27 +109,28 @@ TEST_F(DaemonRoad, FramesGoBothWaysThroughTheDaemonAndADetachEndsTheLinkCleanly)
     auto channel = connect(&collector, 3, &connectError);
     ASSERT_FALSE(connectError) << connectError->toString().toStdString();
 
-    ASSERT_TRUE(collector.waitFor(PeerFrames::kIntroduction)) << device.process().transcript().toStdString();
+    ASSERT_TRUE(collector.waitFor(PeerMessage::kFrameTypeDeviceInfo))
+        << device.process().transcript().toStdString();
     OptError error;
     const QVariantMap intro =
-        PropertyList::parseDictionary(collector.find(PeerFrames::kIntroduction)->payload, &error);
+        PropertyList::parseDictionary(collector.find(PeerMessage::kFrameTypeDeviceInfo)->payload, &error);
     ASSERT_FALSE(error);
     EXPECT_EQ(intro.value("protocolVersion"), QVariant(QStringLiteral("1.0.9")));
     EXPECT_EQ(intro.value("hardwareString"), QVariant(QStringLiteral("iPad8,1")));
     EXPECT_EQ(intro.value("softwareVersion"), QVariant(QStringLiteral("2.0")));
 
-    channel->sendFrameOfType(PeerFrames::kText, 0,
-                             PeerFrames::encodeText(QStringLiteral("hello from the test")), nullptr);
+    channel->sendFrameOfType(PeerMessage::kFrameTypeTextMessage, 0,
+                             PeerMessage::encodeText(QStringLiteral("hello from the test")), nullptr);
     channel->sendFrameOfType(
-        PeerFrames::kEvent, 0,
-        PeerFrames::encodeDictionary(
+        PeerMessage::kFrameTypeEvent, 0,
+        PeerMessage::encodeDictionary(
             {{"eventName", QStringLiteral("CursorPosChanged")}, {"x", 0.5}, {"y", 0.25}}),
         nullptr);
 
-    EXPECT_TRUE(collector.waitFor(PeerFrames::kEvent, QStringLiteral("ReadyToReceive")));
-    ASSERT_TRUE(collector.waitFor(PeerFrames::kText, QStringLiteral("size noted")))
+    EXPECT_TRUE(collector.waitFor(PeerMessage::kFrameTypeEvent, QStringLiteral("ReadyToReceive")));
+    ASSERT_TRUE(collector.waitFor(PeerMessage::kFrameTypeTextMessage, QStringLiteral("size noted")))
         << "the device goes on only after it saw both frames of the test";
-    const FrameCollector::Frame* ping = collector.find(PeerFrames::kPing);
+    const FrameCollector::Frame* ping = collector.find(PeerMessage::kFrameTypePing);
     ASSERT_TRUE(ping);
     EXPECT_EQ(ping->tag, 5u);
     EXPECT_TRUE(ping->payload.isEmpty());
@@ -177,7 +178,7 @@ TEST_F(DaemonRoad, TheDeviceTakesOneConnectionAtATimeAndStartsItsScriptAfreshFor
     OptError error;
     auto one = connect(&first, 1, &error);
     ASSERT_FALSE(error);
-    ASSERT_TRUE(first.waitFor(PeerFrames::kIntroduction));
+    ASSERT_TRUE(first.waitFor(PeerMessage::kFrameTypeDeviceInfo));
     auto two = connect(&second, 1, &error);
     // The daemon made its connection; the device hangs up on it at once.
     ASSERT_TRUE(waitUntil([&] { return second.ends > 0 || error; }));
@@ -190,7 +191,7 @@ TEST_F(DaemonRoad, TheDeviceTakesOneConnectionAtATimeAndStartsItsScriptAfreshFor
     ASSERT_FALSE(device.process().waitForLine(QRegularExpression("\"event\":\"disconnected\"")).isNull());
     auto three = connect(&third, 1, &error);
     ASSERT_FALSE(error);
-    ASSERT_TRUE(third.waitFor(PeerFrames::kIntroduction))
+    ASSERT_TRUE(third.waitFor(PeerMessage::kFrameTypeDeviceInfo))
         << "the next connection gets the script from its start";
     EXPECT_EQ(first.frames.size(), 1u);
 }

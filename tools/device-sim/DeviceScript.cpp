@@ -1,7 +1,7 @@
 #include "DeviceScript.h"
 
-#include "PeerFrames.h"
 #include "base/PropertyList.h"
+#include "session/PeerMessage.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -196,7 +196,7 @@ std::optional<ScriptCommand> parseLine(const QString& word, const QString& rest,
         if (*error) return std::nullopt;
         command.kind = ScriptCommand::SendFrame;
         command.type = type;
-        command.payload = PeerFrames::encodeDictionary(dictionary, error);
+        command.payload = PeerMessage::encodeDictionary(dictionary, error);
         if (*error) return std::nullopt;
         return command;
     };
@@ -228,7 +228,7 @@ std::optional<ScriptCommand> parseLine(const QString& word, const QString& rest,
 
     // The introduction's fields are all texts ("2.0" is a version, not a number).
     if (word == QLatin1String("intro"))
-        return sendDictionary(PeerFrames::kIntroduction, args.fields(0, true));
+        return sendDictionary(PeerMessage::kFrameTypeDeviceInfo, args.fields(0, true));
 
     if (word == QLatin1String("send-event")) {
         if (args.size() < 1) return fail(QStringLiteral("send-event needs an event name"));
@@ -236,7 +236,7 @@ std::optional<ScriptCommand> parseLine(const QString& word, const QString& rest,
         const QVariantMap extra = args.fields(1);
         for (auto it = extra.cbegin(); it != extra.cend(); ++it)
             dictionary.insert(it.key(), it.value());
-        return sendDictionary(PeerFrames::kEvent, dictionary);
+        return sendDictionary(PeerMessage::kFrameTypeEvent, dictionary);
     }
 
     if (word == QLatin1String("send-plist")) {
@@ -248,8 +248,8 @@ std::optional<ScriptCommand> parseLine(const QString& word, const QString& rest,
 
     if (word == QLatin1String("send-text")) {
         command.kind = ScriptCommand::SendFrame;
-        command.type = PeerFrames::kText;
-        command.payload = PeerFrames::encodeText(rest);
+        command.type = PeerMessage::kFrameTypeTextMessage;
+        command.payload = PeerMessage::encodeText(rest);
         return command;
     }
 
@@ -265,7 +265,8 @@ std::optional<ScriptCommand> parseLine(const QString& word, const QString& rest,
 
     if (word == QLatin1String("ping") || word == QLatin1String("pong")) {
         command.kind = ScriptCommand::SendFrame;
-        command.type = word == QLatin1String("ping") ? PeerFrames::kPing : PeerFrames::kPong;
+        command.type =
+            word == QLatin1String("ping") ? PeerMessage::kFrameTypePing : PeerMessage::kFrameTypePong;
         if (!frameOptions(0, false)) return std::nullopt;
         return command;
     }
@@ -340,13 +341,12 @@ std::optional<ScriptCommand> parseLine(const QString& word, const QString& rest,
 bool ScriptCommand::matches(uint32_t frameType, const QByteArray& framePayload) const {
     switch (kind) {
     case ExpectText: {
-        if (frameType != PeerFrames::kText) return false;
-        OptError error;
-        const QString text = PeerFrames::decodeText(framePayload, &error);
-        return !error && pattern.match(text).hasMatch();
+        if (frameType != PeerMessage::kFrameTypeTextMessage) return false;
+        const std::optional<QString> text = PeerMessage::decodeText(framePayload);
+        return text && pattern.match(*text).hasMatch();
     }
     case ExpectEvent: {
-        if (frameType != PeerFrames::kEvent) return false;
+        if (frameType != PeerMessage::kFrameTypeEvent) return false;
         OptError error;
         const QVariantMap event = PropertyList::parseDictionary(framePayload, &error);
         const QVariant name = event.value(QStringLiteral("eventName"));

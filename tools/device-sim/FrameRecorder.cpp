@@ -1,18 +1,19 @@
 #include "FrameRecorder.h"
 
-#include "PeerFrames.h"
+#include "FrameJson.h"
+#include "session/PeerMessage.h"
 
 #include <QFileDevice>
 #include <QIODevice>
 
 void FrameRecorder::record(Direction direction, uint32_t type, uint32_t tag, const QByteArray& payload) {
-    QJsonObject line = PeerFrames::describeFrame(type, tag, payload);
+    QJsonObject line = FrameJson::describeFrame(type, tag, payload);
     line.insert(QStringLiteral("dir"), direction == Received ? QStringLiteral("in") : QStringLiteral("out"));
     write(line);
 }
 
 void FrameRecorder::write(const QJsonObject& line) {
     if (!out_) return;
-    out_->write(PeerFrames::jsonLine(line) + '\n');
+    out_->write(FrameJson::line(line) + '\n');
     if (auto* file = qobject_cast<QFileDevice*>(out_)) file->flush();
 }

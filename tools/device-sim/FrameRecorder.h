@@ -7,7 +7,7 @@
 class QIODevice;
 
 // Writes every frame of a link as one JSON line: {"dir": "in"|"out", "type", "tag", "size", ...} with
-// the decoded text or dictionary (PeerFrames::describeFrame). Each line is flushed at once, so a reader
+// the decoded text or dictionary (FrameJson::describeFrame). Each line is flushed at once, so a reader
 // can follow the record while the link runs.
 class FrameRecorder {
 public:

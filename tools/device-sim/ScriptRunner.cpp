@@ -1,6 +1,6 @@
 #include "ScriptRunner.h"
 
-#include "PeerFrames.h"
+#include "session/PeerMessage.h"
 
 ScriptRunner::ScriptRunner(std::vector<ScriptCommand> commands, FrameLink* link, Finished finished)
     : commands_(std::move(commands)), link_(link), onFinished_(std::move(finished)) {}
@@ -18,7 +18,7 @@ void ScriptRunner::start() {
 void ScriptRunner::frameReceived(uint32_t type, const QByteArray& payload) {
     if (finished_) return;
     // Only texts and events are ever matched by content; other frames are kept by type alone.
-    const bool byContent = type == PeerFrames::kText || type == PeerFrames::kEvent;
+    const bool byContent = type == PeerMessage::kFrameTypeTextMessage || type == PeerMessage::kFrameTypeEvent;
     kept_.push_back({type, byContent ? payload : QByteArray()});
     if (kept_.size() > kMaxKept) kept_.pop_front();
     // A frame that arrives while the script is between steps is looked at when it gets there.

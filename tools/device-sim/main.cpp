@@ -2,7 +2,6 @@
 #include "DeviceScript.h"
 #include "DeviceSim.h"
 #include "FrameRecorder.h"
-#include "PeerFrames.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

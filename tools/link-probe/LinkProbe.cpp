@@ -1,9 +1,10 @@
 #include "LinkProbe.h"
 
-#include "PeerFrames.h"
+#include "FrameJson.h"
 #include "base/MainQueue.h"
 #include "base/PropertyList.h"
 #include "link/PTUSBHub.h"
+#include "session/PeerMessage.h"
 
 namespace {
 
@@ -84,8 +85,8 @@ void LinkProbe::ioFrameChannelDidReceiveFrameOfType(PTChannel*, uint32_t type, u
                                                     const PTData* payload) {
     const QByteArray bytes = payload ? payload->dispatchData() : QByteArray();
     print_(QStringLiteral("received %1")
-               .arg(QString::fromUtf8(PeerFrames::jsonLine(PeerFrames::describeFrame(type, tag, bytes)))));
-    if (type != PeerFrames::kIntroduction) return;
+               .arg(QString::fromUtf8(FrameJson::line(FrameJson::describeFrame(type, tag, bytes)))));
+    if (type != PeerMessage::kFrameTypeDeviceInfo) return;
     OptError error;
     const QVariantMap introduction = PropertyList::parseDictionary(bytes, &error);
     if (error) {
@@ -104,20 +105,19 @@ void LinkProbe::introduced(const QVariantMap& introduction) {
     print_(QStringLiteral("introduction: %1").arg(fields.join(u' ')));
 
     // A few frames of each kind back, so both directions are seen.
-    send(PeerFrames::kText, 0, PeerFrames::encodeText(QStringLiteral("hello from link-probe")),
-         QStringLiteral("text"));
-    send(PeerFrames::kEvent, 0,
-         PeerFrames::encodeDictionary({{QStringLiteral("eventName"), QStringLiteral("CursorPosChanged")},
-                                       {QStringLiteral("x"), 0.5},
-                                       {QStringLiteral("y"), 0.25}}),
+    send(PeerMessage::kFrameTypeTextMessage, 0,
+         PeerMessage::encodeText(QStringLiteral("hello from link-probe")), QStringLiteral("text"));
+    send(PeerMessage::kFrameTypeEvent, 0,
+         PeerMessage::encodeDictionary({{QStringLiteral("eventName"), QStringLiteral("CursorPosChanged")},
+                                        {QStringLiteral("x"), 0.5},
+                                        {QStringLiteral("y"), 0.25}}),
          QStringLiteral("event CursorPosChanged"));
-    send(PeerFrames::kPing, 1, {}, QStringLiteral("ping"));
+    send(PeerMessage::kFrameTypePing, 1, {}, QStringLiteral("ping"));
 }
 
 void LinkProbe::send(uint32_t type, uint32_t tag, const QByteArray& payload, const QString& what) {
     print_(QStringLiteral("sent %1: %2")
-               .arg(what,
-                    QString::fromUtf8(PeerFrames::jsonLine(PeerFrames::describeFrame(type, tag, payload)))));
+               .arg(what, QString::fromUtf8(FrameJson::line(FrameJson::describeFrame(type, tag, payload)))));
     channel_->sendFrameOfType(type, tag, payload, [this, what](const OptError& error) {
         if (error) print_(QStringLiteral("send failed (%1): %2").arg(what, error->toString()));
     });

@@ -1,16 +1,14 @@
-#include "PeerFrames.h"
+#include "FrameJson.h"
 
-#include "base/PropertyList.h"
+#include "session/PeerMessage.h"
 
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QStringDecoder>
-#include <QtEndian>
 
 #include <cmath>
 
-namespace PeerFrames {
+namespace FrameJson {
 
 namespace {
 
@@ -18,48 +16,7 @@ namespace {
 // so a record line stays readable.
 constexpr qsizetype kHexLimit = 64;
 
-Error frameError(const QString& what) {
-    return Error::make(QStringLiteral("PeerFrames"), 0, what);
-}
-
 } // namespace
-
-QByteArray encodeText(const QString& text) {
-    const QByteArray utf8 = text.toUtf8();
-    QByteArray payload(4, Qt::Uninitialized);
-    qToBigEndian<quint32>(static_cast<quint32>(utf8.size()), payload.data());
-    payload += utf8;
-    return payload;
-}
-
-QString decodeText(const QByteArray& payload, OptError* error) {
-    if (error) error->reset();
-    if (payload.size() < 4) {
-        if (error)
-            *error = frameError(
-                QStringLiteral("text payload of %1 bytes has no 4-byte length").arg(payload.size()));
-        return {};
-    }
-    const quint64 declared = qFromBigEndian<quint32>(payload.constData());
-    const QByteArray bytes = payload.mid(4);
-    if (declared != quint64(bytes.size())) {
-        if (error)
-            *error = frameError(QStringLiteral("text length %1 does not match the %2 bytes that follow")
-                                    .arg(declared)
-                                    .arg(bytes.size()));
-        // Keep what is there (up to the declared length) so the record shows what came.
-        return QString::fromUtf8(bytes.left(qsizetype(std::min<quint64>(declared, quint64(bytes.size())))));
-    }
-    // Stateless: a sequence cut off at the end is an error here, not something to wait for.
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder(bytes);
-    if (decoder.hasError() && error) *error = frameError(QStringLiteral("text is not valid UTF-8"));
-    return text;
-}
-
-QByteArray encodeDictionary(const QVariantMap& dictionary, OptError* error) {
-    return PropertyList::serialize(dictionary, PropertyList::Format::Binary, error);
-}
 
 QJsonValue toJson(const QVariant& value) {
     switch (value.typeId()) {
@@ -109,19 +66,21 @@ QJsonObject describeFrame(uint32_t type, uint32_t tag, const QByteArray& payload
                        {QStringLiteral("size"), payload.size()}};
     OptError error;
     switch (type) {
-    case kText: {
-        const QString text = decodeText(payload, &error);
-        object.insert(QStringLiteral("text"), text);
+    case PeerMessage::kFrameTypeTextMessage:
+        if (const std::optional<QString> text = PeerMessage::decodeText(payload, &error)) {
+            object.insert(QStringLiteral("text"), *text);
+            // Bytes that are not UTF-8 show as replacement characters; say so.
+            if (text->toUtf8() != payload.mid(4))
+                error = Error::make(kPTProtocolErrorDomain, 0, QStringLiteral("text is not valid UTF-8"));
+        }
         break;
-    }
-    case kIntroduction:
-    case kEvent: {
-        const QVariantMap dictionary = PropertyList::parseDictionary(payload, &error);
-        if (!error) object.insert(QStringLiteral("plist"), toJson(dictionary));
+    case PeerMessage::kFrameTypeDeviceInfo:
+    case PeerMessage::kFrameTypeEvent:
+        if (const std::optional<QVariantMap> dictionary = PeerMessage::decodeDictionary(payload, &error))
+            object.insert(QStringLiteral("plist"), toJson(*dictionary));
         break;
-    }
-    case kH264Video:
-    case kJPEGVideo:
+    case PeerMessage::kFrameTypeH264Video:
+    case PeerMessage::kFrameTypeJPEGVideo:
         break;
     default:
         if (!payload.isEmpty() && payload.size() <= kHexLimit)
@@ -136,8 +95,8 @@ QJsonObject describeFrame(uint32_t type, uint32_t tag, const QByteArray& payload
     return object;
 }
 
-QByteArray jsonLine(const QJsonObject& object) {
+QByteArray line(const QJsonObject& object) {
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
-} // namespace PeerFrames
+} // namespace FrameJson
