@@ -3,6 +3,7 @@
 #include "LinkRoad.h"
 #include "base/NotificationCenter.h"
 #include "base/PropertyList.h"
+#include "fakes/SimProcess.h"
 #include "fakes/TestSupport.h"
 #include "link/PTUSBHub.h"
 #include "session/PeerMessage.h"
@@ -17,24 +18,18 @@ constexpr uint16_t kAppPort = 23481;
 class DaemonRoad : public ::testing::Test {
 protected:
     void SetUp() override {
-        socketPath_ = tempPath(QStringLiteral("usbmuxd-%1").arg(++count_));
-        daemon_ = std::make_unique<ChildProcess>(QStringLiteral("usbmuxd-sim"),
-                                                 QStringList{"--socket", socketPath_});
-        ASSERT_TRUE(daemon_->started());
-        ASSERT_FALSE(daemon_->waitForLine(QRegularExpression("^ready")).isNull())
-            << daemon_->transcript().toStdString();
+        daemon_ = std::make_unique<SimProcess>(QStringLiteral("usbmuxd-%1").arg(++count_));
+        ASSERT_TRUE(daemon_->started()) << daemon_->transcript().toStdString();
+        socketPath_ = daemon_->path();
 
         auto& center = NotificationCenter::defaultCenter();
         observers_.push_back(
-            center.addObserver(QStringLiteral("PTUSBDeviceDidAttachNotification"), nullptr,
+            center.addObserver(kPTUSBDeviceDidAttachNotification, nullptr,
                                [this](const Notification& n) { attached_.push_back(n.userInfo); }));
         observers_.push_back(
-            center.addObserver(QStringLiteral("PTUSBDeviceDidDetachNotification"), nullptr,
+            center.addObserver(kPTUSBDeviceDidDetachNotification, nullptr,
                                [this](const Notification& n) { detached_.push_back(n.userInfo); }));
-        UsbmuxAddress address;
-        address.kind = UsbmuxAddress::Unix;
-        address.path = socketPath_;
-        hub_ = std::make_unique<PTUSBHub>(address);
+        hub_ = std::make_unique<PTUSBHub>(UsbmuxAddress::unixSocket(socketPath_));
         bool started = false;
         OptError startError;
         hub_->listenOnQueue(
@@ -56,7 +51,7 @@ protected:
 
     // Attaches device-sim's port as device `id` and waits for the hub to hear of it.
     bool attach(qint64 id, uint16_t port) {
-        daemon_->writeLine(QStringLiteral("attach %1 %2 SIM-%1").arg(id).arg(port));
+        daemon_->command(QStringLiteral("attach %1 %2 SIM-%1").arg(id).arg(port));
         return waitUntil([&] {
             for (const QVariantMap& info : attached_)
                 if (info.value("DeviceID").toLongLong() == id) return true;
@@ -78,7 +73,7 @@ protected:
 
     static inline int count_ = 0;
     QString socketPath_;
-    std::unique_ptr<ChildProcess> daemon_;
+    std::unique_ptr<SimProcess> daemon_;
     std::unique_ptr<PTUSBHub> hub_;
     std::vector<NotificationCenter::ObserverId> observers_;
     std::vector<QVariantMap> attached_;
@@ -156,7 +151,7 @@ TEST_F(DaemonRoad, FramesGoBothWaysThroughTheDaemonAndADetachEndsTheLinkCleanly)
     EXPECT_TRUE(sawIntro);
 
     // Unplugging ends the road: the hub hears "Detached", the channel ends without error, once.
-    daemon_->writeLine(QStringLiteral("detach 3"));
+    daemon_->command(QStringLiteral("detach 3"));
     ASSERT_TRUE(waitUntil([&] { return !detached_.empty(); }));
     EXPECT_EQ(detached_.back().value("DeviceID").toLongLong(), 3);
     ASSERT_TRUE(waitUntil([&] { return collector.ends > 0; })) << daemon_->transcript().toStdString();

@@ -65,53 +65,6 @@ QByteArray FakeDaemon::header(uint32_t length, uint32_t protocol, uint32_t type,
     return h;
 }
 
-SimProcess::SimProcess(const QString& name, const QStringList& extraArgs) : path_(tempPath(name)) {
-    QObject::connect(&process_, &QProcess::readyReadStandardOutput, &process_, [this]() { collect(); });
-    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process_.start(binDir() + QStringLiteral("/usbmuxd-sim"),
-                   QStringList{QStringLiteral("--socket"), path_} + extraArgs);
-    ready_ = !waitForLine(QStringLiteral("ready")).isEmpty();
-}
-
-SimProcess::~SimProcess() {
-    if (process_.state() != QProcess::NotRunning) {
-        command(QStringLiteral("quit"));
-        if (!process_.waitForFinished(3000)) process_.kill();
-        process_.waitForFinished(1000);
-    }
-}
-
-void SimProcess::collect() {
-    partial_ += process_.readAllStandardOutput();
-    qsizetype nl;
-    while ((nl = partial_.indexOf('\n')) >= 0) {
-        lines_.append(QString::fromUtf8(partial_.left(nl)));
-        partial_.remove(0, nl + 1);
-    }
-}
-
-QString SimProcess::waitForLine(const QString& prefix, int timeoutMs) {
-    // The predicate only looks (waitUntil may ask it more than once); the match is consumed after.
-    qsizetype at = -1;
-    waitUntil(
-        [&] {
-            for (qsizetype i = consumed_; i < lines_.size(); ++i)
-                if (lines_[i].startsWith(prefix)) {
-                    at = i;
-                    return true;
-                }
-            return false;
-        },
-        timeoutMs);
-    if (at < 0) return {};
-    consumed_ = at + 1;
-    return lines_[at];
-}
-
-void SimProcess::command(const QString& line) {
-    process_.write(line.toUtf8() + '\n');
-}
-
 void connectTo(PTUSBHub& hub, qint64 deviceID, quint16 port, ConnectResult& r) {
     hub.connectToDevice(
         deviceID, port,

@@ -1,11 +1,11 @@
 #pragma once
 
 #include "base/PropertyList.h"
+#include "fakes/SimProcess.h"
 #include "link/UsbmuxPacket.h"
 
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QProcess>
 #include <QStringList>
 #include <QVariantMap>
 #include <memory>
@@ -42,27 +42,6 @@ private:
     QLocalServer server_;
     std::vector<QLocalSocket*> clients_;
     std::vector<QByteArray> buffers_;
-};
-
-// usbmuxd-sim run as a child process on a private socket; its event lines are collected.
-class SimProcess {
-public:
-    explicit SimProcess(const QString& name, const QStringList& extraArgs = {});
-    ~SimProcess();
-    bool started() const { return ready_; }
-    const QString& path() const { return path_; }
-    // Waits for an event line starting with `prefix` (counting from the last one matched) and returns it.
-    QString waitForLine(const QString& prefix, int timeoutMs = 5000);
-    void command(const QString& line);
-
-private:
-    void collect();
-    QString path_;
-    QProcess process_;
-    QStringList lines_;
-    QByteArray partial_;
-    qsizetype consumed_ = 0;
-    bool ready_ = false;
 };
 
 // What one connectToDevice() attempt reported.

@@ -8,9 +8,6 @@
 
 namespace {
 
-const QString kAttached = QStringLiteral("PTUSBDeviceDidAttachNotification");
-const QString kDetached = QStringLiteral("PTUSBDeviceDidDetachNotification");
-
 QString daemonAddress(const UsbmuxAddress& address) {
     return address.kind == UsbmuxAddress::Unix ? QStringLiteral("UNIX:%1").arg(address.path)
                                                : QStringLiteral("%1:%2").arg(address.host).arg(address.port);
@@ -32,10 +29,10 @@ LinkProbe::~LinkProbe() {
 
 void LinkProbe::start() {
     auto& center = NotificationCenter::defaultCenter();
-    attachObserver_ =
-        center.addObserver(kAttached, hub_, [this](const Notification& n) { deviceAttached(n.userInfo); });
-    detachObserver_ =
-        center.addObserver(kDetached, hub_, [this](const Notification& n) { deviceDetached(n.userInfo); });
+    attachObserver_ = center.addObserver(kPTUSBDeviceDidAttachNotification, hub_,
+                                         [this](const Notification& n) { deviceAttached(n.userInfo); });
+    detachObserver_ = center.addObserver(kPTUSBDeviceDidDetachNotification, hub_,
+                                         [this](const Notification& n) { deviceDetached(n.userInfo); });
     print_(QStringLiteral("daemon: listening for devices at %1").arg(daemonAddress(hub_->address())));
     hub_->listenOnQueue(
         [this](const OptError& error) {

@@ -201,7 +201,10 @@ void Simulator::connectDevice(Client* c, uint32_t tag, const QVariantMap& reques
         // Requests sent while the connect was pending are served now.
         readRequests(c);
     });
-    device->connectToHost(QHostAddress(QHostAddress::LocalHost), port);
+    // A simulated device is one TCP port on 127.0.0.1 standing for the companion app's listening port:
+    // whatever port on the device the client asks for (23481 for the agent), the bridge goes to the
+    // port the device was attached with, so several devices and the loopback path can coexist.
+    device->connectToHost(QHostAddress(QHostAddress::LocalHost), devices_.value(id).port);
 }
 
 void Simulator::bridge(Client* c) {
