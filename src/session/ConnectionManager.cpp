@@ -2,6 +2,7 @@
 
 #include "base/MainQueue.h"
 #include "link/PTChannel.h"
+#include "link/PTUSBHub.h"
 #include "platform/SystemInfo.h"
 #include "session/LinkConnector.h"
 #include "session/PeerMessage.h"
@@ -11,9 +12,6 @@
 #include <algorithm>
 
 namespace {
-
-const QString kDidAttach = QStringLiteral("PTUSBDeviceDidAttachNotification");
-const QString kDidDetach = QStringLiteral("PTUSBDeviceDidDetachNotification");
 
 // A device ID from a notice's value; the daemon sends integers.
 std::optional<qint64> deviceIDOf(const QVariant& value) {
@@ -85,16 +83,18 @@ void ConnectionManager::startListeningForDevices() {
     if (!observers_.empty()) return;
     const void* hub = connector_.hub();
     auto& center = NotificationCenter::defaultCenter();
-    observers_.push_back(
-        center.addObserver(kDidAttach, hub, [this](const Notification& n) { deviceDidAttach(n); }));
-    observers_.push_back(
-        center.addObserver(kDidDetach, hub, [this](const Notification& n) { deviceDidDetach(n); }));
+    observers_.push_back(center.addObserver(kPTUSBDeviceDidAttachNotification, hub,
+                                            [this](const Notification& n) { deviceDidAttach(n); }));
+    observers_.push_back(center.addObserver(kPTUSBDeviceDidDetachNotification, hub,
+                                            [this](const Notification& n) { deviceDidDetach(n); }));
+    connector_.startListening();
 }
 
 void ConnectionManager::shutdownLink() {
     for (auto id : observers_)
         NotificationCenter::defaultCenter().removeObserver(id);
     observers_.clear();
+    connector_.stopListening();
     // Quitting: no retry may bring the link back behind the shell's back.
     linkUp_ = false;
     cancelTimers();

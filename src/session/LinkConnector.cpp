@@ -1,22 +1,78 @@
 #include "session/LinkConnector.h"
 
+#include "base/MainQueue.h"
 #include "link/PTChannel.h"
-#include "link/PTUSBHub.h"
 
 #include <arpa/inet.h>
 
-PTUSBHub* HubLinkConnector::usbHub() {
-    if (!hub_) hub_ = PTUSBHub::sharedHub();
-    return hub_;
+HubLinkConnector::HubLinkConnector(UsbmuxAddress address)
+    : hub_(std::make_unique<PTUSBHub>(std::move(address))), self_(std::make_shared<HubLinkConnector*>(this)) {
+    auto& center = NotificationCenter::defaultCenter();
+    observers_.push_back(
+        center.addObserver(kPTUSBDeviceDidAttachNotification, hub_.get(), [this](const Notification& n) {
+            attached_.insert(n.userInfo.value(QStringLiteral("DeviceID")).toLongLong());
+        }));
+    observers_.push_back(
+        center.addObserver(kPTUSBDeviceDidDetachNotification, hub_.get(), [this](const Notification& n) {
+            attached_.erase(n.userInfo.value(QStringLiteral("DeviceID")).toLongLong());
+        }));
 }
 
-const void* HubLinkConnector::hub() {
-    return usbHub();
+HubLinkConnector::~HubLinkConnector() {
+    *self_ = nullptr;
+    if (relistenTimer_) Clock::shared().cancel(*relistenTimer_);
+    for (auto id : observers_)
+        NotificationCenter::defaultCenter().removeObserver(id);
+}
+
+void HubLinkConnector::startListening() {
+    wanted_ = true;
+    listen();
+}
+
+void HubLinkConnector::stopListening() {
+    wanted_ = false;
+    if (relistenTimer_) Clock::shared().cancel(*relistenTimer_);
+    relistenTimer_.reset();
+}
+
+void HubLinkConnector::listen() {
+    if (!wanted_ || hub_->isListening()) return;
+    std::weak_ptr<HubLinkConnector*> weak = self_;
+    hub_->listenOnQueue(
+        [weak](const OptError& error) {
+            auto self = weak.lock();
+            if (error && self && *self) (*self)->relistenLater(); // no daemon (yet)
+        },
+        [weak](const OptError&) {
+            if (auto self = weak.lock(); self && *self) (*self)->daemonLost();
+        });
+}
+
+void HubLinkConnector::daemonLost() {
+    // Whatever ran through the daemon is gone with it; the devices come back with its next "Listen".
+    const std::set<qint64> gone = std::exchange(attached_, {});
+    for (qint64 deviceID : gone)
+        NotificationCenter::defaultCenter().post(kPTUSBDeviceDidDetachNotification, hub_.get(),
+                                                 {{QStringLiteral("MessageType"), QStringLiteral("Detached")},
+                                                  {QStringLiteral("DeviceID"), deviceID}});
+    relistenLater();
+}
+
+void HubLinkConnector::relistenLater() {
+    if (!wanted_ || relistenTimer_) return;
+    std::weak_ptr<HubLinkConnector*> weak = self_;
+    relistenTimer_ = mainQueue().after(kRelistenDelay, [weak]() {
+        auto self = weak.lock();
+        if (!self || !*self) return;
+        (*self)->relistenTimer_.reset();
+        (*self)->listen();
+    });
 }
 
 void HubLinkConnector::connectToUSBDevice(PTChannel& channel, quint16 port, qint64 deviceID,
                                           Callback callback) {
-    channel.connectToPortOverUSBHub(port, usbHub(), deviceID, std::move(callback));
+    channel.connectToPortOverUSBHub(port, hub_.get(), deviceID, std::move(callback));
 }
 
 void HubLinkConnector::connectToLocalIPv4Port(PTChannel& channel, quint16 port, ConnectCallback callback) {

@@ -2,6 +2,7 @@
 
 #include "base/NotificationCenter.h"
 #include "link/PTAddress.h"
+#include "link/PTUSBHub.h"
 #include "session/PeerMessage.h"
 
 #include <gtest/gtest.h>
@@ -173,11 +174,11 @@ void FakeLinkConnector::attach(qint64 deviceID) {
     const QVariantMap properties{
         {"ConnectionType", "USB"}, {"DeviceID", deviceID}, {"SerialNumber", "serial"}};
     NotificationCenter::defaultCenter().post(
-        "PTUSBDeviceDidAttachNotification", this,
+        kPTUSBDeviceDidAttachNotification, this,
         {{"MessageType", "Attached"}, {"DeviceID", deviceID}, {"Properties", properties}});
 }
 
 void FakeLinkConnector::detach(qint64 deviceID) {
-    NotificationCenter::defaultCenter().post("PTUSBDeviceDidDetachNotification", this,
+    NotificationCenter::defaultCenter().post(kPTUSBDeviceDidDetachNotification, this,
                                              {{"MessageType", "Detached"}, {"DeviceID", deviceID}});
 }
