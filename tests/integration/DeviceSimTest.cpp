@@ -74,3 +74,37 @@ TEST(DeviceSim, ABadScriptIsRefusedWithItsLineBeforeListening) {
         << process.transcript().toStdString();
     EXPECT_FALSE(process.transcript().contains("listening"));
 }
+
+TEST(DeviceSim, ControlLinesRunOnTheOpenConnectionBesideItsScript) {
+    DeviceSimProcess device(QStringLiteral("intro protocolVersion=1.0.9\nexpect-text never-sent\n"),
+                            {"--control", "-"});
+    ASSERT_TRUE(device.listening());
+    device.process().writeLine("ping");
+    EXPECT_TRUE(
+        device.process().waitForLine(QRegularExpression("\"control-failed\"")).contains("no connection"));
+
+    FrameCollector collector;
+    auto channel = connectTo(device.port(), &collector);
+    ASSERT_TRUE(collector.waitFor(PeerMessage::kFrameTypeDeviceInfo));
+    device.process().writeLine("send-event Zoomed zoom:string=2 scale=1.5");
+    device.process().writeLine("not-a-command");
+    EXPECT_TRUE(
+        device.process().waitForLine(QRegularExpression("\"control-failed\"")).contains("not-a-command"));
+    device.process().writeLine("send-frame 105 hex=00ff");
+    ASSERT_TRUE(collector.waitFor(105));
+    EXPECT_FALSE(device.process().waitForLine(QRegularExpression("\"control-finished\"")).isNull());
+    ASSERT_TRUE(collector.find(PeerMessage::kFrameTypeEvent, QStringLiteral("Zoomed")));
+    const QVariantMap zoom =
+        *PeerMessage::decodeDictionary(collector.find(PeerMessage::kFrameTypeEvent)->payload);
+    EXPECT_EQ(zoom.value("zoom").typeId(), QMetaType::QString); // the wrong type, on purpose
+    EXPECT_EQ(zoom.value("scale"), 1.5);
+
+    // A control line may wait for the agent too, while the script keeps its own expectation.
+    device.process().writeLine("expect-text hello");
+    channel->sendFrameOfType(PeerMessage::kFrameTypeTextMessage, 0, PeerMessage::encodeText("hello"),
+                             nullptr);
+    EXPECT_FALSE(device.process().waitForLine(QRegularExpression("\"control-finished\"")).isNull());
+    device.process().writeLine("disconnect");
+    ASSERT_TRUE(waitUntil([&] { return collector.ends > 0; }));
+    EXPECT_FALSE(device.process().waitForLine(QRegularExpression("\"disconnected\"")).isNull());
+}

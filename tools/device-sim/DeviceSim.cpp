@@ -69,6 +69,7 @@ DeviceSim::DeviceSim(std::vector<ScriptCommand> script, FrameRecorder* recorder,
     : script_(std::move(script)), recorder_(recorder), status_(std::move(status)) {}
 
 DeviceSim::~DeviceSim() {
+    controls_.clear();
     runner_.reset();
     link_.reset();
     for (const auto& channel : refused_)
@@ -126,12 +127,38 @@ void DeviceSim::ioFrameChannelDidAcceptConnection(PTChannel*, std::shared_ptr<PT
     runner_->start();
 }
 
+void DeviceSim::control(std::vector<ScriptCommand> commands) {
+    if (!current_ || !link_) {
+        if (status_) {
+            QJsonObject line = statusLine("control-failed");
+            line.insert(QStringLiteral("error"), QStringLiteral("no connection"));
+            status_(line);
+        }
+        return;
+    }
+    std::erase_if(controls_, [](const std::unique_ptr<ScriptRunner>& r) { return r->isFinished(); });
+    auto runner =
+        std::make_unique<ScriptRunner>(std::move(commands), link_.get(), [this](const OptError& error) {
+            if (status_) {
+                QJsonObject line = statusLine(error ? "control-failed" : "control-finished");
+                if (error) line.insert(QStringLiteral("error"), error->description);
+                status_(line);
+            }
+        });
+    // Kept from before it starts: frames that come while it waits go to it too.
+    ScriptRunner* started = runner.get();
+    controls_.push_back(std::move(runner));
+    started->start();
+}
+
 void DeviceSim::ioFrameChannelDidReceiveFrameOfType(PTChannel* channel, uint32_t type, uint32_t tag,
                                                     const PTData* payload) {
     if (channel != current_.get()) return;
     const QByteArray bytes = payload ? payload->dispatchData() : QByteArray();
     if (recorder_) recorder_->record(FrameRecorder::Received, type, tag, bytes);
     if (runner_) runner_->frameReceived(type, bytes);
+    for (size_t i = 0; i < controls_.size(); ++i)
+        if (!controls_[i]->isFinished()) controls_[i]->frameReceived(type, bytes);
 }
 
 void DeviceSim::ioFrameChannelDidEndWithError(PTChannel* channel, const OptError& error) {
@@ -151,6 +178,9 @@ void DeviceSim::ioFrameChannelDidEndWithError(PTChannel* channel, const OptError
     }
     if (!current_ || channel != current_.get()) return;
     if (runner_) runner_->linkEnded(error);
+    for (size_t i = 0; i < controls_.size(); ++i)
+        if (!controls_[i]->isFinished()) controls_[i]->linkEnded(error);
+    controls_.clear();
     const bool succeeded = scriptSucceeded_;
     runner_.reset();
     link_.reset();

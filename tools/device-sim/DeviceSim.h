@@ -27,6 +27,10 @@ public:
     // Port 0 picks a free one; the callback gets the port actually bound.
     void listen(uint16_t port, std::function<void(const OptError&, uint16_t port)> callback);
     void setConnectionEnded(ConnectionEnded handler) { connectionEnded_ = std::move(handler); }
+    // Runs commands on the open connection now, beside its script: what a driving test or the demo
+    // decides while the link is up ("send-frame 105", "disconnect"). Reported as "control-finished" or
+    // "control-failed"; with no connection open nothing runs.
+    void control(std::vector<ScriptCommand> commands);
     bool hasConnection() const { return bool(current_); }
 
     void ioFrameChannelDidReceiveFrameOfType(PTChannel* channel, uint32_t type, uint32_t tag,
@@ -47,6 +51,7 @@ private:
     std::shared_ptr<PTChannel> current_;
     std::unique_ptr<Link> link_;
     std::unique_ptr<ScriptRunner> runner_;
+    std::vector<std::unique_ptr<ScriptRunner>> controls_;
     bool scriptSucceeded_ = false;
     // Connections turned away, kept until their end has been reported.
     std::set<std::shared_ptr<PTChannel>> refused_;

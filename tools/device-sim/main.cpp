@@ -6,10 +6,16 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QJsonObject>
+#include <QSocketNotifier>
 #include <QTextStream>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -47,7 +53,11 @@ int main(int argc, char** argv) {
     const QCommandLineOption onceOption(
         QStringLiteral("once"),
         QStringLiteral("Exit after the first connection ends: 0 when its script ran through."));
-    parser.addOptions({scriptOption, portOption, recordOption, onceOption});
+    const QCommandLineOption controlOption(
+        QStringLiteral("control"),
+        QStringLiteral("Script lines to run on the open connection as they are read (- for stdin)."),
+        QStringLiteral("file"));
+    parser.addOptions({scriptOption, portOption, recordOption, onceOption, controlOption});
     parser.process(app);
 
     bool portOk = false;
@@ -87,6 +97,44 @@ int main(int argc, char** argv) {
     sim.setConnectionEnded([once](bool succeeded) {
         if (once) QCoreApplication::exit(succeeded ? 0 : 1);
     });
+    // Control lines: each one runs on the open connection as soon as it is read.
+    QFile controlFile;
+    std::unique_ptr<QSocketNotifier> controlNotifier;
+    QByteArray controlBuffer;
+    if (parser.isSet(controlOption)) {
+        const QString path = parser.value(controlOption);
+        if (path == QLatin1String("-") && parser.value(scriptOption) == QLatin1String("-"))
+            die(QStringLiteral("the script and the control lines cannot both come from stdin"));
+        const int fd = path == QLatin1String("-") ? 0 : ::open(qPrintable(path), O_RDONLY | O_NONBLOCK);
+        if (fd < 0) die(QStringLiteral("cannot read control lines from %1").arg(path));
+        controlNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+        QObject::connect(controlNotifier.get(), &QSocketNotifier::activated, [&, fd]() {
+            char chunk[4096];
+            const ssize_t got = ::read(fd, chunk, sizeof chunk);
+            if (got <= 0) {
+                if (got == 0 || (errno != EAGAIN && errno != EINTR)) controlNotifier->setEnabled(false);
+                return;
+            }
+            controlBuffer.append(chunk, got);
+            qsizetype nl;
+            while ((nl = controlBuffer.indexOf('\n')) >= 0) {
+                const QString line = QString::fromUtf8(controlBuffer.left(nl));
+                controlBuffer.remove(0, nl + 1);
+                OptError error;
+                std::vector<ScriptCommand> commands = DeviceScript::parse(line, &error);
+                if (error) {
+                    statusWriter.write(
+                        QJsonObject{{QStringLiteral("event"), QStringLiteral("control-failed")},
+                                    {QStringLiteral("error"), error->description}});
+                } else if (!commands.empty()) {
+                    sim.control(std::move(commands));
+                }
+            }
+            // A line this long is no command.
+            if (controlBuffer.size() > 64 * 1024) controlBuffer.clear();
+        });
+    }
+
     sim.listen(uint16_t(port), [](const OptError& error, uint16_t) {
         if (error) die(QStringLiteral("cannot listen: %1").arg(error->toString()));
     });

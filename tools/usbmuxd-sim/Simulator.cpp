@@ -296,6 +296,22 @@ bool Simulator::detach(qint64 id, QString* error) {
     return true;
 }
 
+bool Simulator::dropConnections(qint64 id, QString* error) {
+    if (!devices_.contains(id)) {
+        *error = QStringLiteral("device %1 is not attached").arg(id);
+        return false;
+    }
+    int count = 0;
+    for (auto& c : clients_) {
+        if (c->dropped || c->deviceId != id) continue;
+        if (c->state != Client::Bridged && c->state != Client::Connecting) continue;
+        c->socket->disconnectFromServer();
+        ++count;
+    }
+    emitEvent(QStringLiteral("dropped %1 %2").arg(id).arg(count));
+    return true;
+}
+
 bool Simulator::parseDevice(const QString& text, Device* device) {
     const QStringList parts = text.split(QLatin1Char(':'));
     if (parts.size() < 2 || parts.size() > 3) return false;
@@ -325,6 +341,11 @@ bool Simulator::command(const QString& line) {
         bool ok = false;
         const qint64 id = words[1].toLongLong(&ok);
         if (!ok || !detach(id, &error))
+            emitEvent(QStringLiteral("error ") + (ok ? error : QStringLiteral("bad id")));
+    } else if (verb == QLatin1String("drop") && words.size() == 2) {
+        bool ok = false;
+        const qint64 id = words[1].toLongLong(&ok);
+        if (!ok || !dropConnections(id, &error))
             emitEvent(QStringLiteral("error ") + (ok ? error : QStringLiteral("bad id")));
     } else if (verb == QLatin1String("list") && words.size() == 1) {
         for (const Device& d : std::as_const(devices_))

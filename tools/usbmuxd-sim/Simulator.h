@@ -34,9 +34,11 @@ public:
 
     bool attach(const Device& device, QString* error);
     bool detach(qint64 id, QString* error);
+    // Closes the device's open connections from the daemon's side, the device staying attached.
+    bool dropConnections(qint64 id, QString* error);
     QList<Device> devices() const { return devices_.values(); }
 
-    // One line of the control language: "attach ID PORT [SERIAL]", "detach ID", "list", "quit".
+    // One line of the control language: "attach ID PORT [SERIAL]", "detach ID", "drop ID", "list", "quit".
     // Returns false for "quit".
     bool command(const QString& line);
 

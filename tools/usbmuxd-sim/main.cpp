@@ -3,9 +3,10 @@
 //   usbmuxd-sim --socket PATH [--device ID:PORT[:SERIAL]]... [--accept-binary] [--control PATH]
 //
 // Devices are TCP ports on 127.0.0.1: a "Connect" to any port of a device reaches the port the device
-// was attached with. Commands, one per line on standard input or on the control
-// socket: "attach ID PORT [SERIAL]", "detach ID", "list", "quit". Every event is printed as one line
-// ("ready PATH", "attached ID PORT SERIAL", "detached ID", "listen CLIENT", "connect ID PORT ok",
+// was attached with. Commands, one per line on standard input or on the control socket:
+// "attach ID PORT [SERIAL]", "detach ID", "drop ID" (the daemon closes the device's connections, the
+// device staying attached), "list", "quit". Every event is printed as one line ("ready PATH",
+// "attached ID PORT SERIAL", "detached ID", "dropped ID COUNT", "listen CLIENT", "connect ID PORT ok",
 // "connect ID PORT refused", "connect ID unknown", "illegal CLIENT TYPE", "dropped-binary CLIENT TAG",
 // "closed CLIENT", "error ..."), on standard output and to every control connection.
 // End of standard input is not a quit: started in the background, the daemon keeps serving.
