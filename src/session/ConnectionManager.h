@@ -69,6 +69,8 @@ public:
     const QVariantMap& connectedDeviceProperties() const { return _connectedDeviceProperties; }
     const std::vector<qint64>& usbDeviceIDs() const { return _usbDeviceIDs; }
     const SerialQueue* notConnectedQueue() const { return _notConnectedQueue.get(); }
+    // The channel of the latest USB attempt (closed or connected), nullptr before the first.
+    const std::shared_ptr<PTChannel>& usbChannel() const { return _usbChannel; }
 
     void ioFrameChannelDidEndWithError(PTChannel* channel, const OptError& error);
 
