@@ -16,6 +16,8 @@ void EncoderWorker::start(EncodeFn encode, FinishFn finish) {
 }
 
 OptError EncoderWorker::submit(Job job) {
+    if (!job.image)
+        return Error::make(kEncoderErrorDomain, kEncoderErrorInvalidArgument, QStringLiteral("no image"));
     std::lock_guard lock(mutex_);
     if (stopping_ || !thread_.joinable())
         return Error::make(kEncoderErrorDomain, kEncoderErrorInvalidated,

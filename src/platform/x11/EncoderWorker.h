@@ -31,6 +31,7 @@ public:
     EncoderWorker& operator=(const EncoderWorker&) = delete;
 
     void start(EncodeFn encode, FinishFn finish = {});
+    // Every session refuses a missing picture the same way, so the check lives here.
     OptError submit(Job job);
     void completeFrames();
     // Drops what waits, lets the encoder finish, joins the thread. Safe to call twice.

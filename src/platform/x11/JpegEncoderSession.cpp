@@ -62,8 +62,6 @@ public:
     }
     OptError encodeFrame(FramePtr image, MediaTime pts, MediaTime duration,
                          std::shared_ptr<const void> frameContext) override {
-        if (!image)
-            return Error::make(kEncoderErrorDomain, kEncoderErrorInvalidArgument, QStringLiteral("no image"));
         return worker_.submit({std::move(image), pts, duration, std::move(frameContext)});
     }
     void completeFrames() override { worker_.completeFrames(); }
