@@ -20,9 +20,15 @@ public:
     }
     void sendRaw(const QByteArray& bytes) override { sent.push_back({0, 0, bytes, true}); }
     void disconnect() override { ++disconnects; }
+    OptError savePicture(const QString& path) override {
+        saved.push_back(path);
+        return saveError;
+    }
 
     std::vector<Sent> sent;
     int disconnects = 0;
+    QStringList saved;
+    OptError saveError;
 };
 
 std::vector<ScriptCommand> script(const char* text) {
@@ -147,6 +153,18 @@ TEST_F(ScriptRunnerTest, OnlyTheNewestUnclaimedFramesAreKept) {
     clock.advance(0.001);
     clock.advance(5);
     EXPECT_TRUE(failure().contains(QStringLiteral("nothing matched"))) << "the oldest frame made room";
+}
+
+TEST_F(ScriptRunnerTest, ASavedPictureThatFailsStopsTheScriptWithItsReason) {
+    run("save-picture /tmp/a b.png\nsave-picture\nping\n");
+    EXPECT_TRUE(succeeded());
+    EXPECT_EQ(link.saved, QStringList({"/tmp/a b.png", ""}));
+    EXPECT_EQ(link.sent.size(), 1u);
+
+    link.saveError = Error::make("VideoDecodeError", 10, "no picture yet");
+    run("ping\nsave-picture x.png\nping\n");
+    EXPECT_EQ(failure(), QStringLiteral("line 2 (save-picture x.png): no picture yet"));
+    EXPECT_EQ(link.sent.size(), 2u) << "nothing after the failed save is sent";
 }
 
 TEST(ScriptRunner, MayBeDestroyedFromItsOwnFinishedCall) {

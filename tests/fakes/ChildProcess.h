@@ -21,6 +21,8 @@ public:
     QString waitForLine(const QRegularExpression& pattern, int timeoutMs = 5000);
     // Writes one line to the process's standard input.
     void writeLine(const QString& line);
+    // Asks the process to stop (SIGTERM); waitForExit tells how it ended.
+    void terminate() { process_.terminate(); }
     // Ends the process's standard input.
     void closeInput() { process_.closeWriteChannel(); }
     // The exit code once the process has ended by itself, or nothing after the timeout (or a crash).

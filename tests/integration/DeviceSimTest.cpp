@@ -3,6 +3,9 @@
 #include "fakes/TestSupport.h"
 #include "session/PeerMessage.h"
 
+#include <QBuffer>
+#include <QImage>
+#include <QtEndian>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 
@@ -19,6 +22,25 @@ std::shared_ptr<PTChannel> connectTo(uint16_t port, FrameCollector* collector) {
     EXPECT_TRUE(waitUntil([&] { return done; }));
     EXPECT_FALSE(error) << error->toString().toStdString();
     return channel;
+}
+
+// A JPEG video frame's payload built by hand as the agent's output path writes it: little-endian length
+// and 1, then the picture as one 0x21 unit.
+QByteArray jpegVideoPayload(const QByteArray& jpeg) {
+    QByteArray payload(8, 0);
+    qToLittleEndian<quint32>(quint32(jpeg.size() + 5), payload.data());
+    qToLittleEndian<quint32>(1, payload.data() + 4);
+    return payload + QByteArray("\0\0\0\1\x21", 5) + jpeg;
+}
+
+QByteArray jpegOf(QColor color) {
+    QImage image(80, 60, QImage::Format_RGB32);
+    image.fill(color);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    EXPECT_TRUE(image.save(&buffer, "JPEG", 90));
+    return bytes;
 }
 
 } // namespace
@@ -107,4 +129,47 @@ TEST(DeviceSim, ControlLinesRunOnTheOpenConnectionBesideItsScript) {
     device.process().writeLine("disconnect");
     ASSERT_TRUE(waitUntil([&] { return collector.ends > 0; }));
     EXPECT_FALSE(device.process().waitForLine(QRegularExpression("\"disconnected\"")).isNull());
+}
+
+TEST(DeviceSim, DecodesThePicturesItReceivesAndSavesTheLastOne) {
+    const QString lastFrame = tempPath(QStringLiteral("last-frame.png"));
+    const QString asked = tempPath(QStringLiteral("asked.png"));
+    DeviceSimProcess device(QString(), {"--control", "-", "--last-frame", lastFrame});
+    ASSERT_TRUE(device.listening());
+    FrameCollector collector;
+    auto channel = connectTo(device.port(), &collector);
+    ASSERT_FALSE(device.process().waitForLine(QRegularExpression("\"connected\"")).isNull());
+    device.process().writeLine("save-picture");
+    EXPECT_TRUE(
+        device.process().waitForLine(QRegularExpression("\"control-failed\"")).contains("no picture yet"));
+
+    channel->sendFrameOfType(108, 0, jpegVideoPayload(jpegOf(Qt::red)), nullptr);
+    channel->sendFrameOfType(108, 0, jpegVideoPayload("\xff\xd8 not a picture"), nullptr);
+    channel->sendFrameOfType(108, 0, jpegVideoPayload(jpegOf(Qt::blue)).chopped(2), nullptr);
+    channel->sendFrameOfType(108, 0, jpegVideoPayload(jpegOf(Qt::blue)), nullptr);
+    ASSERT_TRUE(waitUntil([&] { return device.record().size() == 4; }));
+    const std::vector<QJsonObject> record = device.record();
+    EXPECT_EQ(record[0].value("codec"), "JPEG");
+    EXPECT_EQ(record[0].value("width"), 80);
+    EXPECT_EQ(record[0].value("height"), 60);
+    EXPECT_TRUE(record[1].value("error").toString().startsWith("VideoDecodeError"));
+    EXPECT_TRUE(record[2].value("error").toString().startsWith("VideoPayloadError"));
+    EXPECT_EQ(record[3].value("codec"), "JPEG");
+
+    device.process().writeLine("save-picture " + asked);
+    EXPECT_TRUE(
+        device.process().waitForLine(QRegularExpression("\"picture-saved\"")).contains("\"width\":80"));
+    EXPECT_LT(qRed(QImage(asked).pixel(40, 30)), 16) << "the last good picture, blue, not the red one";
+    EXPECT_GT(qBlue(QImage(asked).pixel(40, 30)), 240);
+
+    // The link's end brings its summary and the last picture on the --last-frame path; so does SIGTERM.
+    channel->close();
+    const QString summary = device.process().waitForLine(QRegularExpression("\"event\":\"video\""));
+    EXPECT_TRUE(summary.contains("\"frames\":2") && summary.contains("\"errors\":2"))
+        << summary.toStdString();
+    EXPECT_FALSE(device.process().waitForLine(QRegularExpression("picture-saved.*last-frame")).isNull());
+    ASSERT_TRUE(QFile::remove(lastFrame));
+    device.process().terminate();
+    EXPECT_EQ(device.process().waitForExit(), 0);
+    EXPECT_EQ(QImage(lastFrame).size(), QSize(80, 60));
 }

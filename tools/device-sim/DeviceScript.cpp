@@ -327,6 +327,12 @@ std::optional<ScriptCommand> parseLine(const QString& word, const QString& rest,
         return command;
     }
 
+    if (word == QLatin1String("save-picture")) {
+        command.kind = ScriptCommand::SavePicture;
+        command.path = rest.trimmed();
+        return command;
+    }
+
     if (word == QLatin1String("disconnect")) {
         if (!needCount(0, 0)) return std::nullopt;
         command.kind = ScriptCommand::Disconnect;

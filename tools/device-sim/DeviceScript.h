@@ -20,6 +20,7 @@ struct ScriptCommand {
         ExpectText,  // a text message whose whole text matches `pattern`
         ExpectEvent, // an event whose "eventName" matches `pattern` and holds `fields`
         ExpectFrame, // any frame of `type`
+        SavePicture, // the last decoded picture as PNG at `path` (empty: the simulator's own path)
         Disconnect,
     };
 
@@ -32,6 +33,7 @@ struct ScriptCommand {
     int milliseconds = 0;
     QRegularExpression pattern;
     QVariantMap fields;
+    QString path;
 
     // Whether a received frame satisfies this expectation (always false for the other kinds).
     bool matches(uint32_t frameType, const QByteArray& framePayload) const;

@@ -22,8 +22,8 @@ QJsonValue errorValue(const OptError& error) {
 // The script's hold on the open connection: sends go out on the channel and into the record.
 class DeviceSim::Link : public FrameLink {
 public:
-    Link(std::shared_ptr<PTChannel> channel, FrameRecorder* recorder, Status status)
-        : channel_(std::move(channel)), recorder_(recorder), status_(std::move(status)) {}
+    Link(DeviceSim* sim, std::shared_ptr<PTChannel> channel, FrameRecorder* recorder, Status status)
+        : sim_(sim), channel_(std::move(channel)), recorder_(recorder), status_(std::move(status)) {}
 
     void sendFrame(uint32_t type, uint32_t tag, const QByteArray& payload) override {
         if (recorder_) recorder_->record(FrameRecorder::Sent, type, tag, payload);
@@ -47,6 +47,7 @@ public:
     }
 
     void disconnect() override { channel_->cancel(); }
+    OptError savePicture(const QString& path) override { return sim_->savePicture(path); }
 
 private:
     PTChannel::Callback failureReporter(qint64 type) {
@@ -60,6 +61,7 @@ private:
     }
     void reportFailure(qint64 type, const Error& error) { failureReporter(type)(error); }
 
+    DeviceSim* sim_;
     std::shared_ptr<PTChannel> channel_;
     FrameRecorder* recorder_;
     Status status_;
@@ -116,7 +118,8 @@ void DeviceSim::ioFrameChannelDidAcceptConnection(PTChannel*, std::shared_ptr<PT
         line.insert(QStringLiteral("peer"), address.description());
         status_(line);
     }
-    link_ = std::make_unique<Link>(current_, recorder_, status_);
+    video_.startLink();
+    link_ = std::make_unique<Link>(this, current_, recorder_, status_);
     runner_ = std::make_unique<ScriptRunner>(script_, link_.get(), [this](const OptError& error) {
         scriptSucceeded_ = !error;
         if (!status_) return;
@@ -155,7 +158,11 @@ void DeviceSim::ioFrameChannelDidReceiveFrameOfType(PTChannel* channel, uint32_t
                                                     const PTData* payload) {
     if (channel != current_.get()) return;
     const QByteArray bytes = payload ? payload->dispatchData() : QByteArray();
-    if (recorder_) recorder_->record(FrameRecorder::Received, type, tag, bytes);
+    // Decoded before the script sees the frame: a `save-picture` after `expect-frame` gets this picture
+    // or a newer one.
+    const QJsonObject video =
+        VideoReceiver::isVideoFrame(type) ? video_.receive(type, tag, bytes) : QJsonObject();
+    if (recorder_) recorder_->record(FrameRecorder::Received, type, tag, bytes, video);
     if (runner_) runner_->frameReceived(type, bytes);
     for (size_t i = 0; i < controls_.size(); ++i)
         if (!controls_[i]->isFinished()) controls_[i]->frameReceived(type, bytes);
@@ -187,9 +194,41 @@ void DeviceSim::ioFrameChannelDidEndWithError(PTChannel* channel, const OptError
     // Released after this call has returned into the channel that is telling us.
     mainQueue().async([ended = std::move(current_)] {});
     if (status_) {
+        QJsonObject summary = video_.summary();
+        if (summary.value(QStringLiteral("frames")).toInt() +
+            summary.value(QStringLiteral("errors")).toInt()) {
+            summary.insert(QStringLiteral("event"), QStringLiteral("video"));
+            status_(summary);
+        }
         QJsonObject line = statusLine("disconnected");
         line.insert(QStringLiteral("error"), errorValue(error));
         status_(line);
     }
+    saveLastFrame();
     if (connectionEnded_) connectionEnded_(succeeded);
+}
+
+OptError DeviceSim::savePicture(const QString& path) {
+    const QString target = path.isEmpty() ? lastFramePath_ : path;
+    if (target.isEmpty())
+        return Error::make(QStringLiteral("DeviceScript"), 2,
+                           QStringLiteral("no path given and no --last-frame"));
+    if (OptError error = video_.saveLastPicture(target)) return error;
+    if (status_) {
+        QJsonObject line = statusLine("picture-saved");
+        line.insert(QStringLiteral("path"), target);
+        line.insert(QStringLiteral("width"), video_.lastPicture().width());
+        line.insert(QStringLiteral("height"), video_.lastPicture().height());
+        status_(line);
+    }
+    return std::nullopt;
+}
+
+void DeviceSim::saveLastFrame() {
+    if (lastFramePath_.isEmpty() || video_.lastPicture().isNull()) return;
+    if (const OptError error = savePicture(lastFramePath_); error && status_) {
+        QJsonObject line = statusLine("picture-failed");
+        line.insert(QStringLiteral("error"), error->toString());
+        status_(line);
+    }
 }

@@ -3,6 +3,7 @@
 #include "DeviceScript.h"
 #include "FrameRecorder.h"
 #include "ScriptRunner.h"
+#include "VideoReceiver.h"
 #include "link/PTChannel.h"
 
 #include <QJsonObject>
@@ -16,7 +17,8 @@
 class DeviceSim : public PTChannelDelegate {
 public:
     // Status lines ({"event": "listening" | "connected" | "refused" | "script-finished" |
-    // "script-failed" | "send-failed" | "disconnected", ...}) for whoever runs the simulator.
+    // "script-failed" | "send-failed" | "disconnected" | "video" | "picture-saved" | "picture-failed", ...})
+    // for whoever runs the simulator.
     using Status = std::function<void(const QJsonObject&)>;
     // After each connection's end: whether its script ran through.
     using ConnectionEnded = std::function<void(bool scriptSucceeded)>;
@@ -32,6 +34,16 @@ public:
     // "control-failed"; with no connection open nothing runs.
     void control(std::vector<ScriptCommand> commands);
     bool hasConnection() const { return bool(current_); }
+
+    // Where the last picture goes when a connection ends, when `save-picture` names no path, and when
+    // the program asks (at its exit); empty: nowhere.
+    void setLastFramePath(const QString& path) { lastFramePath_ = path; }
+    // Writes the last decoded picture as PNG to `path` (empty: the last-frame path) and reports
+    // "picture-saved".
+    OptError savePicture(const QString& path);
+    // At exit and at a connection's end: the last picture to the last-frame path, if there is one of each.
+    void saveLastFrame();
+    const VideoReceiver& video() const { return video_; }
 
     void ioFrameChannelDidReceiveFrameOfType(PTChannel* channel, uint32_t type, uint32_t tag,
                                              const PTData* payload) override;
@@ -52,6 +64,8 @@ private:
     std::unique_ptr<Link> link_;
     std::unique_ptr<ScriptRunner> runner_;
     std::vector<std::unique_ptr<ScriptRunner>> controls_;
+    VideoReceiver video_;
+    QString lastFramePath_;
     bool scriptSucceeded_ = false;
     // Connections turned away, kept until their end has been reported.
     std::set<std::shared_ptr<PTChannel>> refused_;

@@ -6,8 +6,11 @@
 #include <QFileDevice>
 #include <QIODevice>
 
-void FrameRecorder::record(Direction direction, uint32_t type, uint32_t tag, const QByteArray& payload) {
+void FrameRecorder::record(Direction direction, uint32_t type, uint32_t tag, const QByteArray& payload,
+                           const QJsonObject& extra) {
     QJsonObject line = FrameJson::describeFrame(type, tag, payload);
+    for (auto it = extra.begin(); it != extra.end(); ++it)
+        line.insert(it.key(), it.value());
     line.insert(QStringLiteral("dir"), direction == Received ? QStringLiteral("in") : QStringLiteral("out"));
     write(line);
 }

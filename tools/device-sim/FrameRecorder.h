@@ -16,7 +16,9 @@ public:
     // Does not take `out`; it must stay open while the recorder writes.
     explicit FrameRecorder(QIODevice* out) : out_(out) {}
 
-    void record(Direction direction, uint32_t type, uint32_t tag, const QByteArray& payload);
+    // `extra` adds fields of the caller's (what became of a video frame).
+    void record(Direction direction, uint32_t type, uint32_t tag, const QByteArray& payload,
+                const QJsonObject& extra = {});
     // Any other line (raw bytes sent, notes), written the same way.
     void write(const QJsonObject& line);
 

@@ -56,6 +56,14 @@ void ScriptRunner::step() {
             link_->sendRaw(command.payload);
             ++next_;
             break;
+        case ScriptCommand::SavePicture:
+            if (const OptError error = link_->savePicture(command.path)) {
+                stepping_ = false;
+                finish(failure(command, error->description));
+                return;
+            }
+            ++next_;
+            break;
         case ScriptCommand::SetTimeout:
             timeoutMs_ = command.milliseconds;
             ++next_;

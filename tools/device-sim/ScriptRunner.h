@@ -14,6 +14,11 @@ public:
     virtual void sendFrame(uint32_t type, uint32_t tag, const QByteArray& payload) = 0;
     virtual void sendRaw(const QByteArray& bytes) = 0;
     virtual void disconnect() = 0;
+    // Writes the last picture the link brought as PNG; an empty path means the link's own choice.
+    virtual OptError savePicture(const QString& path) {
+        (void)path;
+        return Error::make(QStringLiteral("DeviceScript"), 2, QStringLiteral("this link keeps no pictures"));
+    }
 };
 
 // Plays one script over one link: sends, pauses and waits for what the agent sends back. Time goes

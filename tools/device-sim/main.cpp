@@ -22,6 +22,15 @@ namespace {
 // The port the companion app listens on.
 constexpr uint16_t kDevicePort = 23481;
 
+// SIGTERM and SIGINT, turned into a byte on a pipe that the event loop watches: the last picture is
+// written from there, not from the signal handler.
+int signalPipe[2] = {-1, -1};
+
+void onStopSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
+}
+
 [[noreturn]] void die(const QString& message, int code = 2) {
     std::fprintf(stderr, "device-sim: %s\n", qPrintable(message));
     std::exit(code);
@@ -57,7 +66,12 @@ int main(int argc, char** argv) {
         QStringLiteral("control"),
         QStringLiteral("Script lines to run on the open connection as they are read (- for stdin)."),
         QStringLiteral("file"));
-    parser.addOptions({scriptOption, portOption, recordOption, onceOption, controlOption});
+    const QCommandLineOption lastFrameOption(
+        QStringLiteral("last-frame"),
+        QStringLiteral("Write the last decoded picture as PNG here when a connection ends and at SIGTERM or "
+                       "SIGINT; also the path of a bare save-picture."),
+        QStringLiteral("png"));
+    parser.addOptions({scriptOption, portOption, recordOption, onceOption, controlOption, lastFrameOption});
     parser.process(app);
 
     bool portOk = false;
@@ -93,6 +107,20 @@ int main(int argc, char** argv) {
     FrameRecorder statusWriter(&status);
 
     DeviceSim sim(std::move(script), &recorder, [&](const QJsonObject& line) { statusWriter.write(line); });
+    std::unique_ptr<QSocketNotifier> signalNotifier;
+    if (parser.isSet(lastFrameOption)) {
+        sim.setLastFramePath(parser.value(lastFrameOption));
+        if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) die(QStringLiteral("cannot make a pipe"));
+        signalNotifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
+        QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, [&sim] {
+            sim.saveLastFrame();
+            QCoreApplication::exit(0);
+        });
+        struct sigaction action = {};
+        action.sa_handler = onStopSignal;
+        sigaction(SIGTERM, &action, nullptr);
+        sigaction(SIGINT, &action, nullptr);
+    }
     const bool once = parser.isSet(onceOption);
     sim.setConnectionEnded([once](bool succeeded) {
         if (once) QCoreApplication::exit(succeeded ? 0 : 1);

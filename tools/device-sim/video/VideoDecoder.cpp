@@ -135,6 +135,10 @@ OptError VideoDecoder::decodeH264(const VideoPayload& payload) {
     return std::nullopt;
 }
 
+void VideoDecoder::restartStream() {
+    d = std::make_unique<Private>();
+}
+
 OptError VideoDecoder::saveLastPicture(const QString& pngPath) const {
     if (picture_.isNull()) return decodeError(10, QStringLiteral("no picture yet"));
     if (!picture_.save(pngPath, "PNG"))

@@ -25,6 +25,8 @@ public:
     QString codecName() const;
     int picturesDecoded() const { return pictures_; }
     OptError saveLastPicture(const QString& pngPath) const;
+    // A new stream from a new link: H.264 must open with a key frame again. The last picture stays.
+    void restartStream();
 
 private:
     OptError decodeJPEG(const QByteArray& picture);
