@@ -23,6 +23,8 @@ public:
         if (record_->invalidated)
             return Error::make(kEncoderErrorDomain, kEncoderErrorInvalidated, QStringLiteral("invalidated"));
         record_->images.push_back(image);
+        record_->pts.push_back(pts);
+        record_->durations.push_back(duration);
         SamplePtr sample = services_->produce ? services_->produce(*image) : makeSample(100);
         if (sample) {
             auto timed = std::make_shared<EncodedSample>(*sample);

@@ -15,6 +15,8 @@ public:
         QVariantMap specification;
         QVariantMap properties;
         std::vector<FramePtr> images;
+        // The presentation time and duration given with each picture.
+        std::vector<MediaTime> pts, durations;
         int completed = 0;
         bool invalidated = false;
         bool alive = true;

@@ -6,6 +6,9 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include <csignal>
+#include <sys/prctl.h>
+
 PrivateXvfb::PrivateXvfb(int width, int height) {
     const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
     if (xvfb.isEmpty()) {
@@ -25,6 +28,9 @@ PrivateXvfb::PrivateXvfb(int width, int height) {
                                QStringLiteral("%1x%2x24").arg(width).arg(height), QStringLiteral("-nolisten"),
                                QStringLiteral("tcp"), QStringLiteral("-noreset")});
         process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // A test that dies (a sanitizer stops it) must not leave its server behind, holding the pipe
+        // the test's output goes to.
+        process->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
         process->setStandardOutputFile(QProcess::nullDevice());
         process->start();
         if (!process->waitForStarted(5000)) continue;

@@ -1,0 +1,333 @@
+#include "video/StreamController.h"
+
+#include "base/Bundle.h"
+#include "base/MainQueue.h"
+#include "platform/DisplayServices.h"
+#include "video/AppleVTCompressor.h"
+#include "video/StreamDefaults.h"
+#include "video/StreamHost.h"
+
+#include <sys/prctl.h>
+
+StreamController::StreamController(Services services, StreamHost* host)
+    : services_(std::move(services)), host_(host) {
+    if (!services_.writer) services_.writer = OutputDestination::channelWriter();
+    if (!services_.resource.isValid())
+        services_.resource = Bundle::main().propertyListResource(QStringLiteral("Defaults"));
+    useStatusColors_ = true;
+    destinationTypes_ = {{QStringLiteral("file"), QStringLiteral("File/Raw")}};
+    videoTypes_ = {QStringLiteral("Desktop"), QStringLiteral("AVFoundation"), QStringLiteral("QTCapture"),
+                   QStringLiteral("Syphon"), QStringLiteral("Image")};
+    compressorTypes_ = {QStringLiteral("x264"), QStringLiteral("AppleVTCompressor"), QStringLiteral("None")};
+    arOptions_ = {QStringLiteral("None"), QStringLiteral("Use Source"), QStringLiteral("Preserve AR")};
+    validSamplerates_ = {44100, 48000};
+    connectionMode_ = 0;
+    loadSettings();
+}
+
+StreamController::~StreamController() {
+    resetStream();
+    if (host_) host_->unregisterMouseEvent();
+    // The destination leaves its compressor before either goes.
+    captureDestinations_.clear();
+}
+
+void StreamController::loadSettings() {
+    const QVariantMap r = services_.resource.toMap();
+    captureWidth_ = r.value(QStringLiteral("captureWidth")).toInt();
+    captureHeight_ = r.value(QStringLiteral("captureHeight")).toInt();
+
+    std::shared_ptr<AppleVTCompressor> defaultCompressor;
+    const QVariant table = r.value(QStringLiteral("compressors"));
+    compressors_.clear();
+    if (table.isValid()) {
+        const QVariantMap archived = table.toMap();
+        for (auto it = archived.begin(); it != archived.end(); ++it)
+            compressors_.insert(it.key(),
+                                std::make_shared<AppleVTCompressor>(services_.encoders, it.value().toMap()));
+    } else {
+        defaultCompressor = std::make_shared<AppleVTCompressor>(services_.encoders);
+        defaultCompressor->setAverage_bitrate(r.value(QStringLiteral("captureVideoAverageBitrate")).toInt());
+        defaultCompressor->setMax_bitrate(r.value(QStringLiteral("captureVideoMaxBitrate")).toInt());
+        defaultCompressor->setKeyframe_interval(
+            r.value(QStringLiteral("captureVideoMaxKeyframeInterval")).toInt());
+        defaultCompressor->setWidth(captureWidth_);
+        defaultCompressor->setHeight(captureHeight_);
+        defaultCompressor->setName(QStringLiteral("AppleVT"));
+        defaultCompressor->setUse_cbr(r.value(QStringLiteral("use_cbr")).toBool());
+        defaultCompressor->setProfile(r.value(QStringLiteral("profile")).toString());
+        addCompressor(defaultCompressor);
+    }
+    // "selectedCompressor" would pick a row of a compressor list; this application shows none.
+
+    captureDestinations_.clear();
+    auto destination = std::make_unique<OutputDestination>(QStringLiteral("file"), services_.writer);
+    destination->setDestination(QStringLiteral("/tmp/t.flv"));
+    destination->setSettingsController(this);
+    destination->setCompressor(defaultCompressor);
+    captureDestinations_.push_back(std::move(destination));
+
+    useStatusColors_ = r.value(QStringLiteral("useStatusColors")).toBool();
+    if (r.contains(QStringLiteral("extraSaveData")))
+        extraSaveData_ = r.value(QStringLiteral("extraSaveData")).toMap();
+
+    setSelectedVideoType(r.value(QStringLiteral("selectedVideoType")).toString());
+    selectedCompressorType_ = r.value(QStringLiteral("selectedCompressorType")).toString();
+
+    if (videoCaptureSession_) {
+        StreamDefaults& defaults = services_.defaults;
+        videoCaptureSession_->setVideoCaptureFPS(defaults.doubleForKey(QStringLiteral("FPS")));
+        if (videoCaptureSession_->videoCaptureFPS() == 0.0) { // first launch
+            videoCaptureSession_->setVideoCaptureFPS(r.value(QStringLiteral("captureFPS")).toDouble());
+            videoCaptureSession_->setVideoCaptureFPS(30.0);
+            defaults.setDouble(videoCaptureSession_->videoCaptureFPS(), QStringLiteral("FPS"));
+            // A large first screen starts at standard resolution.
+            const std::vector<DisplayScreen> screens = services_.displays.screens();
+            if (!screens.empty() && screens.front().frame.width() > 2048.0 &&
+                screens.front().frame.height() > 1152.0) {
+                defaults.setBool(true, QStringLiteral("zubPadNoRetina"));
+            }
+        }
+    }
+
+    maxOutputDropped_ = r.value(QStringLiteral("maxOutputDropped")).toInt();
+    maxOutputPending_ = r.value(QStringLiteral("maxOutputPending")).toInt();
+    resolutionOption_ = r.contains(QStringLiteral("resolutionOption"))
+                            ? r.value(QStringLiteral("resolutionOption")).toString()
+                            : QStringLiteral("None");
+}
+
+void StreamController::setSelectedVideoType(const QString& type) {
+    if (videoCaptureSession_) videoCaptureSession_->setVideoCaptureFPSObserver(nullptr);
+    videoCaptureSession_.reset();
+    // Only the desktop is a source here; the camera, movie and image sources of the original
+    // application are not part of this system.
+    if (type == QLatin1String("Desktop")) {
+        StreamDefaults& defaults = services_.defaults;
+        videoCaptureSession_ = std::make_unique<DesktopCapture>(
+            DesktopCapture::Services{services_.streams, services_.displays, services_.systemInfo,
+                                     [&defaults](const QString& key) { return defaults.boolForKey(key); }});
+        videoCaptureSession_->setVideoCaptureFPSObserver([this](double) { setupFrameTimer(); });
+        selectedVideoType_ = type;
+    } else {
+        selectedVideoType_.clear();
+    }
+    selectedVideoCapture_.reset();
+}
+
+bool StreamController::selectedVideoCaptureFromID(const QString& uniqueID) {
+    if (!videoCaptureSession_) return false;
+    const AbstractCaptureDevice probe(QString(), kNullDisplayID, uniqueID);
+    for (const AbstractCaptureDevice& device : videoCaptureSession_->availableVideoDevices()) {
+        if (!device.isEqual(probe)) continue;
+        videoCaptureSession_->setSimulateCursor(host_ && host_->simulateCursorPos());
+        videoCaptureSession_->setActiveVideoDevice(device);
+        selectedVideoCapture_ = device;
+        return true;
+    }
+    videoCaptureSession_->setActiveVideoDevice(std::nullopt);
+    return false;
+}
+
+QString StreamController::addCompressor(std::shared_ptr<CompressorBase> compressor) {
+    const QString base = compressor->name();
+    QString name = base;
+    for (int n = 1; compressors_.contains(name); ++n)
+        name = QStringLiteral("%1#%2").arg(base).arg(n);
+    compressor->setName(name);
+    compressors_.insert(name, std::move(compressor));
+    return name;
+}
+
+bool StreamController::setupCompressors() {
+    const QString hardware =
+        host_ ? host_->peerDeviceInfo().value(QStringLiteral("hardwareString")).toString() : QString();
+    for (const auto& compressor : compressors_) {
+        compressor->setSettingsController(this);
+        if (auto* vt = qobject_cast<AppleVTCompressor*>(compressor.get()))
+            vt->setPeerHardwareString(hardware);
+    }
+    if (selectedCompressor_) selectedCompressor_->setSettingsController(this);
+    for (const auto& destination : captureDestinations_) {
+        destination->setActive(true);
+        destination->setupCompressor();
+    }
+    firstFrameTime_ = 0;
+    compressedFrameCount_.store(0);
+    return true;
+}
+
+bool StreamController::startStream() {
+    if (captureRunning_.load()) return true;
+    firstFrameTime_ = 0;
+    compressedFrameCount_.store(0);
+    preventDisplaySleep(services_.defaults.boolForKey(QStringLiteral("preventDisplaySleep")));
+    for (const auto& destination : captureDestinations_)
+        destination->reset();
+    // A stop (the device locked, or could not decode) also stopped the capture; the device asks again
+    // with "ReadyToReceive" and must then get pictures of the display chosen before.
+    if (videoCaptureSession_ && !videoCaptureSession_->isStreaming())
+        videoCaptureSession_->setupDisplayStream();
+    captureRunning_.store(true);
+    setupCompressors();
+    mainCaptureQueue_ = std::jthread([this](std::stop_token stop) {
+        prctl(PR_SET_NAME, "ZubDisplay.capture.queue", 0, 0, 0); // the kernel keeps 15 characters
+        clockStop_ = std::move(stop);
+        newFrameTimed();
+    });
+    if (host_) {
+        host_->sendMessage(QStringLiteral("startStream:%1").arg(connectionMode_));
+        if (host_->simulateCursorPos()) host_->registerMouseEvent();
+    }
+    return true;
+}
+
+void StreamController::stopStream() {
+    stop(true);
+}
+
+void StreamController::resetStream() {
+    stop(false);
+}
+
+void StreamController::stop(bool tellDevice) {
+    if (!captureRunning_.exchange(false)) return;
+    // The clock wakes from its sleep at once instead of at its next deadline.
+    mainCaptureQueue_.request_stop();
+    if (videoCaptureSession_) videoCaptureSession_->stopDisplayStream();
+    // Wait for the frame clock to leave its loop, so that nothing is encoded into a session being
+    // torn down below.
+    if (mainCaptureQueue_.joinable()) mainCaptureQueue_.join();
+    for (const auto& compressor : compressors_)
+        compressor->reset();
+    for (const auto& destination : captureDestinations_)
+        destination->stopOutput();
+    preventDisplaySleep(false);
+    if (host_) {
+        if (tellDevice) host_->sendMessage(QStringLiteral("stopStream"));
+        host_->unregisterMouseEvent();
+    }
+}
+
+void StreamController::resetResolution(DisplayID displayID) {
+    if (displayID == kNullDisplayID) return;
+    stopStream();
+    if (!selectedVideoCaptureFromID(AbstractCaptureDevice::uniqueIDForDisplay(displayID))) return;
+    const QRectF bounds = services_.displays.bounds(displayID);
+    const double scale = services_.defaults.boolForKey(QStringLiteral("zubPadNoRetina")) ? 1.0 : 2.0;
+    const int32_t w = int32_t(bounds.width() * scale), h = int32_t(bounds.height() * scale);
+    if (host_) host_->sendMessage(QStringLiteral("size:%1x%2").arg(w).arg(h));
+    prevWidth_ = w;
+    prevHeight_ = h;
+    // Devices before protocol 1.0.9 never say "ReadyToReceive": their stream starts by itself.
+    if (host_ && !host_->checkPeerProtocolVersion(QStringLiteral("1.0.9"))) {
+        const double delay = host_->bAirConnected() ? 0.5 : 0.4;
+        mainQueue().after(delay, [this, alive = std::weak_ptr<bool>(alive_)] {
+            if (!alive.expired()) startStream();
+        });
+    }
+}
+
+void StreamController::setupFrameTimer() {
+    const double fps = videoCaptureSession_ ? videoCaptureSession_->videoCaptureFPS() : 0.0;
+    frameInterval_.store(fps > 0.0 ? 1.0 / fps : 0.016666666666666666);
+}
+
+double StreamController::mach_time_seconds() const {
+    return Clock::shared().uptime();
+}
+
+bool StreamController::sleepUntil(double deadline) const {
+    return Clock::shared().sleepUntil(deadline, clockStop_);
+}
+
+bool StreamController::isFresh() const {
+    // The newest captured picture is less than a second old.
+    const uint64_t captured = videoCaptureSession_ ? videoCaptureSession_->currentIOSurfaceTime() : 0;
+    return double(captured) + 1e9 > mach_time_seconds() * 1e9;
+}
+
+void StreamController::newFrameTimed() {
+    double t = mach_time_seconds();
+    frameTime_ = t;
+    newFrame(); // the first picture goes out at once
+    while (captureRunning_.load()) {
+        const bool fresh = isFresh();
+        if (fresh && frameInterval_.load() == kIdleInterval) {
+            // Out of idle mode: the new picture goes out now, the schedule restarts from here.
+            frameInterval_.store(tempFrameInterval_);
+            t = mach_time_seconds();
+            frameTime_ = t;
+            newFrame();
+        }
+        if (fresh) {
+            t += frameInterval_.load();
+            // A slot whose deadline has passed is skipped, not sent late.
+            if (sleepUntil(t)) {
+                frameTime_ = t;
+                newFrame();
+            }
+        } else {
+            if (frameInterval_.load() != kIdleInterval) {
+                tempFrameInterval_ = frameInterval_.load();
+                frameInterval_.store(kIdleInterval);
+            }
+            sleepUntil(mach_time_seconds() + kIdleInterval);
+        }
+    }
+}
+
+void StreamController::newFrame() {
+    if (!captureRunning_.load() || !videoCaptureSession_) return;
+    if (FramePtr frame = videoCaptureSession_->getCurrentFrame()) processVideoFrame(frame);
+}
+
+FramePtr StreamController::currentFrame() const {
+    return videoCaptureSession_ ? videoCaptureSession_->getCurrentFrame() : nullptr;
+}
+
+void StreamController::processVideoFrame(const FramePtr& frame) {
+    if (!captureRunning_.load()) return;
+    if (firstFrameTime_ == 0) firstFrameTime_ = frameTime_;
+    const MediaTime pts{int64_t((frameTime_ - firstFrameTime_) * 1e6), 1000000};
+    const MediaTime duration{1000, int32_t(captureFPS() * 1000)};
+    if (AppleVTCompressor* compressor = activeCompressor()) {
+        compressor->compressVideoFrame(frame, pts, duration);
+        compressedFrameCount_.fetch_add(1);
+    }
+}
+
+AppleVTCompressor* StreamController::activeCompressor() const {
+    if (captureDestinations_.empty()) return nullptr;
+    return qobject_cast<AppleVTCompressor*>(captureDestinations_.back()->compressor().get());
+}
+
+void StreamController::preventDisplaySleep(bool prevent) {
+    if (!services_.preventDisplaySleep) return;
+    if (prevent) {
+        if (!displaySleepPrevented_ && services_.preventDisplaySleep(true, kActivityReason))
+            displaySleepPrevented_ = true;
+    } else if (displaySleepPrevented_) {
+        services_.preventDisplaySleep(false, kActivityReason);
+        displaySleepPrevented_ = false;
+    }
+}
+
+double StreamController::captureFPS() const {
+    return videoCaptureSession_ ? videoCaptureSession_->videoCaptureFPS() : 0.0;
+}
+
+std::shared_ptr<CompressorBase> StreamController::compressorNamed(const QString& name) const {
+    return compressors_.value(name);
+}
+
+int StreamController::streamsActiveCount() const {
+    int n = 0;
+    for (const auto& destination : captureDestinations_)
+        if (destination->active()) ++n;
+    return n;
+}
+
+void StreamController::applicationWillTerminate() {
+    if (captureRunning_.load() && streamsActiveCount() > 0) stopStream();
+}

@@ -1,0 +1,161 @@
+#pragma once
+
+#include "video/CompressorBase.h"
+#include "video/DesktopCapture.h"
+#include "video/OutputDestination.h"
+
+#include <QMap>
+#include <QSizeF>
+#include <QStringList>
+#include <QVariantMap>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
+
+class AppleVTCompressor;
+class DisplayServices;
+class EncoderServices;
+class StreamDefaults;
+class StreamHost;
+class SystemInfo;
+
+// The stream half of the session controller: owns the capture source, the compressor table and the
+// output destination; starts and stops the stream when the device asks for pictures or goes away;
+// announces the picture size when the resolution changes; and runs the frame clock, a loop on its own
+// thread ("ZubDisplay.capture.queue") that pulls the newest captured picture at the target rate and
+// hands it to the encoder with a presentation time. While streaming it keeps the display awake when
+// the user asked for that.
+//
+// Everything but the frame clock runs on the main thread. The clock sleeps to absolute deadlines
+// (start time plus whole intervals) through the shared Clock, skips slots it is late for, and drops to
+// polling every 100 ms (idle mode) when the display has delivered nothing for a second.
+class StreamController : public CompressorSettingsController {
+public:
+    struct Services {
+        DisplayStreamFactory& streams;
+        DisplayServices& displays;
+        const SystemInfo& systemInfo;
+        StreamDefaults& defaults;
+        // Holds (true) or lets go (false) of the display's wakefulness, giving the reason; false when
+        // the system offers no way. Empty: the display is left alone.
+        std::function<bool(bool prevent, const QString& reason)> preventDisplaySleep;
+        std::shared_ptr<EncoderServices> encoders;
+        // How the destination puts a video frame on the channel; empty: the channel's own send, on the
+        // main thread.
+        OutputDestination::FrameWriter writer;
+        // The "Defaults" resource; invalid: the bundle's own.
+        QVariant resource;
+    };
+
+    static inline const QString kActivityReason = QStringLiteral("Zub Pad is capturing video");
+    // The interval that marks idle mode.
+    static constexpr double kIdleInterval = 0.1;
+
+    // Loads the settings; the session starts its link itself afterwards. `host` may be null (messages
+    // and cursor calls are then skipped) and must outlive the controller.
+    StreamController(Services services, StreamHost* host);
+    ~StreamController() override;
+    StreamController(const StreamController&) = delete;
+    StreamController& operator=(const StreamController&) = delete;
+
+    void loadSettings();
+    void setSelectedVideoType(const QString& type);
+    const QString& selectedVideoType() const { return selectedVideoType_; }
+    bool selectedVideoCaptureFromID(const QString& uniqueID);
+    // Enters the compressor under its name, or under name#1, name#2 ... when that is taken; returns it.
+    QString addCompressor(std::shared_ptr<CompressorBase> compressor);
+    bool setupCompressors();
+
+    bool startStream();
+    void stopStream();
+    // As stopStream, but tells the device nothing (it is gone).
+    void resetStream();
+    void resetResolution(DisplayID displayID);
+
+    void setupFrameTimer();
+    double frameInterval() const { return frameInterval_.load(); }
+    FramePtr currentFrame() const;
+
+    double mach_time_seconds() const;
+    // Sleeps the frame clock to an absolute deadline; false when it had passed or the stream stops.
+    bool sleepUntil(double deadline) const;
+    void preventDisplaySleep(bool prevent);
+
+    // -- CompressorSettingsController
+    double captureFPS() const override;
+    std::shared_ptr<CompressorBase> compressorNamed(const QString& name) const override;
+    std::shared_ptr<CompressorBase> selectedCompressor() const override { return selectedCompressor_; }
+
+    int streamsActiveCount() const;
+    // Stops a running stream with active destinations, as the application quits.
+    void applicationWillTerminate();
+
+    void setExtraData(const QVariant& value, const QString& key) { extraSaveData_.insert(key, value); }
+    QVariant getExtraData(const QString& key) const { return extraSaveData_.value(key); }
+
+    // -- State, for the session and for tests.
+    bool captureRunning() const { return captureRunning_.load(); }
+    void setCaptureRunning(bool running) { captureRunning_.store(running); }
+    DesktopCapture* videoCaptureSession() const { return videoCaptureSession_.get(); }
+    const QMap<QString, std::shared_ptr<CompressorBase>>& compressors() const { return compressors_; }
+    const std::vector<std::unique_ptr<OutputDestination>>& captureDestinations() const {
+        return captureDestinations_;
+    }
+    // The encoder frames go through: the compressor of the last destination.
+    AppleVTCompressor* activeCompressor() const;
+    QSize prevSize() const { return QSize(prevWidth_, prevHeight_); }
+    int32_t connectionMode() const { return connectionMode_; }
+    int32_t captureWidth() const { return captureWidth_; }
+    int32_t captureHeight() const { return captureHeight_; }
+    int32_t maxOutputDropped() const { return maxOutputDropped_; }
+    int32_t maxOutputPending() const { return maxOutputPending_; }
+    const QString& resolutionOption() const { return resolutionOption_; }
+    bool useStatusColors() const { return useStatusColors_; }
+    const QString& selectedCompressorType() const { return selectedCompressorType_; }
+    const QStringList& videoTypes() const { return videoTypes_; }
+    const QStringList& compressorTypes() const { return compressorTypes_; }
+    const QStringList& arOptions() const { return arOptions_; }
+    const QVariantMap& destinationTypes() const { return destinationTypes_; }
+    const QVariantList& validSamplerates() const { return validSamplerates_; }
+    int64_t compressedFrameCount() const { return compressedFrameCount_.load(); }
+
+private:
+    void stop(bool tellDevice);
+    void newFrameTimed();
+    void newFrame();
+    void processVideoFrame(const FramePtr& frame);
+    bool isFresh() const;
+
+    Services services_;
+    StreamHost* host_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+
+    bool displaySleepPrevented_ = false; // the activity token
+    double firstFrameTime_ = 0;          // frame clock thread
+    QString selectedVideoType_;
+    std::jthread mainCaptureQueue_; // "ZubDisplay.capture.queue": the frame clock while a stream runs
+    std::stop_token clockStop_;     // the running clock's; read on its thread only
+    std::atomic<double> frameInterval_{1.0 / 60};
+    double tempFrameInterval_ = 0; // frame clock thread
+    double frameTime_ = 0;         // frame clock thread
+    int32_t prevWidth_ = 0, prevHeight_ = 0;
+    std::atomic<bool> captureRunning_{false};
+    bool useStatusColors_ = true;
+    int32_t connectionMode_ = 0;
+    int32_t captureHeight_ = 0, captureWidth_ = 0;
+    int32_t maxOutputPending_ = 0, maxOutputDropped_ = 0;
+    QString selectedCompressorType_;
+    QString resolutionOption_ = QStringLiteral("None");
+    std::unique_ptr<DesktopCapture> videoCaptureSession_;
+    std::atomic<int64_t> compressedFrameCount_{0};
+    QMap<QString, std::shared_ptr<CompressorBase>> compressors_;
+    std::shared_ptr<CompressorBase> selectedCompressor_;
+    QStringList videoTypes_, compressorTypes_, arOptions_;
+    QVariantMap destinationTypes_;
+    QVariantList validSamplerates_;
+    std::vector<std::unique_ptr<OutputDestination>> captureDestinations_;
+    std::optional<AbstractCaptureDevice> selectedVideoCapture_;
+    QVariantMap extraSaveData_;
+};

@@ -1,0 +1,416 @@
+#include "video/StreamController.h"
+
+#include "fakes/FakeDisplayServices.h"
+#include "fakes/FakeDisplayStream.h"
+#include "fakes/FakeEncoderServices.h"
+#include "fakes/FakeStreamHost.h"
+#include "fakes/FakeSystemInfo.h"
+#include "fakes/ManualClock.h"
+#include "fakes/MapStreamDefaults.h"
+#include "fakes/TestSupport.h"
+#include "video/AppleVTCompressor.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStringList>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+// Records what the stream asks of the display's power.
+struct RecordingPower {
+    std::vector<bool> calls;
+    QString reason;
+    bool preventDisplaySleep(bool prevent, const QString& why) {
+        calls.push_back(prevent);
+        reason = why;
+        return true;
+    }
+};
+
+QVariantMap liveResource() {
+    return {{QStringLiteral("selectedVideoType"), QStringLiteral("Desktop")},
+            {QStringLiteral("captureWidth"), 1920},
+            {QStringLiteral("captureHeight"), 1080},
+            {QStringLiteral("captureVideoAverageBitrate"), 8000},
+            {QStringLiteral("captureVideoMaxBitrate"), 12000},
+            {QStringLiteral("captureVideoMaxKeyframeInterval"), 60},
+            {QStringLiteral("use_cbr"), true},
+            {QStringLiteral("profile"), QStringLiteral("High")},
+            {QStringLiteral("captureFPS"), 24.0},
+            {QStringLiteral("useStatusColors"), false},
+            {QStringLiteral("maxOutputDropped"), 3},
+            {QStringLiteral("maxOutputPending"), 4},
+            {QStringLiteral("selectedCompressorType"), QStringLiteral("AppleVTCompressor")}};
+}
+
+class StreamControllerTest : public ::testing::Test {
+protected:
+    StreamControllerTest() {
+        displays.addDisplay({.id = 5, .bounds = QRectF(0, 0, 1024, 768), .name = QStringLiteral("Main")});
+        encoders->encoders = {{{kEncoderListEncoderID, QStringLiteral("x264")},
+                               {kEncoderListEncoderName, QStringLiteral("H.264")}}};
+    }
+    ~StreamControllerTest() override { controller.reset(); }
+
+    StreamController& make(QVariantMap resource = liveResource()) {
+        controller = std::make_unique<StreamController>(
+            StreamController::Services{
+                streams,
+                displays,
+                system,
+                defaults,
+                [this](bool p, const QString& r) { return power.preventDisplaySleep(p, r); },
+                encoders,
+                {},
+                resource},
+            &host);
+        return *controller;
+    }
+    // Starts a stream on display 5 with one captured picture, the clock asleep after the first frame.
+    StreamController& streaming() {
+        StreamController& c = make();
+        c.resetResolution(5);
+        streams.last()->deliver(DisplayStream::kFrameComplete, streams.last()->picture(1));
+        c.startStream();
+        EXPECT_TRUE(clock.waitForSleepers(1));
+        return c;
+    }
+    std::vector<MediaTime> pts() const {
+        auto session = encoders->lastSession();
+        return session ? session->pts : std::vector<MediaTime>{};
+    }
+    // Moves time by `seconds` and waits until the frame clock sleeps again.
+    void tick(double seconds) {
+        clock.advance(seconds);
+        ASSERT_TRUE(clock.waitForSleepers(1));
+    }
+
+    ManualClock clock;
+    FakeDisplayServices displays;
+    FakeDisplayStreamFactory streams;
+    FakeSystemInfo system;
+    MapStreamDefaults defaults;
+    RecordingPower power;
+    std::shared_ptr<FakeEncoderServices> encoders = std::make_shared<FakeEncoderServices>();
+    FakeStreamHost host;
+    std::unique_ptr<StreamController> controller;
+};
+
+TEST_F(StreamControllerTest, SettingsMakeTheDefaultCompressorAndOneFileDestinationBoundToIt) {
+    StreamController& c = make();
+    ASSERT_EQ(c.compressors().size(), 1);
+    auto* vt = qobject_cast<AppleVTCompressor*>(c.compressors().value(QStringLiteral("AppleVT")).get());
+    ASSERT_TRUE(vt);
+    EXPECT_EQ(vt->average_bitrate(), 8000);
+    EXPECT_EQ(vt->max_bitrate(), 12000);
+    EXPECT_EQ(vt->keyframe_interval(), 60);
+    EXPECT_EQ(vt->width(), 1920);
+    EXPECT_EQ(vt->height(), 1080);
+    EXPECT_TRUE(vt->use_cbr());
+    EXPECT_EQ(vt->profile(), QStringLiteral("High"));
+
+    ASSERT_EQ(c.captureDestinations().size(), 1u);
+    const OutputDestination& d = *c.captureDestinations().front();
+    EXPECT_EQ(d.type_name(), QStringLiteral("file"));
+    EXPECT_EQ(d.destination(), QStringLiteral("/tmp/t.flv"));
+    EXPECT_EQ(d.compressor().get(), vt);
+    EXPECT_FALSE(d.active());
+    EXPECT_EQ(c.activeCompressor(), vt);
+
+    ASSERT_TRUE(c.videoCaptureSession());
+    EXPECT_EQ(c.selectedVideoType(), QStringLiteral("Desktop"));
+    EXPECT_FALSE(c.useStatusColors());
+    EXPECT_EQ(c.maxOutputDropped(), 3);
+    EXPECT_EQ(c.maxOutputPending(), 4);
+    EXPECT_EQ(c.resolutionOption(), QStringLiteral("None"));
+    EXPECT_EQ(c.selectedCompressorType(), QStringLiteral("AppleVTCompressor"));
+    EXPECT_EQ(c.videoTypes().size(), 5);
+    EXPECT_EQ(c.destinationTypes().value(QStringLiteral("file")).toString(), QStringLiteral("File/Raw"));
+}
+
+TEST_F(StreamControllerTest, AnotherVideoTypeLeavesNoSourceAndNothingToCapture) {
+    QVariantMap r = liveResource();
+    r[QStringLiteral("selectedVideoType")] = QStringLiteral("Syphon");
+    StreamController& c = make(r);
+    EXPECT_EQ(c.videoCaptureSession(), nullptr);
+    EXPECT_TRUE(c.selectedVideoType().isEmpty());
+    EXPECT_FALSE(c.selectedVideoCaptureFromID(QStringLiteral("5d")));
+    c.resetResolution(5);
+    EXPECT_TRUE(host.sent().isEmpty()) << "no source, no size";
+    EXPECT_EQ(c.captureFPS(), 0.0);
+}
+
+TEST_F(StreamControllerTest, FirstLaunchStoresThirtyFramesAndStandardResolutionForALargeFirstScreen) {
+    displays.removeDisplay(5);
+    displays.addDisplay({.id = 7, .bounds = QRectF(0, 0, 2560, 1440), .name = QStringLiteral("Big")});
+    StreamController& c = make();
+    EXPECT_EQ(c.captureFPS(), 30.0);
+    EXPECT_EQ(defaults.doubleForKey(QStringLiteral("FPS")), 30.0);
+    EXPECT_TRUE(defaults.boolForKey(QStringLiteral("zubPadNoRetina")));
+    EXPECT_DOUBLE_EQ(c.frameInterval(), 1.0 / 30);
+}
+
+TEST_F(StreamControllerTest, FirstLaunchOnAnOrdinaryScreenStoresOnlyTheRateAndALaterLaunchReadsIt) {
+    displays.removeDisplay(5);
+    displays.addDisplay({.id = 7, .bounds = QRectF(0, 0, 1920, 1080), .name = QStringLiteral("HD")});
+    make();
+    EXPECT_EQ(defaults.doubleForKey(QStringLiteral("FPS")), 30.0);
+    EXPECT_FALSE(defaults.containsKey(QStringLiteral("zubPadNoRetina")));
+
+    defaults.setDouble(60, QStringLiteral("FPS"));
+    StreamController& again = make();
+    EXPECT_EQ(again.captureFPS(), 60.0);
+    EXPECT_DOUBLE_EQ(again.frameInterval(), 1.0 / 60);
+    EXPECT_EQ(defaults.doubleForKey(QStringLiteral("FPS")), 60.0);
+}
+
+TEST_F(StreamControllerTest, CompressorsWithTheSameNameAreNumbered) {
+    StreamController& c = make();
+    auto second = std::make_shared<AppleVTCompressor>(encoders);
+    second->setName(QStringLiteral("AppleVT"));
+    auto third = std::make_shared<AppleVTCompressor>(encoders);
+    third->setName(QStringLiteral("AppleVT"));
+    EXPECT_EQ(c.addCompressor(second), QStringLiteral("AppleVT#1"));
+    EXPECT_EQ(c.addCompressor(third), QStringLiteral("AppleVT#2"));
+    EXPECT_EQ(third->name(), QStringLiteral("AppleVT#2"));
+    EXPECT_EQ(c.compressorNamed(QStringLiteral("AppleVT#1")), second);
+    EXPECT_EQ(c.compressors().size(), 3);
+}
+
+TEST_F(StreamControllerTest, TheFrameIntervalFollowsTheCaptureRate) {
+    StreamController& c = make();
+    c.videoCaptureSession()->setVideoCaptureFPS(60);
+    EXPECT_DOUBLE_EQ(c.frameInterval(), 1.0 / 60);
+    c.videoCaptureSession()->setVideoCaptureFPS(30);
+    EXPECT_DOUBLE_EQ(c.frameInterval(), 1.0 / 30);
+    c.videoCaptureSession()->setVideoCaptureFPS(0);
+    EXPECT_DOUBLE_EQ(c.frameInterval(), 0.016666666666666666);
+}
+
+TEST_F(StreamControllerTest, AResolutionResetAnnouncesTwiceThePointsUnlessStandardResolutionIsAsked) {
+    StreamController& c = make();
+    c.resetResolution(0);
+    EXPECT_TRUE(host.sent().isEmpty());
+    EXPECT_EQ(streams.creations(), 0) << "display 0 is no display: nothing happens";
+
+    c.resetResolution(5);
+    EXPECT_EQ(host.sent(), QStringList{QStringLiteral("size:2048x1536")});
+    EXPECT_EQ(c.prevSize(), QSize(2048, 1536));
+    ASSERT_EQ(streams.creations(), 1);
+    EXPECT_EQ(streams.last()->width, 2048);
+    EXPECT_TRUE(streams.last()->properties.showCursor == false) << "the device draws the cursor";
+
+    host.clear();
+    defaults.setBool(true, QStringLiteral("zubPadNoRetina"));
+    c.resetResolution(5);
+    EXPECT_EQ(host.sent(), QStringList{QStringLiteral("size:1024x768")});
+
+    host.clear();
+    c.resetResolution(99);
+    EXPECT_TRUE(host.sent().isEmpty()) << "an unknown display gets no size";
+}
+
+TEST_F(StreamControllerTest, OlderDevicesStartBySelfAfterTheSizeAndNewerOnesWaitForReady) {
+    StreamController& c = make();
+    host.protocolVersion = QStringLiteral("1.0.8");
+    c.resetResolution(5);
+    clock.advance(0.39);
+    EXPECT_FALSE(c.captureRunning());
+    clock.advance(0.01);
+    EXPECT_TRUE(c.captureRunning()) << "0.4 s after the size over USB";
+    EXPECT_EQ(host.sent(), (QStringList{QStringLiteral("size:2048x1536"), QStringLiteral("startStream:0")}));
+    c.stopStream();
+
+    host.air = true;
+    c.resetResolution(5);
+    clock.advance(0.45);
+    EXPECT_FALSE(c.captureRunning());
+    clock.advance(0.05);
+    EXPECT_TRUE(c.captureRunning()) << "0.5 s over the network";
+    c.stopStream();
+
+    host.protocolVersion = QStringLiteral("1.0.9");
+    c.resetResolution(5);
+    clock.advance(5);
+    EXPECT_FALSE(c.captureRunning()) << "1.0.9 says ReadyToReceive itself";
+}
+
+TEST_F(StreamControllerTest, StartAndStopTalkToTheDeviceThePowerAndTheCursor) {
+    defaults.setBool(true, QStringLiteral("preventDisplaySleep"));
+    StreamController& c = make();
+    c.resetResolution(5);
+    host.clear();
+    EXPECT_TRUE(c.startStream());
+    EXPECT_TRUE(c.startStream()) << "a second start is a no-op";
+    EXPECT_EQ(host.sent(), QStringList{QStringLiteral("startStream:0")});
+    EXPECT_EQ(host.registered, 1);
+    EXPECT_EQ(power.calls, std::vector<bool>{true});
+    EXPECT_EQ(power.reason, StreamController::kActivityReason);
+    EXPECT_TRUE(c.captureDestinations().front()->active());
+    EXPECT_EQ(c.streamsActiveCount(), 1);
+    auto* vt = c.activeCompressor();
+    EXPECT_EQ(vt->peerHardwareString(), QStringLiteral("iPad7,3"));
+    EXPECT_EQ(vt->settingsController(), &c);
+
+    c.stopStream();
+    EXPECT_FALSE(c.captureRunning());
+    EXPECT_EQ(host.sent().last(), QStringLiteral("stopStream"));
+    EXPECT_EQ(power.calls, (std::vector<bool>{true, false}));
+    EXPECT_GE(host.unregistered, 1);
+    EXPECT_TRUE(c.captureDestinations().front()->stopped());
+
+    host.clear();
+    c.stopStream();
+    EXPECT_TRUE(host.sent().isEmpty()) << "stopping a stopped stream says nothing";
+
+    c.startStream();
+    host.clear();
+    c.resetStream();
+    EXPECT_TRUE(host.sent().isEmpty()) << "the device is gone: nothing is sent";
+    EXPECT_FALSE(c.captureRunning());
+}
+
+TEST_F(StreamControllerTest, WithoutThePreferenceTheDisplayMaySleepAndTheCursorIsNotWatchedWhenDrawnIn) {
+    host.simulate = false;
+    StreamController& c = make();
+    c.resetResolution(5);
+    EXPECT_TRUE(streams.last()->properties.showCursor) << "the picture carries the cursor";
+    c.startStream();
+    EXPECT_EQ(host.registered, 0);
+    EXPECT_TRUE(power.calls.empty());
+    c.stopStream();
+}
+
+TEST_F(StreamControllerTest, TheFirstFrameHasTimeZeroAndLaterOnesFollowAbsoluteDeadlines) {
+    streaming();
+    ASSERT_EQ(pts().size(), 1u) << "the first picture goes out at once";
+    EXPECT_EQ(pts()[0].value, 0);
+    EXPECT_EQ(pts()[0].timescale, 1000000);
+    EXPECT_EQ(encoders->lastSession()->durations[0].value, 1000);
+    EXPECT_EQ(encoders->lastSession()->durations[0].timescale, 30000);
+
+    tick(1.0 / 30);
+    ASSERT_EQ(pts().size(), 2u);
+    EXPECT_EQ(pts()[1].value, 33333);
+    // Keep the picture fresh and run to 1.5 s: 45 slots in all.
+    for (int i = 2; i <= 45; ++i) {
+        if (i % 10 == 0)
+            streams.last()->deliver(DisplayStream::kFrameComplete, streams.last()->picture(uint8_t(i)));
+        tick(1.0 / 30);
+    }
+    ASSERT_EQ(pts().size(), 46u);
+    EXPECT_NEAR(double(pts()[45].value), 1500000, 1) << "scheduled 1.5 s after the first";
+}
+
+TEST_F(StreamControllerTest, ALateClockSkipsTheSlotsItMissedInsteadOfSendingABurst) {
+    streaming();
+    tick(3.5 / 30); // wakes for slot 1 late; slots 2 and 3 have passed
+    ASSERT_EQ(pts().size(), 2u);
+    EXPECT_EQ(pts()[1].value, 33333);
+    tick(0.6 / 30);
+    ASSERT_EQ(pts().size(), 3u);
+    EXPECT_EQ(pts()[2].value, 133333) << "slot 4 keeps its place on the schedule";
+}
+
+TEST_F(StreamControllerTest, AStillDisplayDropsTheClockToIdleAndTheNextPictureGoesOutAtOnce) {
+    StreamController& c = streaming();
+    for (int i = 0; i < 25; ++i)
+        tick(1.0 / 30);
+    EXPECT_DOUBLE_EQ(c.frameInterval(), 1.0 / 30);
+    for (int i = 0; i < 10; ++i) // the picture becomes a second old
+        tick(1.0 / 30);
+    EXPECT_DOUBLE_EQ(c.frameInterval(), StreamController::kIdleInterval);
+    const size_t sent = pts().size();
+    for (int i = 0; i < 10; ++i)
+        tick(0.1);
+    EXPECT_EQ(pts().size(), sent) << "idle: nothing is encoded";
+
+    streams.last()->deliver(DisplayStream::kFrameComplete, streams.last()->picture(2));
+    tick(0.1);
+    EXPECT_DOUBLE_EQ(c.frameInterval(), 1.0 / 30) << "the earlier interval is back";
+    ASSERT_EQ(pts().size(), sent + 1) << "the fresh picture went out when seen";
+    tick(1.0 / 30);
+    EXPECT_EQ(pts().size(), sent + 2);
+}
+
+int frameClockThreads() {
+    int n = 0;
+    for (const QString& task :
+         QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(task));
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().startsWith("ZubDisplay.capt")) ++n;
+    }
+    return n;
+}
+
+TEST_F(StreamControllerTest, StopWhileTheClockSleepsEndsTheLoopBeforeReturningWithoutWaitingForTheDeadline) {
+    StreamController& c = streaming();
+    EXPECT_EQ(frameClockThreads(), 1) << "the clock runs on its own thread";
+    c.stopStream(); // no time passes: the sleep is cut short
+    EXPECT_EQ(frameClockThreads(), 0) << "the loop has ended when stop returns";
+    EXPECT_EQ(clock.sleeperCount(), 0u);
+    EXPECT_TRUE(encoders->lastSession()->invalidated);
+    EXPECT_EQ(pts().size(), 1u);
+}
+
+TEST_F(StreamControllerTest, StopWaitsForAFrameBeingEncodedBeforeTheCompressorIsReset) {
+    std::atomic<bool> open{false};
+    std::atomic<int> encoding{0};
+    std::atomic<bool> released{false};
+    std::atomic<bool> resetBeforeRelease{false};
+    encoders->produce = [&](const PixelBuffer&) {
+        if (++encoding == 2) {
+            while (!open) // the second frame stays in the encoder until the test lets go
+                std::this_thread::yield();
+            if (encoders->lastSession()->invalidated) resetBeforeRelease = true;
+        }
+        return makeSample(100);
+    };
+    StreamController& c = streaming();
+    clock.advance(1.0 / 30); // the second frame starts and blocks in the encoder
+    ASSERT_TRUE(waitUntil([&] { return encoding.load() == 2; }));
+    std::thread releaser([&] {
+        while (c.captureRunning())
+            std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        released = true;
+        open = true;
+    });
+    c.stopStream();
+    EXPECT_TRUE(released.load()) << "stop returned while a frame was still in the encoder";
+    releaser.join();
+    EXPECT_FALSE(resetBeforeRelease.load()) << "the session was torn down under a frame being encoded";
+    EXPECT_TRUE(encoders->lastSession()->invalidated);
+}
+
+TEST_F(StreamControllerTest, AStreamStoppedByTheDeviceCapturesAgainWhenTheDeviceIsReady) {
+    StreamController& c = streaming();
+    c.stopStream(); // "ErrorDecoding": the display stream stops too
+    ASSERT_EQ(streams.creations(), 1);
+    EXPECT_GE(streams.last()->stops.load(), 1);
+
+    c.startStream(); // "ReadyToReceive"
+    ASSERT_EQ(streams.creations(), 2) << "the display is captured again";
+    EXPECT_EQ(streams.last()->starts.load(), 1);
+    streams.last()->deliver(DisplayStream::kFrameComplete, streams.last()->picture(4));
+    tick(1.0 / 30);
+    tick(1.0 / 30);
+    EXPECT_FALSE(pts().empty()) << "pictures flow again";
+    c.stopStream();
+}
+
+TEST_F(StreamControllerTest, QuittingStopsARunningStream) {
+    StreamController& c = streaming();
+    host.clear();
+    c.applicationWillTerminate();
+    EXPECT_FALSE(c.captureRunning());
+    EXPECT_EQ(host.sent(), QStringList{QStringLiteral("stopStream")});
+}
+
+} // namespace
