@@ -133,6 +133,7 @@ private:
     XImage* shmImage_ = nullptr;
 
     bool dirty_ = true; // the first picture goes out at once
+    uint64_t dirtySince_ = 0; // when the change the next picture shows was first seen
     uint64_t lastFrameTime_ = 0;
     bool delivered_ = false;
 
@@ -352,7 +353,8 @@ bool CaptureLoop::captureOnce() {
     if (ownImage) XDestroyImage(image);
     if (showCursor_) drawCursor(*buffer, dest);
 
-    s_.handler(DisplayStream::kFrameComplete, monotonicNanoseconds(), std::move(buffer));
+    // The picture's time is when its change was seen, so that the time to the wire can be told.
+    s_.handler(DisplayStream::kFrameComplete, dirtySince_, std::move(buffer));
     return true;
 }
 
@@ -364,13 +366,16 @@ void CaptureLoop::run() {
     const double gapSeconds = std::max(s_.properties.minimumFrameTime, watchesDamage ? 0.0 : 1.0 / 30);
     const uint64_t minimumGap = uint64_t(gapSeconds * 1e9);
     const int xfd = ConnectionNumber(dpy_);
+    dirtySince_ = monotonicNanoseconds();
     while (!s_.stopRequested.load()) {
+        const bool wasDirty = dirty_;
         handleEvents();
         if (s_.refreshRequested.exchange(false)) dirty_ = true;
         if (showCursor_ && pointerMoved()) dirty_ = true;
         if (!watchesDamage) dirty_ = true;
 
         const uint64_t now = monotonicNanoseconds();
+        if (dirty_ && !wasDirty) dirtySince_ = now;
         int timeoutMs = -1;
         if (dirty_) {
             const uint64_t due = delivered_ ? lastFrameTime_ + minimumGap : now;
