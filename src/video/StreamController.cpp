@@ -27,6 +27,7 @@ StreamController::StreamController(Services services, StreamHost* host)
 
 StreamController::~StreamController() {
     resetStream();
+    alive_.reset();
     if (host_) host_->unregisterMouseEvent();
     // The destination leaves its compressor before either goes.
     captureDestinations_.clear();
@@ -191,6 +192,9 @@ void StreamController::resetStream() {
 }
 
 void StreamController::stop(bool tellDevice) {
+    // A start still waiting for an older device must not bring the stream back after it was stopped
+    // (the device locked, or went).
+    cancelPendingStart();
     if (!captureRunning_.exchange(false)) return;
     // The clock wakes from its sleep at once instead of at its next deadline.
     mainCaptureQueue_.request_stop();
@@ -213,19 +217,28 @@ void StreamController::resetResolution(DisplayID displayID) {
     if (displayID == kNullDisplayID) return;
     stopStream();
     if (!selectedVideoCaptureFromID(AbstractCaptureDevice::uniqueIDForDisplay(displayID))) return;
-    const QRectF bounds = services_.displays.bounds(displayID);
-    const double scale = services_.defaults.boolForKey(QStringLiteral("zubPadNoRetina")) ? 1.0 : 2.0;
-    const int32_t w = int32_t(bounds.width() * scale), h = int32_t(bounds.height() * scale);
+    // The device is told the size of the pictures it will get: the capture's own, which follows the
+    // mirroring scale ("cloneDisplay", "cloneNoRetina") as well as "zubPadNoRetina". A size worked out
+    // from "zubPadNoRetina" alone would announce twice the real size when mirroring at standard
+    // resolution.
+    const int32_t w = videoCaptureSession_->width(), h = videoCaptureSession_->height();
     if (host_) host_->sendMessage(QStringLiteral("size:%1x%2").arg(w).arg(h));
     prevWidth_ = w;
     prevHeight_ = h;
     // Devices before protocol 1.0.9 never say "ReadyToReceive": their stream starts by itself.
     if (host_ && !host_->checkPeerProtocolVersion(QStringLiteral("1.0.9"))) {
         const double delay = host_->bAirConnected() ? 0.5 : 0.4;
-        mainQueue().after(delay, [this, alive = std::weak_ptr<bool>(alive_)] {
-            if (!alive.expired()) startStream();
+        pendingStart_ = mainQueue().after(delay, [this, alive = std::weak_ptr<bool>(alive_)] {
+            if (alive.expired()) return;
+            pendingStart_.reset();
+            startStream();
         });
     }
+}
+
+void StreamController::cancelPendingStart() {
+    if (pendingStart_) Clock::shared().cancel(*pendingStart_);
+    pendingStart_.reset();
 }
 
 void StreamController::setupFrameTimer() {

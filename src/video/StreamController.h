@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Clock.h"
 #include "video/CompressorBase.h"
 #include "video/DesktopCapture.h"
 #include "video/OutputDestination.h"
@@ -11,6 +12,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -127,6 +129,7 @@ private:
     void newFrame();
     void processVideoFrame(const FramePtr& frame);
     bool isFresh() const;
+    void cancelPendingStart();
 
     Services services_;
     StreamHost* host_;
@@ -141,6 +144,7 @@ private:
     double tempFrameInterval_ = 0; // frame clock thread
     double frameTime_ = 0;         // frame clock thread
     int32_t prevWidth_ = 0, prevHeight_ = 0;
+    std::optional<Clock::TimerId> pendingStart_; // the start of an older device's stream, scheduled
     std::atomic<bool> captureRunning_{false};
     bool useStatusColors_ = true;
     int32_t connectionMode_ = 0;

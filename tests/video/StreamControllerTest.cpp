@@ -214,6 +214,15 @@ TEST_F(StreamControllerTest, AResolutionResetAnnouncesTwiceThePointsUnlessStanda
     host.clear();
     c.resetResolution(99);
     EXPECT_TRUE(host.sent().isEmpty()) << "an unknown display gets no size";
+
+    // Mirroring at standard resolution: the size announced is the size of the pictures captured.
+    host.clear();
+    defaults.setBool(false, QStringLiteral("zubPadNoRetina"));
+    defaults.setBool(true, QStringLiteral("cloneDisplay"));
+    defaults.setBool(true, QStringLiteral("cloneNoRetina"));
+    c.resetResolution(5);
+    EXPECT_EQ(host.sent(), QStringList{QStringLiteral("size:1024x768")});
+    EXPECT_EQ(streams.last()->width, 1024);
 }
 
 TEST_F(StreamControllerTest, OlderDevicesStartBySelfAfterTheSizeAndNewerOnesWaitForReady) {
@@ -234,6 +243,13 @@ TEST_F(StreamControllerTest, OlderDevicesStartBySelfAfterTheSizeAndNewerOnesWait
     clock.advance(0.05);
     EXPECT_TRUE(c.captureRunning()) << "0.5 s over the network";
     c.stopStream();
+
+    host.air = false;
+    c.resetResolution(5);
+    clock.advance(0.2);
+    c.resetStream(); // the device went before its stream started
+    clock.advance(1);
+    EXPECT_FALSE(c.captureRunning()) << "no stream for a device that is gone";
 
     host.protocolVersion = QStringLiteral("1.0.9");
     c.resetResolution(5);
