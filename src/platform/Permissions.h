@@ -1,0 +1,13 @@
+#pragma once
+
+// Permissions the system may withhold from the program.
+class Permissions {
+public:
+    virtual ~Permissions() = default;
+
+    // Whether the program may capture the screen.
+    virtual bool screenRecordingGranted() = 0;
+    // Opens the system settings page where the screen-recording permission is granted; false when
+    // the system has no such page.
+    virtual bool openScreenRecordingSettings() = 0;
+};

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "platform/Alerts.h"
+#include "platform/Permissions.h"
+#include "platform/Power.h"
+#include "platform/SystemEvents.h"
+#include "platform/Workspace.h"
+
+#include <deque>
+#include <vector>
+
+// In-memory desktop services that record what was asked of them and answer as the test says.
+
+class FakeWorkspace final : public Workspace {
+public:
+    qint64 pid = 4242;
+    // What the system reports as running, in launch order.
+    std::vector<RunningApplication> running;
+    std::vector<QString> registered;
+    std::vector<qint64> terminated;
+    std::vector<QUrl> openedURLs;
+    bool openSucceeds = true;
+
+    OptError registerRunningApplication(const QString& bundleIdentifier) override;
+    std::vector<RunningApplication>
+    runningApplicationsWithBundleIdentifier(const QString& bundleIdentifier) override;
+    qint64 currentProcessIdentifier() const override { return pid; }
+    bool forceTerminate(const RunningApplication& application) override;
+    bool openURL(const QUrl& url) override;
+};
+
+class FakeSystemEvents final : public SystemEvents {
+public:
+    NotificationCenter& distributedCenter() override { return center; }
+    bool isDarkMode() const override { return dark; }
+    // Changes the appearance and posts the notice, as a desktop would.
+    void setDarkMode(bool value);
+    void post(const QString& name) { center.post(name, this); }
+
+    NotificationCenter center;
+    bool dark = false;
+};
+
+class FakePower final : public Power {
+public:
+    bool watchDisplayPower(DisplayPowerHandler h) override;
+    void stopWatchingDisplayPower() override { handler = nullptr; }
+    bool preventDisplaySleep(bool prevent, const QString& reason) override;
+    // Delivers a display power message as the system would.
+    void deliver(uint32_t message) const;
+
+    bool canWatch = true;
+    DisplayPowerHandler handler;
+    bool sleepPrevented = false;
+};
+
+class FakePermissions final : public Permissions {
+public:
+    bool screenRecordingGranted() override {
+        ++grantedAsked;
+        return granted;
+    }
+    bool openScreenRecordingSettings() override {
+        ++settingsOpened;
+        return true;
+    }
+
+    bool granted = true;
+    int grantedAsked = 0;
+    int settingsOpened = 0;
+};
+
+class FakeAlerts final : public Alerts {
+public:
+    // Answers in order; the first button when the script has run out. kHelp presses the help button
+    // (the alert then stays open and takes the next answer).
+    static constexpr int kHelp = -1;
+    std::deque<int> answers;
+    std::vector<Alert> shown;
+    std::vector<bool> helpResults;
+
+    int runModal(const Alert& alert) override;
+};
