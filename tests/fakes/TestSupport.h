@@ -13,3 +13,12 @@ int openDescriptorCount();
 QString tempPath(const QString& name);
 // Directory of the built binaries (usbmuxd-sim, device-sim, zubpad).
 QString binDir();
+
+#include <QStringList>
+#include <ostream>
+
+// Readable Qt strings in test failure messages.
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QStringList& list, std::ostream* os) {
+    *os << '{' << list.join(QStringLiteral(", ")).toStdString() << '}';
+}

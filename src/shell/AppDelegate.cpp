@@ -1,0 +1,235 @@
+#include "shell/AppDelegate.h"
+
+#include "base/Bundle.h"
+#include "base/MainQueue.h"
+#include "base/UserDefaults.h"
+#include "display/ZDVirtualScreenController.h"
+#include "platform/SystemEvents.h"
+#include "session/PeerMessage.h"
+
+AppDelegate::AppDelegate(Services services, ZDVirtualScreenController& displayController, ShellHooks hooks)
+    : services_(std::move(services)), displayController_(displayController), hooks_(hooks),
+      settings_(services_.defaults), singleInstance_(services_.workspace),
+      screenRecordingGate_(services_.permissions, services_.alerts, services_.defaults, services_.workspace,
+                           services_.exitProcess),
+      reactions_(services_.systemEvents, services_.power, services_.mouseLocation,
+                 [this](QPointF point) { return isInZubScreen(point); }) {
+    reactions_.setThemeChangedHandler([this] {
+        updateUI(captureController_ ? captureController_->currentChannel() : 0,
+                 captureController_ ? captureController_->connectionMode() : 0);
+    });
+}
+
+AppDelegate::~AppDelegate() {
+    if (terminationTimer_) Clock::shared().cancel(*terminationTimer_);
+    removeObservers();
+    reactions_.removeObservers();
+    reactions_.setSession(nullptr);
+    // The session controller goes before the objects it may still call back into.
+    captureController_.reset();
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+    // 1. One instance per user: the one running already makes way.
+    const QString bundleIdentifier = Bundle::main().bundleIdentifier();
+    singleInstance_.launch(bundleIdentifier);
+    // 2. Settings.
+    loadDefaults();
+    // 3. The version document, fetched off the main thread.
+    if (hooks_.versionService) hooks_.versionService->startCheckMinVersion();
+    // 4. Display reconfiguration.
+    displayController_.registerDisplayCallback();
+    // 5. Screen recording: without it the program runs with its menu only and asks for it.
+    const bool granted = screenRecordingGate_.checkAtLaunch();
+    // 6. Synthetic input needs the accessibility permission.
+    if (granted && hooks_.accessibility && !hooks_.accessibility->assistiveAccessGranted(true))
+        bRequireAccessibilityGrant_ = true;
+    // 7. The peer-protocol version this build speaks.
+    settings_.loadProtocolVersion();
+    // 8. Notices.
+    registerObservers();
+    reactions_.registerObservers();
+    // 9. The session controller, which starts the device link.
+    if (granted) {
+        // Made by the session controller's stream settings before its link starts.
+        settings_.writeFirstLaunchStreamSettings(services_.firstScreenSize ? services_.firstScreenSize()
+                                                                           : QSizeF());
+        captureController_ = services_.makeCaptureController(*this);
+        reactions_.setSession(captureController_.get());
+    }
+    // 10. Status item and menu, display power, updater.
+    statusItem_.setupStatusItem(isDarkMode());
+    statusItem_.setupMenu([this] { terminate(); });
+    setupDisplayWrangler();
+    if (hooks_.updater) hooks_.updater->setAutoUpdateConfig();
+    // 11.
+    if (settings_.autoUpdateApp() && hooks_.updater) hooks_.updater->checkForUpdatesInBackground();
+    // 13. The application in front.
+    if (hooks_.frontmostApplication) hooks_.frontmostApplication->startFollowingFrontmostApplication();
+}
+
+void AppDelegate::loadDefaults() {
+    settings_.loadDefaults(hooks_.loginItems);
+}
+
+bool AppDelegate::quitApplicationWithBundleID(const QString& bundleIdentifier) {
+    return singleInstance_.quitApplicationWithBundleID(bundleIdentifier);
+}
+
+void AppDelegate::registerObservers() {
+    NotificationCenter& center = NotificationCenter::defaultCenter();
+    observers_.push_back(center.addObserver(ZDVirtualScreenController::kModeWasChangedNotification, nullptr,
+                                            [this](const Notification& n) { handleModeChanged(n); }));
+    observers_.push_back(center.addObserver(ZDVirtualScreenController::kUpdateMenuNotification, nullptr,
+                                            [this](const Notification& n) { handleUpdateMenu(n); }));
+    observers_.push_back(center.addObserver(kZDAutoHideTouchBarNotification, nullptr,
+                                            [this](const Notification& n) { handleAutoHideTouchBar(n); }));
+}
+
+void AppDelegate::removeObservers() {
+    for (NotificationCenter::ObserverId id : observers_)
+        NotificationCenter::defaultCenter().removeObserver(id);
+    observers_.clear();
+}
+
+void AppDelegate::handleModeChanged(const Notification& notification) {
+    if (hooks_.displayModeReactions) hooks_.displayModeReactions->handleModeChanged(notification);
+}
+
+void AppDelegate::handleUpdateMenu(const Notification& notification) {
+    if (hooks_.displayModeReactions) hooks_.displayModeReactions->handleUpdateMenu(notification);
+}
+
+void AppDelegate::handleAutoHideTouchBar(const Notification& notification) {
+    if (!settings_.enableTouchBar() || !hooks_.touchBar) return;
+    if (notification.userInfo.value(QStringLiteral("hide")).toInt() == 1)
+        hooks_.touchBar->hideTouchBar();
+    else
+        hooks_.touchBar->showTouchBar();
+}
+
+bool AppDelegate::isDarkMode() const {
+    return services_.systemEvents.isDarkMode();
+}
+
+void AppDelegate::resizeEventFromDevice(QSizeF size) {
+    if (hooks_.resolutions) hooks_.resolutions->resizeEventFromDevice(size);
+}
+
+void AppDelegate::channelChanged(int32_t channel) {
+    if (hooks_.versionService) hooks_.versionService->channelChanged(channel);
+}
+
+int32_t AppDelegate::adjustInitialMode(const QVariantMap& deviceInfo) {
+    // Without the catalogue every device gets mode 0, as with an empty mode table.
+    return hooks_.resolutions ? hooks_.resolutions->adjustInitialMode(deviceInfo) : 0;
+}
+
+void AppDelegate::handleTapEvent(QPointF point, bool ignoreSingleTap) {
+    if (hooks_.input) hooks_.input->handleTapEvent(point, ignoreSingleTap);
+}
+void AppDelegate::handleTwoFingerTapEvent(QPointF point) {
+    if (hooks_.input) hooks_.input->handleTwoFingerTapEvent(point);
+}
+void AppDelegate::handleThreeFingerTapEvent(QPointF point) {
+    if (hooks_.input) hooks_.input->handleThreeFingerTapEvent(point);
+}
+void AppDelegate::handleScrollEvent(const QVariantMap& event) {
+    if (hooks_.input) hooks_.input->handleScrollEvent(event);
+}
+void AppDelegate::handleDragEvent(const QVariantMap& event) {
+    if (hooks_.input) hooks_.input->handleDragEvent(event);
+}
+void AppDelegate::handlePencilEvent(const QVariantMap& event) {
+    if (hooks_.input) hooks_.input->handlePencilEvent(event);
+}
+void AppDelegate::handleZoomEvent(const QVariantMap& event) {
+    if (hooks_.input) hooks_.input->handleZoomEvent(event);
+}
+void AppDelegate::handleTwoFingerRotationEvent(const QVariantMap& event) {
+    if (hooks_.input) hooks_.input->handleTwoFingerRotationEvent(event);
+}
+void AppDelegate::handleTwoFingerPanEvent(const QVariantMap& event) {
+    if (hooks_.input) hooks_.input->handleTwoFingerPanEvent(event);
+}
+void AppDelegate::handleStylusStatusChanged(const QVariantMap& event) {
+    if (hooks_.input) hooks_.input->handleStylusStatusChanged(event);
+}
+void AppDelegate::handleKeyboardEvent(const QVariantMap& event) {
+    if (hooks_.input) hooks_.input->handleKeyboardEvent(event);
+}
+void AppDelegate::handleVirtualKeyboardEvent(const QVariantMap& event) {
+    if (hooks_.input) hooks_.input->handleVirtualKeyboardEvent(event);
+}
+void AppDelegate::handleVirtualKeyboardSourceEvent(const QVariantMap& event) {
+    if (hooks_.input) hooks_.input->handleVirtualKeyboardSourceEvent(event);
+}
+void AppDelegate::handleHoverEvent(const QVariantMap& event) {
+    if (hooks_.input) hooks_.input->handleHoverEvent(event);
+}
+
+QPointF AppDelegate::getRelativePoint(QPointF globalPoint) {
+    return hooks_.input ? hooks_.input->getRelativePoint(globalPoint) : QPointF(-1.0, -1.0);
+}
+
+bool AppDelegate::isInZubScreen(QPointF globalPoint) {
+    return hooks_.input && hooks_.input->isInZubScreen(globalPoint);
+}
+
+bool AppDelegate::isInMirrorModeForBuiltinDisplay() {
+    return displayController_.bCloneDisplay() && displayController_.bMirrorOptimizeForBuiltinDisplay();
+}
+
+void AppDelegate::updateUI(int32_t channel, int32_t /*connectionMode*/) {
+    if (channel == 0 && settings_.enableTouchBar() && hooks_.touchBar) hooks_.touchBar->hideTouchBar();
+    statusItem_.setImages(StatusItem::imageNames(channel, isDarkMode()));
+}
+
+void AppDelegate::terminate() {
+    // A second Quit or signal while the first is under way changes nothing.
+    if (terminating_) return;
+    terminating_ = true;
+    switch (applicationShouldTerminate()) {
+    case SessionControl::TerminateReply::Now:
+        replyToApplicationShouldTerminate(true);
+        break;
+    case SessionControl::TerminateReply::Cancel:
+        terminating_ = false;
+        break;
+    case SessionControl::TerminateReply::Later:
+        break;
+    }
+}
+
+SessionControl::TerminateReply AppDelegate::applicationShouldTerminate() {
+    displayController_.unregisterDisplayCallback();
+    if (!captureController_) return SessionControl::TerminateReply::Now;
+    // The device must hear of the end before its link goes: the link is shut down only once the
+    // message has left (or could not be sent, or took too long).
+    auto proceed = [this, alive = std::weak_ptr<int>(alive_), started = std::make_shared<bool>(false)] {
+        if (!alive.lock() || *started) return;
+        *started = true;
+        if (terminationTimer_) Clock::shared().cancel(*terminationTimer_);
+        terminationTimer_.reset();
+        const SessionControl::TerminateReply reply = captureController_->applicationShouldTerminate();
+        if (reply != SessionControl::TerminateReply::Later)
+            replyToApplicationShouldTerminate(reply == SessionControl::TerminateReply::Now);
+    };
+    terminationTimer_ = mainQueue().after(kAppWillTerminateTimeout, proceed);
+    captureController_->sendMessage(QStringLiteral("appWillTerminate"), PeerMessage::kChannelCurrent,
+                                    proceed);
+    return SessionControl::TerminateReply::Later;
+}
+
+void AppDelegate::replyToApplicationShouldTerminate(bool shouldTerminate) {
+    if (!shouldTerminate) {
+        terminating_ = false;
+        return;
+    }
+    applicationWillTerminate();
+    services_.exitProcess(0);
+}
+
+void AppDelegate::applicationWillTerminate() {
+    if (hooks_.touchBar && hooks_.touchBar->hasTouchBarWindow()) hooks_.touchBar->stopTouchBar();
+}

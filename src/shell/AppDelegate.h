@@ -1,0 +1,146 @@
+#pragma once
+
+#include "base/NotificationCenter.h"
+#include "session/ZDAppDelegate.h"
+#include "shell/ScreenRecordingGate.h"
+#include "shell/SessionControl.h"
+#include "shell/Settings.h"
+#include "shell/ShellHooks.h"
+#include "shell/SingleInstance.h"
+#include "shell/StatusItem.h"
+#include "shell/SystemEventReactions.h"
+
+#include <QPointF>
+#include <QSizeF>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class Alerts;
+class Permissions;
+class Power;
+class SystemEvents;
+class UserDefaults;
+class Workspace;
+class ZDVirtualScreenController;
+
+// Posted by the session's cursor forwarding when the device's cursor reaches or leaves the bottom edge.
+inline const QString kZDAutoHideTouchBarNotification = QStringLiteral("ZDAutoHideTouchBarNotification");
+
+// The application shell: start-up, settings, system events, the status item and the orderly quit,
+// and the session's delegate. A facade over one object per concern; the operations keep their names
+// here. Main thread only.
+class AppDelegate final : public ZDAppDelegate {
+public:
+    struct Services {
+        UserDefaults& defaults;
+        Workspace& workspace;
+        SystemEvents& systemEvents;
+        Power& power;
+        Permissions& permissions;
+        Alerts& alerts;
+        // The pointer's position in the global desktop space.
+        std::function<QPointF()> mouseLocation;
+        // The size in points of the first screen.
+        std::function<QSizeF()> firstScreenSize;
+        // Makes the session controller, with the shell as its delegate.
+        std::function<std::unique_ptr<SessionControl>(AppDelegate&)> makeCaptureController;
+        // Leaves the run loop; the process then ends with `status`.
+        std::function<void(int status)> exitProcess;
+    };
+
+    AppDelegate(Services services, ZDVirtualScreenController& displayController, ShellHooks hooks = {});
+    ~AppDelegate() override;
+    AppDelegate(const AppDelegate&) = delete;
+    AppDelegate& operator=(const AppDelegate&) = delete;
+
+    // The start-up sequence, in order.
+    void applicationDidFinishLaunching();
+    void loadDefaults();
+    bool quitApplicationWithBundleID(const QString& bundleIdentifier);
+
+    bool screenRecordingGranted() { return screenRecordingGate_.screenRecordingGranted(); }
+    void alertForScreenRecording() { screenRecordingGate_.alertForScreenRecording(); }
+    bool alertShowHelp() { return screenRecordingGate_.alertShowHelp(); }
+
+    void handleModeChanged(const Notification& notification);
+    void handleUpdateMenu(const Notification& notification);
+    void handleAutoHideTouchBar(const Notification& notification);
+    void handleScreenSaverEvent(const Notification& notification) {
+        reactions_.handleScreenSaverEvent(notification);
+    }
+    void interfaceThemeDidChange(const Notification& notification) {
+        reactions_.interfaceThemeDidChange(notification);
+    }
+    bool setupDisplayWrangler() { return reactions_.setupDisplayWrangler(); }
+    bool isDarkMode() const;
+
+    // The Quit item and the end signals: asks applicationShouldTerminate, and when the answer is
+    // yes, applicationWillTerminate and the exit with status 0.
+    void terminate();
+    // Removes the display callback; tells the device "appWillTerminate" and, once that has left,
+    // lets the session controller shut the link down. Answers Later while the message is on its way
+    // (replyToApplicationShouldTerminate follows), Now when there is no session controller.
+    SessionControl::TerminateReply applicationShouldTerminate();
+    void replyToApplicationShouldTerminate(bool shouldTerminate);
+    void applicationWillTerminate();
+
+    // -- The session's delegate.
+    void resizeEventFromDevice(QSizeF size) override;
+    // A device was introduced or dropped: the version service's checks.
+    void channelChanged(int32_t channel) override;
+    // The link state: the status icons by channel and appearance.
+    void updateUI(int32_t channel, int32_t connectionMode) override;
+    int32_t adjustInitialMode(const QVariantMap& deviceInfo) override;
+    void handleTapEvent(QPointF point, bool ignoreSingleTap) override;
+    void handleTwoFingerTapEvent(QPointF point) override;
+    void handleThreeFingerTapEvent(QPointF point) override;
+    void handleScrollEvent(const QVariantMap& event) override;
+    void handleDragEvent(const QVariantMap& event) override;
+    void handlePencilEvent(const QVariantMap& event) override;
+    void handleZoomEvent(const QVariantMap& event) override;
+    void handleTwoFingerRotationEvent(const QVariantMap& event) override;
+    void handleTwoFingerPanEvent(const QVariantMap& event) override;
+    void handleStylusStatusChanged(const QVariantMap& event) override;
+    void handleKeyboardEvent(const QVariantMap& event) override;
+    void handleVirtualKeyboardEvent(const QVariantMap& event) override;
+    void handleVirtualKeyboardSourceEvent(const QVariantMap& event) override;
+    void handleHoverEvent(const QVariantMap& event) override;
+    // -1 for x when the point is off the streamed screen (always, until the input part is there).
+    QPointF getRelativePoint(QPointF globalPoint) override;
+    bool isInZubScreen(QPointF globalPoint) override;
+    bool isInMirrorModeForBuiltinDisplay() override;
+    bool isTouchBarEnabled() override { return settings_.enableTouchBar(); }
+
+    Settings& settings() { return settings_; }
+    bool bScreenRecordingGranted() const { return screenRecordingGate_.bScreenRecordingGranted(); }
+    bool bRequireAccessibilityGrant() const { return bRequireAccessibilityGrant_; }
+    const QString& protocolVersion() const { return settings_.protocolVersion(); }
+    SessionControl* captureController() const { return captureController_.get(); }
+    ZDVirtualScreenController& displayController() const { return displayController_; }
+    StatusItem& statusItem() { return statusItem_; }
+
+    // How long the last message to the device may take before the link is shut down regardless.
+    static constexpr double kAppWillTerminateTimeout = 1.0;
+
+private:
+    void registerObservers();
+    void removeObservers();
+    void finishTermination();
+
+    Services services_;
+    ZDVirtualScreenController& displayController_;
+    ShellHooks hooks_;
+    Settings settings_;
+    SingleInstance singleInstance_;
+    ScreenRecordingGate screenRecordingGate_;
+    SystemEventReactions reactions_;
+    StatusItem statusItem_;
+    std::unique_ptr<SessionControl> captureController_;
+    std::vector<NotificationCenter::ObserverId> observers_;
+    bool bRequireAccessibilityGrant_ = false;
+    bool terminating_ = false;
+    std::optional<Clock::TimerId> terminationTimer_;
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+};

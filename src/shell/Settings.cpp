@@ -1,0 +1,56 @@
+#include "shell/Settings.h"
+
+#include "base/Bundle.h"
+#include "base/UserDefaults.h"
+#include "shell/ShellHooks.h"
+
+Settings::Settings(UserDefaults& defaults) : defaults_(defaults) {
+    background_.setMaxThreadCount(1);
+}
+
+Settings::~Settings() {
+    waitForBackgroundWork();
+}
+
+void Settings::waitForBackgroundWork() {
+    background_.waitForDone();
+}
+
+bool Settings::isFirstLaunch() const {
+    return !defaults_.containsKey(DefaultsKey::FPS);
+}
+
+void Settings::loadDefaults(LoginItemState* loginItems) {
+    autoUpdateApp_ = defaults_.boolForKey(DefaultsKey::autoUpdateApp);
+    preventDisplaySleep_ = defaults_.boolForKey(DefaultsKey::preventDisplaySleep);
+    useSystemCursor_ = defaults_.boolForKey(DefaultsKey::useSystemCursor);
+    enableTouchBar_ = defaults_.boolForKey(DefaultsKey::enableTouchBar);
+    if (isFirstLaunch()) defaults_.setBool(true, DefaultsKey::photoshopNeedGrant);
+
+    launchAtLogin_ = defaults_.boolForKey(DefaultsKey::launchAtLogin);
+    if (!loginItems) return;
+    background_.start([this, loginItems] {
+        const bool stored = defaults_.boolForKey(DefaultsKey::launchAtLogin);
+        // A login item added or removed outside the program is the truth.
+        const bool real = loginItems->launchAtLogin();
+        if (real == stored) return;
+        launchAtLogin_ = real;
+        defaults_.setBool(real, DefaultsKey::launchAtLogin);
+    });
+}
+
+void Settings::writeFirstLaunchStreamSettings(QSizeF firstScreenSize) {
+    if (defaults_.doubleForKey(DefaultsKey::FPS) != 0.0) return;
+    // Whatever rate the "Defaults" resource names, a first stream always starts at 30.
+    defaults_.setDouble(30.0, DefaultsKey::FPS);
+    if (firstScreenSize.width() > 2048.0 && firstScreenSize.height() > 1152.0)
+        defaults_.setBool(true, DefaultsKey::zubPadNoRetina);
+}
+
+void Settings::loadProtocolVersion() {
+    const QVariant version = Bundle::main()
+                                 .propertyListResource(QStringLiteral("Defaults"))
+                                 .toMap()
+                                 .value(QStringLiteral("protocolVersion"));
+    protocolVersion_ = version.typeId() == QMetaType::QString ? version.toString() : QString();
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QSizeF>
+#include <QString>
+#include <QThreadPool>
+#include <atomic>
+
+class LoginItemState;
+class UserDefaults;
+
+// User-defaults keys of the application.
+namespace DefaultsKey {
+inline const QString autoUpdateApp = QStringLiteral("autoUpdateApp");
+inline const QString preventDisplaySleep = QStringLiteral("preventDisplaySleep");
+inline const QString useSystemCursor = QStringLiteral("useSystemCursor");
+inline const QString enableTouchBar = QStringLiteral("enableTouchBar");
+inline const QString launchAtLogin = QStringLiteral("launchAtLogin");
+inline const QString FPS = QStringLiteral("FPS");
+inline const QString photoshopNeedGrant = QStringLiteral("photoshopNeedGrant");
+inline const QString srAlertShown = QStringLiteral("srAlertShown");
+inline const QString cloneDisplay = QStringLiteral("cloneDisplay");
+inline const QString cloneNoRetina = QStringLiteral("cloneNoRetina");
+inline const QString zubPadNoRetina = QStringLiteral("zubPadNoRetina");
+inline const QString lastNoticeId = QStringLiteral("lastNoticeId");
+inline const QString askReview = QStringLiteral("askReview");
+} // namespace DefaultsKey
+
+// The shell's settings: read from user defaults once at start-up, written back by the menu toggles.
+class Settings {
+public:
+    explicit Settings(UserDefaults& defaults);
+    // Waits for the login-item reconciliation, which writes into this object.
+    ~Settings();
+
+    // Reads the toggles; on first launch (no "FPS" stored yet) stores "photoshopNeedGrant" = YES; then
+    // reconciles "launchAtLogin" with the login item's real state on a background thread (the real
+    // state wins). `loginItems` null: nothing to reconcile with yet.
+    void loadDefaults(LoginItemState* loginItems);
+    // The stream settings a first launch writes: "FPS" = 30 and, when the first screen is larger than
+    // 2048 x 1152 points, "zubPadNoRetina" = YES. Nothing when a rate other than 0 is stored.
+    void writeFirstLaunchStreamSettings(QSizeF firstScreenSize);
+    // The peer-protocol version this build speaks, from the "Defaults" resource; null when missing.
+    void loadProtocolVersion();
+
+    bool isFirstLaunch() const;
+    void waitForBackgroundWork();
+
+    UserDefaults& defaults() const { return defaults_; }
+    bool autoUpdateApp() const { return autoUpdateApp_; }
+    bool preventDisplaySleep() const { return preventDisplaySleep_; }
+    bool useSystemCursor() const { return useSystemCursor_; }
+    bool enableTouchBar() const { return enableTouchBar_; }
+    bool launchAtLogin() const { return launchAtLogin_.load(); }
+    const QString& protocolVersion() const { return protocolVersion_; }
+
+private:
+    UserDefaults& defaults_;
+    bool autoUpdateApp_ = false;
+    bool preventDisplaySleep_ = false;
+    bool useSystemCursor_ = false;
+    bool enableTouchBar_ = false;
+    std::atomic<bool> launchAtLogin_{false};
+    QString protocolVersion_;
+    QThreadPool background_;
+};

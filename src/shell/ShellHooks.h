@@ -1,0 +1,117 @@
+#pragma once
+
+#include "base/NotificationCenter.h"
+
+#include <QPointF>
+#include <QSizeF>
+#include <QVariantMap>
+#include <cstdint>
+
+// The start-up, the system-event reactions and the session's delegate calls reach into parts that
+// other work builds: the version service, permissions and updates, application profiles, the Touch
+// Bar relay, the resolution catalogue, the device's input and the display-mode reactions. Each is a small
+// interface here; a part not built yet is a null pointer and its step is skipped.
+
+// Version and notice service.
+class VersionService {
+public:
+    virtual ~VersionService() = default;
+    // Starts the version document check off the main thread (`checkMinVersion`); returns at once.
+    virtual void startCheckMinVersion() = 0;
+    // A device was introduced (1) or dropped (0).
+    virtual void channelChanged(int32_t channel) = 0;
+};
+
+// Accessibility permission that synthetic input needs.
+class AccessibilityPermission {
+public:
+    virtual ~AccessibilityPermission() = default;
+    // `assistiveAccessGranted:`; with `prompt` it shows its own alert when the permission is missing.
+    virtual bool assistiveAccessGranted(bool prompt) = 0;
+};
+
+// The application updater.
+class AutoUpdater {
+public:
+    virtual ~AutoUpdater() = default;
+    virtual void setAutoUpdateConfig() = 0;
+    virtual void checkForUpdatesInBackground() = 0;
+};
+
+// The login item's real state, asked off the main thread at start.
+class LoginItemState {
+public:
+    virtual ~LoginItemState() = default;
+    virtual bool launchAtLogin() = 0;
+};
+
+// Application profiles: what application is in front.
+class FrontmostApplication {
+public:
+    virtual ~FrontmostApplication() = default;
+    // Starts following activations (`foremostAppChanged:` on each) and reads the current one once
+    // (`getCurrentApp`).
+    virtual void startFollowingFrontmostApplication() = 0;
+};
+
+// The Touch Bar strip.
+class TouchBarRelay {
+public:
+    virtual ~TouchBarRelay() = default;
+    virtual void showTouchBar() = 0;
+    virtual void hideTouchBar() = 0;
+    virtual void stopTouchBar() = 0;
+    virtual bool hasTouchBarWindow() const = 0;
+};
+
+// The device's size and the display mode that suits it.
+class ResolutionCatalogue {
+public:
+    virtual ~ResolutionCatalogue() = default;
+    virtual void resizeEventFromDevice(QSizeF size) = 0;
+    virtual int32_t adjustInitialMode(const QVariantMap& deviceInfo) = 0;
+};
+
+// The device's input turned into desktop events, and the mapping between the streamed screen and
+// the device's normalised positions.
+class DeviceInput {
+public:
+    virtual ~DeviceInput() = default;
+    virtual void handleTapEvent(QPointF point, bool ignoreSingleTap) = 0;
+    virtual void handleTwoFingerTapEvent(QPointF point) = 0;
+    virtual void handleThreeFingerTapEvent(QPointF point) = 0;
+    virtual void handleScrollEvent(const QVariantMap& event) = 0;
+    virtual void handleDragEvent(const QVariantMap& event) = 0;
+    virtual void handlePencilEvent(const QVariantMap& event) = 0;
+    virtual void handleZoomEvent(const QVariantMap& event) = 0;
+    virtual void handleTwoFingerRotationEvent(const QVariantMap& event) = 0;
+    virtual void handleTwoFingerPanEvent(const QVariantMap& event) = 0;
+    virtual void handleStylusStatusChanged(const QVariantMap& event) = 0;
+    virtual void handleKeyboardEvent(const QVariantMap& event) = 0;
+    virtual void handleVirtualKeyboardEvent(const QVariantMap& event) = 0;
+    virtual void handleVirtualKeyboardSourceEvent(const QVariantMap& event) = 0;
+    virtual void handleHoverEvent(const QVariantMap& event) = 0;
+    virtual QPointF getRelativePoint(QPointF globalPoint) = 0;
+    virtual bool isInZubScreen(QPointF globalPoint) = 0;
+};
+
+// The reactions to the display controller's notices: a mode change restarts the stream at the new
+// size, a display added or removed re-targets mirroring and refreshes the menu.
+class DisplayModeReactions {
+public:
+    virtual ~DisplayModeReactions() = default;
+    virtual void handleModeChanged(const Notification& notification) = 0;
+    virtual void handleUpdateMenu(const Notification& notification) = 0;
+};
+
+struct ShellHooks {
+    VersionService* versionService = nullptr;
+    AccessibilityPermission* accessibility = nullptr;
+    AutoUpdater* updater = nullptr;
+    LoginItemState* loginItems = nullptr;
+    FrontmostApplication* frontmostApplication = nullptr;
+    TouchBarRelay* touchBar = nullptr;
+    ResolutionCatalogue* resolutions = nullptr;
+    DeviceInput* input = nullptr;
+    DisplayModeReactions* displayModeReactions = nullptr;
+};
