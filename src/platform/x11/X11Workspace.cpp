@@ -8,8 +8,8 @@
 #include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/pidfd.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -29,6 +29,14 @@ QString fileNameFor(const QString& bundleIdentifier) {
                     : QChar(u'_');
     if (name.isEmpty() || name.startsWith(u'.')) name.prepend(u'_');
     return name + QStringLiteral(".pids");
+}
+
+// Through syscall(): glibc 2.36 declares its wrappers without C linkage.
+int pidfdOpen(pid_t pid) {
+    return int(::syscall(SYS_pidfd_open, pid, 0u));
+}
+int pidfdSendSignal(int pidfd, int signalNumber) {
+    return int(::syscall(SYS_pidfd_send_signal, pidfd, signalNumber, nullptr, 0u));
 }
 
 class Descriptor {
@@ -180,9 +188,9 @@ bool X11Workspace::forceTerminate(const RunningApplication& application) {
         if (it == entries.end()) return; // not one of ours (any more)
         // Hold the process by a descriptor, then make sure it is still the instance we recorded:
         // from then on the pid cannot pass to another process before the signal arrives.
-        Descriptor pidfd(::pidfd_open(pid_t(it->pid), 0));
+        Descriptor pidfd(pidfdOpen(pid_t(it->pid)));
         if (pidfd.get() < 0 || processStartTime(it->pid) != it->startTime) return;
-        ended = ::pidfd_send_signal(pidfd.get(), SIGKILL, nullptr, 0) == 0;
+        ended = pidfdSendSignal(pidfd.get(), SIGKILL) == 0;
         if (ended) entries.erase(it);
     });
     return ended;

@@ -1,0 +1,142 @@
+#include "platform/x11/X11Workspace.h"
+
+#include "fakes/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+const QString kId = QStringLiteral("app.zubpad.agent");
+
+QString freshDirectory() {
+    static int n = 0;
+    return tempPath(QStringLiteral("runtime-%1").arg(++n));
+}
+
+void writeRecord(const QString& dir, const QByteArray& text) {
+    QDir().mkpath(dir);
+    ::chmod(QFile::encodeName(dir).constData(), 0700);
+    QFile file(dir + QStringLiteral("/app.zubpad.agent.pids"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text);
+}
+
+QByteArray line(qint64 pid, quint64 start) {
+    return QByteArray::number(pid) + ' ' + QByteArray::number(start) + '\n';
+}
+
+std::vector<qint64> pids(const std::vector<RunningApplication>& apps) {
+    std::vector<qint64> out;
+    for (const RunningApplication& app : apps)
+        out.push_back(app.processIdentifier);
+    return out;
+}
+
+// A live process that is not us.
+class Sleeper {
+public:
+    Sleeper() {
+        process.start(QStringLiteral("sleep"), {QStringLiteral("60")});
+        process.waitForStarted();
+    }
+    ~Sleeper() {
+        process.kill();
+        process.waitForFinished();
+    }
+    qint64 pid() const { return process.processId(); }
+    QProcess process;
+};
+
+} // namespace
+
+TEST(X11WorkspaceTest, RegisteredInstancesAreListedOnceInLaunchOrder) {
+    const QString dir = freshDirectory();
+    Sleeper older;
+    ASSERT_GT(older.pid(), 0);
+    writeRecord(dir, line(older.pid(), *X11Workspace::processStartTime(older.pid())));
+
+    X11Workspace workspace(dir);
+    ASSERT_FALSE(workspace.registerRunningApplication(kId));
+    ASSERT_FALSE(workspace.registerRunningApplication(kId));
+    EXPECT_EQ(pids(workspace.runningApplicationsWithBundleIdentifier(kId)),
+              (std::vector<qint64>{older.pid(), workspace.currentProcessIdentifier()}));
+    EXPECT_TRUE(workspace.runningApplicationsWithBundleIdentifier(QStringLiteral("other.app")).empty());
+    EXPECT_EQ(workspace.runningApplicationsWithBundleIdentifier(kId).front().bundleIdentifier, kId);
+}
+
+TEST(X11WorkspaceTest, EndedAndReusedProcessesDropOutOfTheRecord) {
+    const QString dir = freshDirectory();
+    qint64 ended = 0;
+    {
+        Sleeper gone;
+        ended = gone.pid();
+    }
+    const qint64 self = ::getpid();
+    const quint64 selfStart = *X11Workspace::processStartTime(self);
+    // A pid now held by another process than the one recorded (same pid, other start time), an
+    // ended one, and lines no instance writes.
+    writeRecord(dir,
+                line(self, selfStart + 1) + line(ended, 12345) + "garbage\n-5 7\n\n" + line(self, selfStart));
+    X11Workspace workspace(dir);
+    EXPECT_EQ(pids(workspace.runningApplicationsWithBundleIdentifier(kId)), std::vector<qint64>{self});
+
+    QFile file(dir + QStringLiteral("/app.zubpad.agent.pids"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), line(self, selfStart));
+}
+
+TEST(X11WorkspaceTest, ForceTerminateEndsOnlyTheRecordedInstance) {
+    const QString dir = freshDirectory();
+    Sleeper instance, stranger, reused;
+    // `reused` stands for a process that got a recorded pid after the instance ended.
+    writeRecord(dir, line(instance.pid(), *X11Workspace::processStartTime(instance.pid())) +
+                         line(reused.pid(), *X11Workspace::processStartTime(reused.pid()) - 1));
+    X11Workspace workspace(dir);
+
+    EXPECT_FALSE(workspace.forceTerminate({stranger.pid(), kId}));
+    EXPECT_FALSE(workspace.forceTerminate({reused.pid(), kId}));
+    EXPECT_TRUE(workspace.forceTerminate({instance.pid(), kId}));
+    ASSERT_TRUE(instance.process.waitForFinished(5000));
+    EXPECT_EQ(instance.process.exitStatus(), QProcess::CrashExit);
+    EXPECT_EQ(stranger.process.state(), QProcess::Running);
+    EXPECT_EQ(reused.process.state(), QProcess::Running);
+    EXPECT_TRUE(workspace.runningApplicationsWithBundleIdentifier(kId).empty());
+}
+
+TEST(X11WorkspaceTest, ARecordOutsideAPrivateDirectoryIsRefused) {
+    const QString dir = freshDirectory();
+    QDir().mkpath(dir);
+    ::chmod(QFile::encodeName(dir).constData(), 0777);
+    X11Workspace workspace(dir);
+    const OptError error = workspace.registerRunningApplication(kId);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, EPERM);
+    EXPECT_TRUE(workspace.runningApplicationsWithBundleIdentifier(kId).empty());
+
+    // A link planted where the directory should be is no better.
+    const QString link = freshDirectory();
+    ASSERT_TRUE(QFile::link(freshDirectory(), link));
+    EXPECT_TRUE(X11Workspace(link).registerRunningApplication(kId));
+}
+
+TEST(X11WorkspaceTest, AnIdentifierCannotLeadOutOfTheDirectory) {
+    const QString dir = freshDirectory();
+    X11Workspace workspace(dir);
+    ASSERT_FALSE(workspace.registerRunningApplication(QStringLiteral("../../escape")));
+    EXPECT_FALSE(QFile::exists(dir + QStringLiteral("/../../escape.pids")));
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files).size(), 1);
+}
+
+TEST(X11WorkspaceTest, StartTimesAreThoseOfLiveProcessesOnly) {
+    EXPECT_TRUE(X11Workspace::processStartTime(::getpid()).has_value());
+    EXPECT_FALSE(X11Workspace::processStartTime(0).has_value());
+    EXPECT_FALSE(X11Workspace::processStartTime(-1).has_value());
+    const QString defaultDir = X11Workspace().runtimeDirectory();
+    EXPECT_TRUE(defaultDir.endsWith(QStringLiteral("/zubpad")) ||
+                defaultDir.startsWith(QStringLiteral("/tmp/zubpad-")));
+}
