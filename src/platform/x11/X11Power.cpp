@@ -1,6 +1,7 @@
 #include "platform/x11/X11Power.h"
 
 #include "base/MainQueue.h"
+#include "platform/x11/XConnection.h"
 
 #include <X11/Xlib.h>
 #include <X11/extensions/dpms.h>
@@ -15,7 +16,7 @@ Display* display(void* p) {
 X11Power::X11Power(QString displayName, double pollInterval)
     : displayName_(std::move(displayName)), pollInterval_(pollInterval) {
     const QByteArray name = displayName_.toLocal8Bit();
-    Display* dpy = XOpenDisplay(name.isEmpty() ? nullptr : name.constData());
+    Display* dpy = openXDisplay(name.isEmpty() ? nullptr : name.constData());
     if (!dpy) return;
     display_ = dpy;
     int eventBase = 0, errorBase = 0;

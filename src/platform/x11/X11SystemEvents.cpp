@@ -1,5 +1,7 @@
 #include "platform/x11/X11SystemEvents.h"
 
+#include "platform/x11/XConnection.h"
+
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
@@ -83,7 +85,7 @@ void X11SystemEvents::watchScreenSaverOverDBus() {
 
 void X11SystemEvents::watchScreenSaverOverX() {
     const QByteArray name = sources_.xDisplayName.toLocal8Bit();
-    Display* dpy = XOpenDisplay(name.isEmpty() ? nullptr : name.constData());
+    Display* dpy = openXDisplay(name.isEmpty() ? nullptr : name.constData());
     if (!dpy) return;
     int errorBase = 0;
     if (!XScreenSaverQueryExtension(dpy, &xEventBase_, &errorBase)) {
