@@ -3,8 +3,30 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include <condition_variable>
+#include <mutex>
+
 void MainQueue::async(std::function<void()> fn) {
     QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(fn), Qt::QueuedConnection);
+}
+
+void MainQueue::sync(const std::function<void()>& fn) {
+    if (isCurrent()) {
+        fn();
+        return;
+    }
+    // Standard primitives for the hand-back, so that thread checkers see the order.
+    std::mutex mutex;
+    std::condition_variable ran;
+    bool done = false;
+    async([&] {
+        fn();
+        std::lock_guard lock(mutex);
+        done = true;
+        ran.notify_one();
+    });
+    std::unique_lock lock(mutex);
+    ran.wait(lock, [&] { return done; });
 }
 
 Clock::TimerId MainQueue::after(double seconds, std::function<void()> fn) {

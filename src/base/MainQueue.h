@@ -12,6 +12,9 @@ class MainQueue {
 public:
     // Runs `fn` on the main thread after the current event; callable from any thread.
     void async(std::function<void()> fn);
+    // Runs `fn` on the main thread and returns when it has run: at once on the main thread, otherwise
+    // through the event loop while the caller waits.
+    void sync(const std::function<void()>& fn);
     // Runs `fn` on the main thread `seconds` from now, by the shared Clock.
     Clock::TimerId after(double seconds, std::function<void()> fn);
     bool isCurrent() const;

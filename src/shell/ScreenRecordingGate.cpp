@@ -8,8 +8,6 @@
 #include "shell/Localization.h"
 #include "shell/Settings.h"
 
-#include <QCoreApplication>
-
 namespace {
 const QUrl kScreenRecordingHelpURL(QStringLiteral("https://zubpad.app/help/screen-recording"));
 } // namespace
@@ -47,9 +45,7 @@ bool ScreenRecordingGate::checkAtLaunch() {
 
 void ScreenRecordingGate::alertForScreenRecording() {
     if (!mainQueue().isCurrent()) {
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [this] { alertForScreenRecording(); },
-            Qt::BlockingQueuedConnection);
+        mainQueue().sync([this] { alertForScreenRecording(); });
         return;
     }
     Alert alert;

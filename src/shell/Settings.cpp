@@ -4,16 +4,17 @@
 #include "base/UserDefaults.h"
 #include "shell/ShellHooks.h"
 
-Settings::Settings(UserDefaults& defaults) : defaults_(defaults) {
-    background_.setMaxThreadCount(1);
-}
+#include <QThreadPool>
+
+Settings::Settings(UserDefaults& defaults) : defaults_(defaults) {}
 
 Settings::~Settings() {
     waitForBackgroundWork();
 }
 
 void Settings::waitForBackgroundWork() {
-    background_.waitForDone();
+    std::unique_lock lock(backgroundMutex_);
+    backgroundDone_.wait(lock, [this] { return backgroundPending_ == 0; });
 }
 
 bool Settings::isFirstLaunch() const {
@@ -29,13 +30,21 @@ void Settings::loadDefaults(LoginItemState* loginItems) {
 
     launchAtLogin_ = defaults_.boolForKey(DefaultsKey::launchAtLogin);
     if (!loginItems) return;
-    background_.start([this, loginItems] {
+    {
+        std::lock_guard lock(backgroundMutex_);
+        ++backgroundPending_;
+    }
+    QThreadPool::globalInstance()->start([this, loginItems] {
         const bool stored = defaults_.boolForKey(DefaultsKey::launchAtLogin);
         // A login item added or removed outside the program is the truth.
         const bool real = loginItems->launchAtLogin();
-        if (real == stored) return;
-        launchAtLogin_ = real;
-        defaults_.setBool(real, DefaultsKey::launchAtLogin);
+        if (real != stored) {
+            launchAtLogin_ = real;
+            defaults_.setBool(real, DefaultsKey::launchAtLogin);
+        }
+        std::lock_guard lock(backgroundMutex_);
+        --backgroundPending_;
+        backgroundDone_.notify_all();
     });
 }
 

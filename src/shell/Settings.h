@@ -2,8 +2,9 @@
 
 #include <QSizeF>
 #include <QString>
-#include <QThreadPool>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 class LoginItemState;
 class UserDefaults;
@@ -61,5 +62,8 @@ private:
     bool enableTouchBar_ = false;
     std::atomic<bool> launchAtLogin_{false};
     QString protocolVersion_;
-    QThreadPool background_;
+    // Background blocks still to finish (they write into this object).
+    std::mutex backgroundMutex_;
+    std::condition_variable backgroundDone_;
+    int backgroundPending_ = 0;
 };

@@ -154,3 +154,25 @@ TEST(Clock, ASleepEndsEarlyWhenItsStopIsRequested) {
     EXPECT_EQ(result.load(), 0) << "no time passed: the sleep was cut short";
     EXPECT_EQ(manual.sleeperCount(), 0u);
 }
+
+TEST(MainQueue, SyncRunsOnTheMainThreadAndWaitsForIt) {
+    bool ranHere = false;
+    mainQueue().sync([&] { ranHere = true; });
+    EXPECT_TRUE(ranHere) << "on the main thread it runs at once";
+
+    std::thread::id ranOn;
+    int value = 0;
+    std::atomic<bool> returned = false;
+    std::thread worker([&] {
+        mainQueue().sync([&] {
+            ranOn = std::this_thread::get_id();
+            value = 42;
+        });
+        // Written on the main thread, read here without further ado: sync orders the two.
+        EXPECT_EQ(value, 42);
+        returned = true;
+    });
+    ASSERT_TRUE(waitUntil([&] { return returned.load(); }));
+    worker.join();
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
+}
