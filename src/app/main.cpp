@@ -1,54 +1,82 @@
-#include "app/LoggingAppDelegate.h"
 #include "base/Bundle.h"
+#include "base/UserDefaults.h"
+#include "display/ZDVirtualScreenController.h"
 #include "platform/x11/LinuxSystemInfo.h"
+#include "platform/x11/QtAlerts.h"
+#include "platform/x11/X11DisplayServices.h"
+#include "platform/x11/X11Permissions.h"
+#include "platform/x11/X11Power.h"
+#include "platform/x11/X11SystemEvents.h"
+#include "platform/x11/X11Workspace.h"
 #include "session/CaptureController.h"
+#include "shell/AppDelegate.h"
+#include "shell/CaptureSession.h"
+#include "shell/TerminationSignals.h"
 
-#include <QCoreApplication>
-#include <QSocketNotifier>
+#include <QApplication>
+#include <QCursor>
+#include <QScreen>
 
 #include <csignal>
-#include <sys/socket.h>
-#include <unistd.h>
-
-namespace {
-
-int g_signalPipe[2] = {-1, -1};
-
-void onSignal(int) {
-    const char byte = 1;
-    (void)!write(g_signalPipe[1], &byte, 1);
-}
-
-} // namespace
+#include <cstdio>
 
 int main(int argc, char** argv) {
     // A device that goes away must show up as a write error, not end the agent.
     std::signal(SIGPIPE, SIG_IGN);
-    QCoreApplication app(argc, argv);
-    app.setApplicationName(
-        Bundle::main().objectForInfoDictionaryKey(QStringLiteral("CFBundleName")).toString());
+
+    QApplication app(argc, argv);
+    const Bundle& bundle = Bundle::main();
+    app.setApplicationName(bundle.objectForInfoDictionaryKey(QStringLiteral("CFBundleName")).toString());
+    app.setApplicationDisplayName(
+        bundle.objectForInfoDictionaryKey(QStringLiteral("CFBundleDisplayName")).toString());
     app.setApplicationVersion(
-        Bundle::main().objectForInfoDictionaryKey(QStringLiteral("CFBundleShortVersionString")).toString());
+        bundle.objectForInfoDictionaryKey(QStringLiteral("CFBundleShortVersionString")).toString());
+    app.setDesktopFileName(QStringLiteral("zubpad"));
+    // A tray agent: closing an alert, the only window it ever shows, must not end it.
+    app.setQuitOnLastWindowClosed(false);
 
-    LinuxSystemInfo systemInfo;
-    LoggingAppDelegate shell;
-    CaptureController controller(systemInfo);
-    controller.setDelegate(&shell);
+    // Asked to end by a signal, the agent takes the same path as its Quit item.
+    TerminationSignals endSignals{SIGTERM, SIGINT, SIGHUP};
 
-    // SIGTERM and SIGINT end the run in order: the device is told, the link is closed.
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) == 0) {
-        auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
-        QObject::connect(notifier, &QSocketNotifier::activated, &app, [&]() {
-            char byte;
-            (void)!read(g_signalPipe[0], &byte, 1);
-            controller.sendMessage(QStringLiteral("appWillTerminate"), PeerMessage::kChannelCurrent);
-            controller.shutdownLink();
-            QCoreApplication::quit();
-        });
-        std::signal(SIGTERM, onSignal);
-        std::signal(SIGINT, onSignal);
+    OptError displayError;
+    std::unique_ptr<X11DisplayServices> displays = X11DisplayServices::open({}, &displayError);
+    if (!displays) {
+        std::fprintf(stderr, "zubpad: cannot read the displays: %s\n",
+                     qPrintable(displayError ? displayError->toString() : QStringLiteral("no X display")));
+        return 1;
     }
+    ZDVirtualScreenController displayController(*displays);
 
-    controller.setupLink();
+    X11Workspace workspace;
+    X11SystemEvents systemEvents;
+    X11Power power;
+    X11Permissions permissions;
+    QtAlerts alerts;
+    LinuxSystemInfo systemInfo;
+
+    AppDelegate::Services services{
+        UserDefaults::standard(),
+        workspace,
+        systemEvents,
+        power,
+        permissions,
+        alerts,
+        [] { return QPointF(QCursor::pos()); },
+        [] {
+            const QList<QScreen*> screens = QGuiApplication::screens();
+            return screens.isEmpty() ? QSizeF() : QSizeF(screens.first()->geometry().size());
+        },
+        [&systemInfo](AppDelegate& shell) -> std::unique_ptr<SessionControl> {
+            auto controller = std::make_unique<CaptureController>(systemInfo);
+            controller->setDelegate(&shell);
+            controller->setupLink();
+            return std::make_unique<CaptureSession>(std::move(controller));
+        },
+        [](int status) { QCoreApplication::exit(status); },
+    };
+    AppDelegate shell(services, displayController);
+    QObject::connect(&endSignals, &TerminationSignals::received, &app, [&shell](int) { shell.terminate(); });
+
+    shell.applicationDidFinishLaunching();
     return app.exec();
 }

@@ -124,8 +124,9 @@ QVariantMap CaptureController::connectedDeviceProperties() const {
     return link_->connectedDeviceProperties();
 }
 
-void CaptureController::sendMessage(const QString& message, int32_t channel) {
-    peer_->sendMessage(message, channel);
+void CaptureController::sendMessage(const QString& message, int32_t channel,
+                                    std::function<void(const OptError&)> sent) {
+    peer_->sendMessage(message, channel, std::move(sent));
 }
 void CaptureController::sendEvent(const QVariantMap& event, int32_t type, int32_t channel) {
     peer_->sendEvent(event, type, channel);

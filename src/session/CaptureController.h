@@ -73,7 +73,9 @@ public:
 
     // -- The app's messages.
     // `channel` kChannelCurrent means the current channel; nothing is sent unless it is kChannelUSB.
-    void sendMessage(const QString& message, int32_t channel);
+    // `sent` (optional) hears when the text has left, failed, or was not sent (ENOTCONN).
+    void sendMessage(const QString& message, int32_t channel,
+                     std::function<void(const OptError&)> sent = nullptr);
     void sendEvent(const QVariantMap& event, int32_t type, int32_t channel);
     void handleEventFromPeer(const QVariantMap& event);
     void handleResizeEvent(QSizeF size);

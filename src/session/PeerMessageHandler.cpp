@@ -128,9 +128,14 @@ bool PeerMessageHandler::sendingChannel(int32_t channel) const {
     return channel == kChannelUSB && link_.ptChannelConnected();
 }
 
-void PeerMessageHandler::sendMessage(const QString& message, int32_t channel) {
-    if (!sendingChannel(channel)) return;
-    link_.ptChannelConnected()->sendFrameOfType(kFrameTypeTextMessage, 0, encodeText(message), nullptr);
+void PeerMessageHandler::sendMessage(const QString& message, int32_t channel,
+                                     std::function<void(const OptError&)> sent) {
+    if (!sendingChannel(channel)) {
+        if (sent) sent(Error::posix(ENOTCONN));
+        return;
+    }
+    link_.ptChannelConnected()->sendFrameOfType(kFrameTypeTextMessage, 0, encodeText(message),
+                                                std::move(sent));
 }
 
 void PeerMessageHandler::sendEvent(const QVariantMap& event, int32_t type, int32_t channel) {

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "base/Error.h"
+
 #include <QSizeF>
 #include <QString>
 #include <QVariantMap>
 #include <cstdint>
+#include <functional>
 
 class ConnectionManager;
 class PTChannel;
@@ -27,7 +30,10 @@ public:
     void handleResizeEvent(QSizeF size);
 
     // Sent only while the channel (kChannelCurrent: the current one) is USB, on the connected channel.
-    void sendMessage(const QString& message, int32_t channel);
+    // `sent`, when given, runs once the text has been written or has failed, or at once with ENOTCONN
+    // when it is not sent at all: so a last message can be waited for before the link goes.
+    void sendMessage(const QString& message, int32_t channel,
+                     std::function<void(const OptError&)> sent = nullptr);
     void sendEvent(const QVariantMap& event, int32_t type, int32_t channel);
 
     // Whether `version` is not newer than the introduced app's "protocolVersion" (NO without one).

@@ -240,3 +240,25 @@ TEST(PeerMessageHandler, OnlyTheAppsFrameTypesAreAcceptedByTheChannel) {
     for (uint32_t type : {99u, 105u, 107u, 108u})
         EXPECT_FALSE(controller.ioFrameChannelShouldAcceptFrameOfType(nullptr, type, 0, 0)) << type;
 }
+
+TEST_F(PeerMessagesTest, ALastMessageCanBeAwaitedBeforeTheLinkIsShutDown) {
+    std::vector<OptError> results;
+    controller->sendMessage("appWillTerminate", kChannelCurrent,
+                            [&](const OptError& e) { results.push_back(e); });
+    ASSERT_EQ(results.size(), 1u) << "not introduced: answered at once";
+    ASSERT_TRUE(results[0]);
+    EXPECT_EQ(results[0]->code, ENOTCONN);
+
+    introduce(*peer);
+    ASSERT_TRUE(waitUntil([&] { return peer->texts().size() == 1; }));
+    results.clear();
+    controller->sendMessage("appWillTerminate", kChannelCurrent, [&](const OptError& e) {
+        results.push_back(e);
+        controller->shutdownLink();
+    });
+    EXPECT_TRUE(results.empty()) << "a write completes on the event loop, not inside the call";
+    ASSERT_TRUE(waitUntil([&] { return !results.empty(); }));
+    EXPECT_FALSE(results[0]);
+    ASSERT_TRUE(waitUntil([&] { return peer->texts().size() == 2; }));
+    EXPECT_EQ(peer->texts().last(), "appWillTerminate");
+}
