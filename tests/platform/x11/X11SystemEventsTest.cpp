@@ -1,4 +1,5 @@
 #include "platform/x11/X11SystemEvents.h"
+#include "platform/x11/XConnection.h"
 #include "platform/x11/X11Power.h"
 
 #include "fakes/TestSupport.h"
@@ -217,7 +218,7 @@ TEST(X11SystemEventsTest, TheXScreenSaverStartsAndStops) {
     if (!events.screenSaverOverX()) GTEST_SKIP() << "the X server has no screen saver extension";
     NoticeLog log(events.distributedCenter());
 
-    Display* dpy = XOpenDisplay(nullptr);
+    Display* dpy = openXDisplay();
     ASSERT_NE(dpy, nullptr);
     XForceScreenSaver(dpy, ScreenSaverActive);
     XFlush(dpy);
@@ -249,7 +250,7 @@ TEST(X11PowerTest, DpmsLevelChangesBecomeDisplayPowerMessages) {
 
 TEST(X11PowerTest, WithoutDpmsDisplaySleepIsNotWatched) {
     if (qEnvironmentVariableIsEmpty("DISPLAY")) GTEST_SKIP() << "no X display";
-    Display* dpy = XOpenDisplay(nullptr);
+    Display* dpy = openXDisplay();
     ASSERT_NE(dpy, nullptr);
     int eventBase = 0, errorBase = 0;
     const bool hasScreenSaver = XScreenSaverQueryExtension(dpy, &eventBase, &errorBase);
