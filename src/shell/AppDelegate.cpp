@@ -212,8 +212,17 @@ SessionControl::TerminateReply AppDelegate::applicationShouldTerminate() {
         if (terminationTimer_) Clock::shared().cancel(*terminationTimer_);
         terminationTimer_.reset();
         const SessionControl::TerminateReply reply = captureController_->applicationShouldTerminate();
-        if (reply != SessionControl::TerminateReply::Later)
-            replyToApplicationShouldTerminate(reply == SessionControl::TerminateReply::Now);
+        if (reply == SessionControl::TerminateReply::Later) return;
+        if (reply == SessionControl::TerminateReply::Cancel) {
+            replyToApplicationShouldTerminate(false);
+            return;
+        }
+        // The channels just closed finish on the event loop (their cancelled reads run, their
+        // descriptors close and their memory goes): give them that moment before the process ends.
+        terminationTimer_ = mainQueue().after(kLinkSettleTime, [this] {
+            terminationTimer_.reset();
+            replyToApplicationShouldTerminate(true);
+        });
     };
     terminationTimer_ = mainQueue().after(kAppWillTerminateTimeout, proceed);
     captureController_->sendMessage(QStringLiteral("appWillTerminate"), PeerMessage::kChannelCurrent,

@@ -80,8 +80,9 @@ public:
     // yes, applicationWillTerminate and the exit with status 0.
     void terminate();
     // Removes the display callback; tells the device "appWillTerminate" and, once that has left,
-    // lets the session controller shut the link down. Answers Later while the message is on its way
-    // (replyToApplicationShouldTerminate follows), Now when there is no session controller.
+    // lets the session controller shut the link down, and a moment later replies. Answers Later
+    // while this is under way (replyToApplicationShouldTerminate follows), Now when there is no
+    // session controller.
     SessionControl::TerminateReply applicationShouldTerminate();
     void replyToApplicationShouldTerminate(bool shouldTerminate);
     void applicationWillTerminate();
@@ -123,6 +124,8 @@ public:
 
     // How long the last message to the device may take before the link is shut down regardless.
     static constexpr double kAppWillTerminateTimeout = 1.0;
+    // How long the shut-down link is given to finish closing before the process ends.
+    static constexpr double kLinkSettleTime = 0.1;
 
 private:
     void registerObservers();

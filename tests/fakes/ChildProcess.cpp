@@ -4,6 +4,8 @@
 
 #include <QDir>
 
+#include <csignal>
+
 ChildProcess::ChildProcess(const QString& binary, const QStringList& arguments,
                            const QProcessEnvironment& environment) {
     process_.setProcessChannelMode(QProcess::MergedChannels);
@@ -62,4 +64,8 @@ std::optional<int> ChildProcess::waitForExit(int timeoutMs) {
     collect();
     if (process_.exitStatus() != QProcess::NormalExit) return std::nullopt;
     return process_.exitCode();
+}
+
+void ChildProcess::signal(int signalNumber) {
+    if (running()) ::kill(pid_t(process_.processId()), signalNumber);
 }

@@ -27,6 +27,12 @@ public:
     void closeInput() { process_.closeWriteChannel(); }
     // The exit code once the process has ended by itself, or nothing after the timeout (or a crash).
     std::optional<int> waitForExit(int timeoutMs = 5000);
+    // Sends a signal to the process (SIGTERM to ask it to end, ...).
+    void signal(int signalNumber);
+    bool running() const { return process_.state() != QProcess::NotRunning; }
+    // How it ended: by a signal (QProcess::CrashExit) or by itself.
+    QProcess::ExitStatus exitStatus() const { return process_.exitStatus(); }
+    qint64 processId() const { return process_.processId(); }
     // Everything said so far, for failure messages.
     QString transcript() const { return lines_.join(u'\n'); }
 

@@ -14,6 +14,10 @@ TEST_F(TerminationTest, QuitTellsTheDeviceBeforeTheLinkCloses) {
                                          QStringLiteral("applicationShouldTerminate")}));
     EXPECT_EQ(session->channels.last(), 4u);
     EXPECT_EQ(displays.callbackCount(), 0u);
+    // The shut-down link gets its moment to finish closing; then the process ends with 0.
+    clock.advance(AppDelegate::kLinkSettleTime - 0.01);
+    EXPECT_TRUE(exits.empty());
+    clock.advance(0.01);
     EXPECT_EQ(exits, std::vector<int>{0});
 }
 
@@ -30,6 +34,7 @@ TEST_F(TerminationTest, TheLinkWaitsUntilTheMessageHasLeft) {
 
     session->completeHeldSends();
     EXPECT_EQ(session->log.last(), QStringLiteral("applicationShouldTerminate"));
+    clock.advance(AppDelegate::kLinkSettleTime);
     EXPECT_EQ(exits, std::vector<int>{0});
     // The time limit, still pending, must not end things a second time.
     clock.advance(AppDelegate::kAppWillTerminateTimeout);
@@ -45,8 +50,10 @@ TEST_F(TerminationTest, AMessageThatCannotLeaveDelaysTheQuitByOneSecondAtMost) {
     EXPECT_TRUE(exits.empty());
     clock.advance(0.01);
     EXPECT_EQ(session->log.last(), QStringLiteral("applicationShouldTerminate"));
+    clock.advance(AppDelegate::kLinkSettleTime);
     EXPECT_EQ(exits, std::vector<int>{0});
     session->completeHeldSends();
+    clock.advance(AppDelegate::kLinkSettleTime);
     EXPECT_EQ(exits.size(), 1u);
 }
 
@@ -57,6 +64,7 @@ TEST_F(TerminationTest, ACancelledQuitKeepsRunningAndCanBeAskedAgain) {
     EXPECT_TRUE(exits.empty());
     session->terminateReply = SessionControl::TerminateReply::Now;
     delegate->terminate();
+    clock.advance(AppDelegate::kLinkSettleTime);
     EXPECT_EQ(exits, std::vector<int>{0});
     EXPECT_EQ(session->log.count(QStringLiteral("message:appWillTerminate")), 2);
 }
@@ -79,8 +87,12 @@ TEST_F(TerminationTest, EndSignalsTakeTheQuitPath) {
         ASSERT_TRUE(endSignals.isInstalled());
         QObject::connect(&endSignals, &TerminationSignals::received, [&](int) { delegate->terminate(); });
         ::raise(signalNumber);
-        ASSERT_TRUE(waitUntil([&] { return !exits.empty(); })) << "signal " << signalNumber;
+        ASSERT_TRUE(waitUntil([&] {
+            return session->log.contains(QStringLiteral("applicationShouldTerminate"));
+        })) << "signal "
+            << signalNumber;
         EXPECT_EQ(session->log.first(), QStringLiteral("message:appWillTerminate"));
+        clock.advance(AppDelegate::kLinkSettleTime);
         EXPECT_EQ(exits, std::vector<int>{0});
     }
 }

@@ -1,0 +1,109 @@
+// The agent itself on real sockets: usbmuxd-sim on a private socket, device-sim attached to it as a USB
+// device, and build*/bin/zubpad on the test's X display with a configuration and runtime directory of
+// its own.
+#include "LinkRoad.h"
+#include "fakes/SimProcess.h"
+#include "fakes/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/stat.h>
+
+namespace {
+
+const QString kDeviceScript = QStringLiteral(
+    "intro protocolVersion=1.0.9 hardwareString=iPad8,1 softwareString=ZubApp softwareVersion=2.0\n"
+    "expect-text Version:.*\n"
+    "timeout 20000\n"
+    "expect-text appWillTerminate\n");
+
+class AgentTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (qEnvironmentVariableIsEmpty("DISPLAY")) GTEST_SKIP() << "the agent needs an X display";
+        daemon_ = std::make_unique<SimProcess>(QStringLiteral("agent-usbmuxd-%1").arg(++count_));
+        ASSERT_TRUE(daemon_->started()) << daemon_->transcript().toStdString();
+        home_ = tempPath(QStringLiteral("agent-%1").arg(count_));
+        QDir().mkpath(home_ + QStringLiteral("/config"));
+        QDir().mkpath(home_ + QStringLiteral("/runtime"));
+        ::chmod(QFile::encodeName(home_ + QStringLiteral("/runtime")).constData(), 0700);
+    }
+
+    QProcessEnvironment environment() const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("USBMUXD_SOCKET_ADDRESS"), QStringLiteral("UNIX:") + daemon_->path());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home_ + QStringLiteral("/config"));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home_ + QStringLiteral("/runtime"));
+        return env;
+    }
+
+    // The instances the agents have recorded.
+    QString instanceRecord() const {
+        QFile file(home_ + QStringLiteral("/runtime/zubpad/app.zubpad.agent.pids"));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
+    static bool received(const DeviceSimProcess& device, const QString& text) {
+        for (const QJsonObject& line : device.record())
+            if (line.value(QStringLiteral("dir")).toString() == u"in" &&
+                line.value(QStringLiteral("text")).toString() == text)
+                return true;
+        return false;
+    }
+
+    static inline int count_ = 0;
+    std::unique_ptr<SimProcess> daemon_;
+    QString home_;
+};
+
+} // namespace
+
+TEST_F(AgentTest, SigtermTellsTheDeviceAndEndsWithStatusZero) {
+    DeviceSimProcess device(kDeviceScript, {QStringLiteral("--once")});
+    ASSERT_TRUE(device.listening()) << device.process().transcript().toStdString();
+    ChildProcess agent(QStringLiteral("zubpad"), {}, environment());
+    ASSERT_TRUE(agent.started());
+    daemon_->command(QStringLiteral("attach 1 %1 SIM-1").arg(device.port()));
+
+    // Linked and introduced: the device has its answer.
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            for (const QJsonObject& line : device.record())
+                if (line.value(QStringLiteral("text")).toString().startsWith(QStringLiteral("Version:")))
+                    return true;
+            return false;
+        },
+        20000))
+        << agent.transcript().toStdString();
+
+    agent.signal(SIGTERM);
+    EXPECT_EQ(agent.waitForExit(10000), std::optional<int>(0)) << agent.transcript().toStdString();
+    EXPECT_EQ(device.process().waitForExit(10000), std::optional<int>(0))
+        << device.process().transcript().toStdString();
+    EXPECT_TRUE(received(device, QStringLiteral("appWillTerminate")));
+}
+
+TEST_F(AgentTest, ASecondStartEndsTheFirstAndSighupEndsItInOrder) {
+    ChildProcess first(QStringLiteral("zubpad"), {}, environment());
+    ASSERT_TRUE(first.started());
+    const QString firstPid = QString::number(first.processId());
+    ASSERT_TRUE(waitUntil([&] { return instanceRecord().startsWith(firstPid + u' '); }, 20000))
+        << first.transcript().toStdString();
+
+    ChildProcess second(QStringLiteral("zubpad"), {}, environment());
+    ASSERT_TRUE(second.started());
+    ASSERT_TRUE(waitUntil([&] { return !first.running(); }, 20000)) << "the older instance is still running";
+    EXPECT_EQ(first.exitStatus(), QProcess::CrashExit);
+    spinEventLoop(500);
+    ASSERT_TRUE(second.running()) << second.transcript().toStdString();
+    // The record now lists the second instance alone.
+    const QStringList listed = instanceRecord().split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(listed.size(), 1);
+    EXPECT_TRUE(listed[0].startsWith(QString::number(second.processId()) + u' '));
+
+    second.signal(SIGHUP);
+    EXPECT_EQ(second.waitForExit(10000), std::optional<int>(0)) << second.transcript().toStdString();
+}
