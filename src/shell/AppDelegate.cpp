@@ -169,11 +169,11 @@ void AppDelegate::handleHoverEvent(const QVariantMap& event) {
 }
 
 QPointF AppDelegate::getRelativePoint(QPointF globalPoint) {
-    return hooks_.input ? hooks_.input->getRelativePoint(globalPoint) : QPointF(-1.0, -1.0);
+    return hooks_.screenMapping ? hooks_.screenMapping->getRelativePoint(globalPoint) : QPointF(-1.0, -1.0);
 }
 
 bool AppDelegate::isInZubScreen(QPointF globalPoint) {
-    return hooks_.input && hooks_.input->isInZubScreen(globalPoint);
+    return hooks_.screenMapping && hooks_.screenMapping->isInZubScreen(globalPoint);
 }
 
 bool AppDelegate::isInMirrorModeForBuiltinDisplay() {

@@ -9,8 +9,9 @@
 
 // The start-up, the system-event reactions and the session's delegate calls reach into parts that
 // other work builds: the version service, permissions and updates, application profiles, the Touch
-// Bar relay, the resolution catalogue, the device's input and the display-mode reactions. Each is a small
-// interface here; a part not built yet is a null pointer and its step is skipped.
+// Bar relay, the resolution catalogue, screen mapping, the device's input and the display-mode
+// reactions. Each is a small interface here; a part not built yet is a null pointer and its step is
+// skipped.
 
 // Version and notice service.
 class VersionService {
@@ -72,8 +73,15 @@ public:
     virtual int32_t adjustInitialMode(const QVariantMap& deviceInfo) = 0;
 };
 
-// The device's input turned into desktop events, and the mapping between the streamed screen and
-// the device's normalised positions.
+// The mapping between the streamed screen and the device's normalised positions.
+class ScreenMapping {
+public:
+    virtual ~ScreenMapping() = default;
+    virtual QPointF getRelativePoint(QPointF globalPoint) = 0;
+    virtual bool isInZubScreen(QPointF globalPoint) = 0;
+};
+
+// The device's input turned into desktop events.
 class DeviceInput {
 public:
     virtual ~DeviceInput() = default;
@@ -91,8 +99,6 @@ public:
     virtual void handleVirtualKeyboardEvent(const QVariantMap& event) = 0;
     virtual void handleVirtualKeyboardSourceEvent(const QVariantMap& event) = 0;
     virtual void handleHoverEvent(const QVariantMap& event) = 0;
-    virtual QPointF getRelativePoint(QPointF globalPoint) = 0;
-    virtual bool isInZubScreen(QPointF globalPoint) = 0;
 };
 
 // The reactions to the display controller's notices: a mode change restarts the stream at the new
@@ -112,6 +118,7 @@ struct ShellHooks {
     FrontmostApplication* frontmostApplication = nullptr;
     TouchBarRelay* touchBar = nullptr;
     ResolutionCatalogue* resolutions = nullptr;
+    ScreenMapping* screenMapping = nullptr;
     DeviceInput* input = nullptr;
     DisplayModeReactions* displayModeReactions = nullptr;
 };

@@ -4,41 +4,37 @@
 
 #include <QStringList>
 
-// A session controller that writes every call into one ordered log ("message:screenOn",
-// "event:CursorHidden", "setBScreenOff:1", "applicationShouldTerminate"...).
+// A session controller that writes every call into one ordered log ("message:screenOn/4",
+// "event:CursorHidden/104/4", "setBScreenOff:1", "applicationShouldTerminate"...).
 class FakeSession final : public SessionControl {
 public:
     int32_t currentChannel() const override { return channel; }
     int32_t connectionMode() const override { return 0; }
     void sendMessage(const QString& message, int32_t ch, std::function<void()> sent) override {
-        log << QStringLiteral("message:") + message;
-        channels << ch;
-        if (!sent) return;
-        if (holdSends)
+        log << QStringLiteral("message:%1/%2").arg(message).arg(ch);
+        if (sent && holdSends)
             heldSends.push_back(std::move(sent));
-        else
+        else if (sent)
             sent();
     }
     void sendEvent(const QVariantMap& event, int32_t type, int32_t ch) override {
-        log << QStringLiteral("event:") + event.value(QStringLiteral("eventName")).toString();
-        eventTypes << type;
-        channels << ch;
-        eventKeys << event.keys().join(u',');
+        // The event holds its name and nothing else.
+        log << QStringLiteral("event:%1/%2/%3")
+                   .arg(event.keys() == QStringList{"eventName"} ? event["eventName"].toString() : "?")
+                   .arg(type)
+                   .arg(ch);
     }
     void setBScreenOff(bool off) override { log << QStringLiteral("setBScreenOff:%1").arg(int(off)); }
-    void enqueueConnectToLocalIPv4Port() override { log << QStringLiteral("enqueueConnectToLocalIPv4Port"); }
-    void enqueueConnectToUSBDevice() override { log << QStringLiteral("enqueueConnectToUSBDevice"); }
-    void stopStream() override { log << QStringLiteral("stopStream"); }
+    void enqueueConnectToLocalIPv4Port() override { log << "enqueueConnectToLocalIPv4Port"; }
+    void enqueueConnectToUSBDevice() override { log << "enqueueConnectToUSBDevice"; }
+    void stopStream() override { log << "stopStream"; }
     TerminateReply applicationShouldTerminate() override {
-        log << QStringLiteral("applicationShouldTerminate");
+        log << "applicationShouldTerminate";
         return terminateReply;
     }
-
-    // Completes the sends held back so far, as the link would once the bytes are out.
+    // The link finishing the sends held back, as it would once the bytes are out.
     void completeHeldSends() {
-        auto held = std::move(heldSends);
-        heldSends.clear();
-        for (auto& sent : held)
+        for (auto held = std::move(heldSends); auto& sent : held)
             sent();
     }
 
@@ -46,8 +42,5 @@ public:
     bool holdSends = false;
     TerminateReply terminateReply = TerminateReply::Now;
     QStringList log;
-    QStringList eventKeys;
-    QList<int32_t> channels;
-    QList<int32_t> eventTypes;
     std::vector<std::function<void()>> heldSends;
 };

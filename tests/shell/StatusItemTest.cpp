@@ -6,26 +6,6 @@
 #include <QImage>
 #include <QMenu>
 
-TEST(StatusItemTest, ImageNamesFollowTheLinkAndTheAppearance) {
-    struct Case {
-        int32_t channel;
-        bool dark;
-        QString image;
-        QString alternate;
-    };
-    const Case cases[] = {
-        {0, false, QStringLiteral("zubpad_off"), QString()},
-        {1, false, QStringLiteral("zubpad"), QString()},
-        {0, true, QStringLiteral("zubpad_off_dark"), QStringLiteral("zubpad_dark")},
-        {1, true, QStringLiteral("zubpad_dark"), QStringLiteral("zubpad_dark")},
-    };
-    for (const Case& c : cases) {
-        const StatusItem::ImageNames names = StatusItem::imageNames(c.channel, c.dark);
-        EXPECT_EQ(names.image, c.image);
-        EXPECT_EQ(names.alternateImage, c.alternate);
-    }
-}
-
 TEST(StatusItemTest, EveryImageIsInTheBundleAtBothScales) {
     for (const char* name : {"zubpad", "zubpad_off", "zubpad_dark", "zubpad_off_dark"}) {
         const QImage small =
@@ -41,17 +21,17 @@ TEST(StatusItemTest, EveryImageIsInTheBundleAtBothScales) {
 using StatusMenuTest = ShellTest;
 
 TEST_F(StatusMenuTest, MenuHoldsTheStatusLineAndQuitAndWorksWithoutATray) {
-    makeDelegate();
+    launch();
     StatusItem& item = delegate->statusItem();
     ASSERT_NE(item.menu(), nullptr);
     const QList<QAction*> actions = item.menu()->actions();
     ASSERT_EQ(actions.size(), 3);
-    EXPECT_EQ(actions[0]->text(), QStringLiteral("Zub Pad 1.0.0"));
+    EXPECT_EQ(actions[0]->text(), "Zub Pad 1.0.0");
     EXPECT_FALSE(actions[0]->isEnabled());
     EXPECT_TRUE(actions[1]->isSeparator());
     EXPECT_EQ(actions[2], item.quitItem());
-    EXPECT_EQ(actions[2]->text(), QStringLiteral("Quit"));
+    EXPECT_EQ(actions[2]->text(), "Quit");
     // The offscreen platform has no tray: nothing is shown, and nothing else is missing.
     EXPECT_FALSE(item.isShownInTray());
-    EXPECT_EQ(item.images().image, QStringLiteral("zubpad_off"));
+    EXPECT_EQ(item.images().image, "zubpad_off");
 }
