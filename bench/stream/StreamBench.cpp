@@ -28,6 +28,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
+#include <QTimer>
 #include <QtEndian>
 
 #include <algorithm>
@@ -282,10 +283,11 @@ long statusKB(const char* field) {
     return 0;
 }
 
+// Runs the event loop, asleep between events, so that the agent's processor use is its own.
 void runEventLoop(double seconds) {
-    const double end = now() + seconds;
-    while (now() < end)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QEventLoop loop;
+    QTimer::singleShot(int(seconds * 1000), &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 // The rate the encoder alone reaches on `picture`, through the same encoder services and codec choice.
@@ -351,7 +353,7 @@ int agent(const char* self, int argc, char** argv) {
     ::close(out[1]);
     FILE* receiverOut = fdopen(out[0], "r");
     int port = 0;
-    if (std::fscanf(receiverOut, "port %d\n", &port) != 1) die("the receiver did not start");
+    if (std::fscanf(receiverOut, "port %d", &port) != 1) die("the receiver did not start");
     std::atomic<int> pictures{0};
     std::atomic<int> receiverErrors{0};
     QSize pictureSize;
