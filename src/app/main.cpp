@@ -1,17 +1,23 @@
 #include "base/Bundle.h"
 #include "base/UserDefaults.h"
 #include "display/ZDVirtualScreenController.h"
+#include "platform/x11/LinuxEncoderServices.h"
 #include "platform/x11/LinuxSystemInfo.h"
 #include "platform/x11/QtAlerts.h"
 #include "platform/x11/X11DisplayServices.h"
+#include "platform/x11/X11DisplayStream.h"
 #include "platform/x11/X11Permissions.h"
 #include "platform/x11/X11Power.h"
 #include "platform/x11/X11SystemEvents.h"
 #include "platform/x11/X11Workspace.h"
 #include "session/CaptureController.h"
+#include "session/PeerMessage.h"
+#include "session/StreamBinding.h"
 #include "shell/AppDelegate.h"
 #include "shell/CaptureSession.h"
+#include "shell/DisplayModeHandler.h"
 #include "shell/TerminationSignals.h"
+#include "shell/UserStreamDefaults.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -54,6 +60,40 @@ int main(int argc, char** argv) {
     QtAlerts alerts;
     LinuxSystemInfo systemInfo;
 
+    // The picture: X11 capture and the Linux encoders behind the session's stream. Made with the
+    // session controller (only when screen recording is allowed) and gone before it.
+    X11DisplayStreamFactory displayStreams;
+    UserStreamDefaults streamDefaults(UserDefaults::standard());
+    CaptureController* session = nullptr;
+    std::unique_ptr<StreamBinding> stream;
+    AppDelegate* shellRef = nullptr;
+
+    // The mode and stream reactions of the shell; the parts not in this program yet are left out.
+    DisplayModeHandler displayModes(
+        displayController,
+        {
+            .currentChannel = [&session] { return session ? session->currentChannel() : 0; },
+            .sendMessage =
+                [&session](const QString& message) {
+                    if (session) session->sendMessage(message, PeerMessage::kChannelCurrent);
+                },
+            .stopStream =
+                [&stream] {
+                    if (stream) stream->stream().stopStream();
+                },
+            .resetResolution =
+                [&stream](DisplayID display) {
+                    if (stream) stream->stream().resetResolution(display);
+                },
+            .peerDeviceInfo = [&session] { return session ? session->peerDeviceInfo() : QVariantMap(); },
+            .adjustInitialMode =
+                [&shellRef](const QVariantMap& info) {
+                    return shellRef ? shellRef->adjustInitialMode(info) : 0;
+                },
+        });
+    ShellHooks hooks;
+    hooks.displayModeReactions = &displayModes;
+
     AppDelegate::Services services{
         UserDefaults::standard(),
         workspace,
@@ -66,17 +106,35 @@ int main(int argc, char** argv) {
             const QList<QScreen*> screens = QGuiApplication::screens();
             return screens.isEmpty() ? QSizeF() : QSizeF(screens.first()->geometry().size());
         },
-        [&systemInfo](AppDelegate& shell) -> std::unique_ptr<SessionControl> {
+        [&](AppDelegate& shell) -> std::unique_ptr<SessionControl> {
             auto controller = std::make_unique<CaptureController>(systemInfo);
             controller->setDelegate(&shell);
+            session = controller.get();
+            stream = std::make_unique<StreamBinding>(
+                *controller, streamDefaults,
+                StreamController::Services{displayStreams,
+                                           *displays,
+                                           systemInfo,
+                                           streamDefaults,
+                                           [&power](bool prevent, const QString& reason) {
+                                               return power.preventDisplaySleep(prevent, reason);
+                                           },
+                                           std::make_shared<LinuxEncoderServices>(),
+                                           {},
+                                           {}});
             controller->setupLink();
             return std::make_unique<CaptureSession>(std::move(controller));
         },
         [](int status) { QCoreApplication::exit(status); },
     };
-    AppDelegate shell(services, displayController);
+    AppDelegate shell(services, displayController, hooks);
+    shellRef = &shell;
     QObject::connect(&endSignals, &TerminationSignals::received, &app, [&shell](int) { shell.terminate(); });
 
     shell.applicationDidFinishLaunching();
-    return app.exec();
+    const int status = app.exec();
+    // The stream leaves the session controller's ports before the shell lets the controller go.
+    stream.reset();
+    session = nullptr;
+    return status;
 }

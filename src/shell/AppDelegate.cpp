@@ -117,6 +117,7 @@ void AppDelegate::resizeEventFromDevice(QSizeF size) {
 }
 
 void AppDelegate::channelChanged(int32_t channel) {
+    if (hooks_.displayModeReactions) hooks_.displayModeReactions->channelChanged(channel);
     if (hooks_.versionService) hooks_.versionService->channelChanged(channel);
 }
 

@@ -2,6 +2,7 @@
 
 #include "base/NotificationCenter.h"
 #include "platform/DisplayServices.h"
+#include "shell/ShellHooks.h"
 
 #include <QString>
 #include <QVariantMap>
@@ -18,7 +19,7 @@ class ZDVirtualScreenController;
 // The session, the display arrangement, the resolution catalogue, the status menu and the Touch Bar
 // relay are reached through the calls in Parts; a call left empty is a part not in this program (yet),
 // and its step is skipped.
-class DisplayModeHandler {
+class DisplayModeHandler final : public DisplayModeReactions {
 public:
     struct Parts {
         // -- The session controller.
@@ -50,13 +51,13 @@ public:
 
     // A device was introduced (channel 1) or dropped (0); the version checks that come between are the
     // version service's.
-    void channelChanged(int32_t channel);
+    void channelChanged(int32_t channel) override;
     // Stops the stream and asks the display controller for `mode`; the "ZDModeWasChangedNotification"
     // that follows restarts the stream (handleModeChanged).
     void changeDisplayMode(int32_t mode);
 
-    void handleModeChanged(const Notification& notification);
-    void handleUpdateMenu(const Notification& notification);
+    void handleModeChanged(const Notification& notification) override;
+    void handleUpdateMenu(const Notification& notification) override;
 
     // Whether `display` has an entry in the display directory.
     bool isOnline(DisplayID display);

@@ -108,6 +108,9 @@ public:
     virtual ~DisplayModeReactions() = default;
     virtual void handleModeChanged(const Notification& notification) = 0;
     virtual void handleUpdateMenu(const Notification& notification) = 0;
+    // A device was introduced (1) or dropped (0): the display mode that suits it is set (and the
+    // stream restarted at its size) before the introduction is answered.
+    virtual void channelChanged(int32_t /*channel*/) {}
 };
 
 struct ShellHooks {

@@ -9,13 +9,6 @@
 
 namespace {
 
-class CountingCursor final : public StreamBinding::CursorMonitor {
-public:
-    int registered = 0, unregistered = 0;
-    void registerMouseEvent() override { ++registered; }
-    void unregisterMouseEvent() override { ++unregistered; }
-};
-
 // A session controller with the real stream bound to it, on fake displays, capture and encoders.
 class StreamBindingTest : public SessionTest {
 protected:
@@ -80,44 +73,6 @@ TEST_F(StreamBindingTest, TheLinkReachesTheDestinationAndTheEncoderAndItsEndRese
     ASSERT_TRUE(waitUntil([&] { return !binding->stream().captureRunning(); })) << "the device went";
     EXPECT_EQ(destination.channel(), 0);
     EXPECT_EQ(binding->stream().activeCompressor()->ptChannel(), nullptr);
-}
-
-TEST_F(StreamBindingTest, TheDeviceDrawsTheCursorOnlyWhenSomethingTellsItWhereTheCursorIs) {
-    auto peer = introducedDevice();
-    EXPECT_FALSE(binding->simulateCursorPos()) << "no cursor forwarding: the picture keeps the cursor";
-    CountingCursor cursor;
-    binding->setCursorMonitor(&cursor);
-    EXPECT_TRUE(binding->simulateCursorPos());
-    defaults.setBool(true, QStringLiteral("useSystemCursor"));
-    EXPECT_FALSE(binding->simulateCursorPos());
-    defaults.setBool(false, QStringLiteral("useSystemCursor"));
-
-    peer->sendEvent({{"eventName", "ReadyToReceive"}});
-    ASSERT_TRUE(waitUntil([&] { return binding->stream().captureRunning(); }));
-    EXPECT_EQ(cursor.registered, 1);
-    binding->stream().stopStream();
-    EXPECT_GE(cursor.unregistered, 1);
-    binding->setCursorMonitor(nullptr);
-}
-
-TEST_F(StreamBindingTest, AnOldDeviceDrawsNoCursorItself) {
-    CountingCursor cursor;
-    binding->setCursorMonitor(&cursor);
-    auto peer = introducedDevice(QStringLiteral("1.0.1"));
-    EXPECT_FALSE(binding->simulateCursorPos());
-    binding->setCursorMonitor(nullptr);
-}
-
-TEST_F(StreamBindingTest, TheBindingLeavesTheSessionsPortsWhenItGoes) {
-    EXPECT_TRUE(controller->ports().stream);
-    EXPECT_EQ(controller->ports().destinations.size(), 1u);
-    EXPECT_EQ(controller->ports().compressors.size(), 1u);
-    EXPECT_TRUE(controller->ports().captureSource);
-    binding.reset();
-    EXPECT_FALSE(controller->ports().stream);
-    EXPECT_TRUE(controller->ports().destinations.empty());
-    EXPECT_TRUE(controller->ports().compressors.empty());
-    EXPECT_FALSE(controller->ports().captureSource);
 }
 
 } // namespace

@@ -132,14 +132,4 @@ TEST_F(DisplayModeHandlerTest, UnpluggingTheMirroredDisplayRetargetsAndUnpluggin
     EXPECT_EQ(said(), "extendDisplaySelected(), updateMenu(0)");
 }
 
-TEST_F(DisplayModeHandlerTest, APartNotInTheProgramIsSkippedAndTheRestStillHappens) {
-    DisplayModeHandler bare(controller, {});
-    bare.channelChanged(1); // compatible, mode 0: the display controller is still asked
-    EXPECT_EQ(controller.prevCloneDisplayRect(), QRectF(0, 0, 1366, 1024));
-    bare.handleModeChanged({ZDVirtualScreenController::kModeWasChangedNotification, nullptr, {}});
-    controller.setIsFramebufferActive(true);
-    bare.channelChanged(0);
-    EXPECT_FALSE(controller.isFramebufferActive());
-}
-
 } // namespace

@@ -160,22 +160,4 @@ TEST_F(StreamEndToEndTest, APatternArrivesAsH264WhenTheMachineReportsAHardwareEn
     EXPECT_EQ(types_.front(), 107u);
 }
 
-TEST_F(StreamEndToEndTest, AChangeOnTheScreenReachesTheDevice) {
-    defaults_.setBool(true, QStringLiteral("zubPadNoRetina"));
-    StreamController& c = make();
-    ASSERT_FALSE(streamUntilPatternArrives(c).isNull());
-    c.startStream();
-    const Window root = DefaultRootWindow(painter_);
-    GC gc = XCreateGC(painter_, root, 0, nullptr);
-    XSetForeground(painter_, gc, 0x000000);
-    XFillRectangle(painter_, root, gc, 0, 0, kWidth, kHeight);
-    XFreeGC(painter_, gc);
-    XSync(painter_, False);
-    const bool cleared = waitForPicture(
-        [](const QImage& p) { return near(p.pixel(100, 100), 0, 16) && near(p.pixel(1200, 900), 0, 16); });
-    c.stopStream();
-    EXPECT_TRUE(cleared) << "the cleared screen never reached the device";
-    EXPECT_TRUE(decodeErrors_.isEmpty());
-}
-
 } // namespace
