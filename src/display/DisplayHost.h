@@ -17,7 +17,9 @@ public:
     // A text message to the device on the current channel; dropped while none is connected.
     virtual void sendMessage(const QString& message) = 0;
     virtual void stopStream() = 0;
-    virtual void hideCursor() = 0;
+    // Hides the device's cursor, stops the stream and asks the display controller for `mode`; the
+    // restart notification that follows brings the stream back at the new size.
+    virtual void changeDisplayMode(int32_t mode) = 0;
     // Restarts the stream on `display` at its current size (0 leaves the stream stopped).
     virtual void resetResolution(DisplayID display) = 0;
     // The capture source's frame rate.

@@ -153,7 +153,7 @@ void ResolutionController::changeResolutionSelected(int32_t tag) {
     displayController_.setIsFramebufferActive(false);
     defaults_.setBool(tag == ResolutionEntry::kStandard, kZubPadNoRetina);
     defaults_.synchronize();
-    changeDisplayMode(tag);
+    host_.changeDisplayMode(tag);
 }
 
 void ResolutionController::setFrameRate(int32_t tag) {
@@ -170,16 +170,6 @@ void ResolutionController::setFrameRate(int32_t tag) {
     defaults_.synchronize();
     host_.sendMessage(QStringLiteral("FPS:%1").arg(tag));
     showZubPadOrCloneHiResAlert(true);
-}
-
-void ResolutionController::changeDisplayMode(int32_t mode) {
-    host_.hideCursor();
-    host_.stopStream();
-    host_.sendMessage(QStringLiteral("waitASec"));
-    if (displayController_.bCloneDisplay())
-        displayController_.setModeForCloneDisplay();
-    else
-        displayController_.setMode(mode);
 }
 
 void ResolutionController::resizeEventFromDevice(QSizeF size) {

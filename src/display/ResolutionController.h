@@ -73,7 +73,6 @@ public:
     void changeResolutionSelected(int32_t tag);
     // The frame-rate items' action: the tag is the rate, 30 or 60.
     void setFrameRate(int32_t tag);
-    void changeDisplayMode(int32_t mode);
     // The device's view changed size (points).
     void resizeEventFromDevice(QSizeF size);
 

@@ -5,7 +5,7 @@
 #include <QStringList>
 
 // Records what the display side asks of the session, in order, as short lines ("send:waitASec",
-// "stopStream", "reset:5", "fps:60", "hideCursor", "info").
+// "stopStream", "reset:5", "fps:60", "mode:2", "info").
 class FakeDisplayHost final : public DisplayHost {
 public:
     bool connected = true;
@@ -17,7 +17,7 @@ public:
     bool isDeviceConnected() const override { return connected; }
     void sendMessage(const QString& message) override { calls << QStringLiteral("send:") + message; }
     void stopStream() override { calls << QStringLiteral("stopStream"); }
-    void hideCursor() override { calls << QStringLiteral("hideCursor"); }
+    void changeDisplayMode(int32_t mode) override { calls << QStringLiteral("mode:%1").arg(mode); }
     void resetResolution(DisplayID display) override { calls << QStringLiteral("reset:%1").arg(display); }
     double videoCaptureFPS() const override { return fps; }
     void setVideoCaptureFPS(double value) override {
