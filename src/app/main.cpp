@@ -21,7 +21,6 @@
 
 #include <QApplication>
 #include <QCursor>
-#include <QScreen>
 
 #include <csignal>
 #include <cstdio>
@@ -102,10 +101,6 @@ int main(int argc, char** argv) {
         permissions,
         alerts,
         [] { return QPointF(QCursor::pos()); },
-        [] {
-            const QList<QScreen*> screens = QGuiApplication::screens();
-            return screens.isEmpty() ? QSizeF() : QSizeF(screens.first()->geometry().size());
-        },
         [&](AppDelegate& shell) -> std::unique_ptr<SessionControl> {
             auto controller = std::make_unique<CaptureController>(systemInfo);
             controller->setDelegate(&shell);

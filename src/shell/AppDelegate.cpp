@@ -51,9 +51,8 @@ void AppDelegate::applicationDidFinishLaunching() {
     reactions_.registerObservers();
     // 9. The session controller, which starts the device link.
     if (granted) {
-        // Made by the session controller's stream settings before its link starts.
-        settings_.writeFirstLaunchStreamSettings(services_.firstScreenSize ? services_.firstScreenSize()
-                                                                           : QSizeF());
+        // The stream's first-launch settings ("FPS", "zubPadNoRetina") are written by the stream
+        // itself as it loads its settings, inside the session controller.
         captureController_ = services_.makeCaptureController(*this);
         reactions_.setSession(captureController_.get());
     }

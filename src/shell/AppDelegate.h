@@ -42,8 +42,6 @@ public:
         Alerts& alerts;
         // The pointer's position in the global desktop space.
         std::function<QPointF()> mouseLocation;
-        // The size in points of the first screen.
-        std::function<QSizeF()> firstScreenSize;
         // Makes the session controller, with the shell as its delegate.
         std::function<std::unique_ptr<SessionControl>(AppDelegate&)> makeCaptureController;
         // Leaves the run loop; the process then ends with `status`.

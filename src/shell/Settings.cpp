@@ -48,14 +48,6 @@ void Settings::loadDefaults(LoginItemState* loginItems) {
     });
 }
 
-void Settings::writeFirstLaunchStreamSettings(QSizeF firstScreenSize) {
-    if (defaults_.doubleForKey(DefaultsKey::FPS) != 0.0) return;
-    // Whatever rate the "Defaults" resource names, a first stream always starts at 30.
-    defaults_.setDouble(30.0, DefaultsKey::FPS);
-    if (firstScreenSize.width() > 2048.0 && firstScreenSize.height() > 1152.0)
-        defaults_.setBool(true, DefaultsKey::zubPadNoRetina);
-}
-
 void Settings::loadProtocolVersion() {
     const QVariant version = Bundle::main()
                                  .propertyListResource(QStringLiteral("Defaults"))

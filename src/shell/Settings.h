@@ -37,9 +37,6 @@ public:
     // reconciles "launchAtLogin" with the login item's real state on a background thread (the real
     // state wins). `loginItems` null: nothing to reconcile with yet.
     void loadDefaults(LoginItemState* loginItems);
-    // The stream settings a first launch writes: "FPS" = 30 and, when the first screen is larger than
-    // 2048 x 1152 points, "zubPadNoRetina" = YES. Nothing when a rate other than 0 is stored.
-    void writeFirstLaunchStreamSettings(QSizeF firstScreenSize);
     // The peer-protocol version this build speaks, from the "Defaults" resource; null when missing.
     void loadProtocolVersion();
 

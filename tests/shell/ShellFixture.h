@@ -74,7 +74,6 @@ protected:
                                        permissions,
                                        alerts,
                                        [this] { return mouse; },
-                                       [this] { return firstScreen; },
                                        [this](AppDelegate&) {
                                            auto made = std::make_unique<FakeSession>();
                                            session = made.get();
@@ -100,7 +99,6 @@ protected:
     QStringList log;
     RecordingHooks hooks{log};
     QPointF mouse{100, 100};
-    QSizeF firstScreen{1920, 1080};
     std::vector<int> exits;
     FakeSession* session = nullptr;
     std::unique_ptr<AppDelegate> delegate;
