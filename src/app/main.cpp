@@ -1,3 +1,4 @@
+#include "AgentDisplayHost.h"
 #include "base/Bundle.h"
 #include "base/UserDefaults.h"
 #include "display/ZDVirtualScreenController.h"
@@ -66,6 +67,9 @@ int main(int argc, char** argv) {
     CaptureController* session = nullptr;
     std::unique_ptr<StreamBinding> stream;
     AppDelegate* shellRef = nullptr;
+    // The device catalogue and the display arrangement, made once the mode reactions they call exist.
+    ResolutionController* resolutionsRef = nullptr;
+    DisplayArrangement* arrangementRef = nullptr;
 
     // The mode and stream reactions of the shell; the parts not in this program yet are left out.
     DisplayModeHandler displayModes(
@@ -89,9 +93,30 @@ int main(int argc, char** argv) {
                 [&shellRef](const QVariantMap& info) {
                     return shellRef ? shellRef->adjustInitialMode(info) : 0;
                 },
+            .showZubPadOrCloneHiResAlert =
+                [&resolutionsRef](bool show) {
+                    return resolutionsRef && resolutionsRef->showZubPadOrCloneHiResAlert(show);
+                },
+            .cloneDisplay =
+                [&arrangementRef] {
+                    if (arrangementRef) arrangementRef->cloneDisplay();
+                },
+            .extendDisplaySelected =
+                [&arrangementRef] {
+                    if (arrangementRef) arrangementRef->extendDisplaySelected();
+                },
         });
+    AgentDisplayHost displayHost(session, stream, displayModes);
+    DisplayArrangement arrangement(displayController, displayHost, UserDefaults::standard());
+    ResolutionController resolutions(displayController, displayHost, UserDefaults::standard(), alerts,
+                                     arrangement);
+    AgentResolutions resolutionHook(resolutions);
+    resolutionsRef = &resolutions;
+    arrangementRef = &arrangement;
+
     ShellHooks hooks;
     hooks.displayModeReactions = &displayModes;
+    hooks.resolutions = &resolutionHook;
 
     AppDelegate::Services services{
         UserDefaults::standard(),
