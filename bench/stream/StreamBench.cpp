@@ -236,13 +236,13 @@ public:
     LinuxEncoderServices real;
     std::vector<QVariantMap> copyVideoEncoderList() override { return real.copyVideoEncoderList(); }
     std::unique_ptr<EncoderSession> createCompressionSession(int w, int h, CodecType codec,
-                                                             const QVariantMap& spec,
+                                                             const QVariantMap& encoderOptions,
                                                              EncoderSession::OutputCallback callback,
                                                              OptError* error) override {
         auto session = std::make_unique<TimedSession>(t_);
         Timeline* t = &t_;
         session->real = real.createCompressionSession(
-            w, h, codec, spec,
+            w, h, codec, encoderOptions,
             [t, callback](std::shared_ptr<const void> context, const OptError& status, SamplePtr sample) {
                 if (sample) {
                     std::lock_guard lock(t->mutex);
@@ -296,12 +296,12 @@ double encoderAloneRate(const FramePtr& picture, CodecType codec, int count) {
     std::mutex mutex;
     int done = 0;
     OptError error;
-    QVariantMap spec;
+    QVariantMap encoderOptions;
     if (codec == kCodecTypeH264)
-        spec = {{kEncoderSpecificationEnableHardwareAcceleratedVideoEncoder, true},
-                {kEncoderSpecificationRealTime, true}};
+        encoderOptions = {{kEncoderSpecificationEnableHardwareAcceleratedVideoEncoder, true},
+                          {kEncoderSpecificationRealTime, true}};
     auto session = services.createCompressionSession(
-        picture->width(), picture->height(), codec, spec,
+        picture->width(), picture->height(), codec, encoderOptions,
         [&](std::shared_ptr<const void>, const OptError&, SamplePtr) {
             std::lock_guard lock(mutex);
             ++done;
