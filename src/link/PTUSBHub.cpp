@@ -6,6 +6,8 @@
 #include "link/PTUSBChannel.h"
 
 #include <QtEndian>
+#include <cerrno>
+#include <utility>
 
 namespace {
 const QString kDefaultSocketPath = QStringLiteral("/var/run/usbmuxd");
@@ -119,19 +121,29 @@ void PTUSBHub::connectToDevice(qint64 deviceID, quint16 port, ConnectStart onSta
         // The daemon takes the port in network byte order, read as a host number.
         {QStringLiteral("PortNumber"), int(qToBigEndian<quint16>(port))},
     };
+    // A daemon that takes the request and never answers must not hold the attempt for good: without
+    // an answer by kConnectTimeout the attempt fails with ETIMEDOUT and its socket is closed.
+    auto answered = std::make_shared<bool>(false);
+    const Clock::TimerId timer = mainQueue().after(kConnectTimeout, [channel, answered, onStart]() {
+        if (std::exchange(*answered, true)) return;
+        channel->cancel();
+        if (onStart) onStart(Error::posix(ETIMEDOUT), nullptr);
+    });
     // The channel lives in its own response table until the answer (or the connection's end) comes.
-    channel->sendRequest(
-        PTUSBChannel::packetDictionaryWithPacketType(QStringLiteral("Connect"), request),
-        [channel, handedOver, onStart](const OptError& transport, const std::optional<QVariantMap>& answer) {
-            const OptError e = PTUSBChannel::errorFromPlistResponse(answer, transport);
-            if (e) {
-                channel->cancel();
-                if (onStart) onStart(e, nullptr);
-                return;
-            }
-            *handedOver = true;
-            if (onStart) onStart(std::nullopt, channel->dispatchChannel());
-        });
+    channel->sendRequest(PTUSBChannel::packetDictionaryWithPacketType(QStringLiteral("Connect"), request),
+                         [channel, handedOver, answered, timer,
+                          onStart](const OptError& transport, const std::optional<QVariantMap>& answer) {
+                             if (std::exchange(*answered, true)) return;
+                             Clock::shared().cancel(timer);
+                             const OptError e = PTUSBChannel::errorFromPlistResponse(answer, transport);
+                             if (e) {
+                                 channel->cancel();
+                                 if (onStart) onStart(e, nullptr);
+                                 return;
+                             }
+                             *handedOver = true;
+                             if (onStart) onStart(std::nullopt, channel->dispatchChannel());
+                         });
 }
 
 void PTUSBHub::handleBroadcastPacket(const QVariantMap& packet) {

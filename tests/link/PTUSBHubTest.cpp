@@ -2,6 +2,7 @@
 #include "UsbmuxFakes.h"
 #include "base/Bundle.h"
 #include "base/NotificationCenter.h"
+#include "fakes/ManualClock.h"
 #include "fakes/TestSupport.h"
 #include "link/IoChannel.h"
 #include "link/PTUSBChannel.h"
@@ -292,6 +293,39 @@ TEST(PTUSBHub, ResultNumbersBecomeErrorsWithTheirTexts) {
     }
     spinEventLoop(30);
     EXPECT_EQ(openDescriptorCount(), before + 1) << "only the fake daemon's listening socket is left";
+}
+
+// A daemon that sends an answer with nothing in it, or never answers at all, must not leave the
+// attempt hanging: the connection manager only tries again once the attempt has ended.
+TEST(PTUSBHub, ConnectWithoutAUsableAnswerFailsAndClosesItsSocket) {
+    ManualClock clock;
+    FakeDaemon daemon(QStringLiteral("silent.sock"));
+    PTUSBHub hub(UsbmuxAddress::unixSocket(daemon.path()));
+
+    ConnectResult bare;
+    connectTo(hub, 1, 80, bare);
+    const FakeDaemon::Request first = daemon.nextRequest(0);
+    daemon.send(0, FakeDaemon::header(16, 1, 8, first.header.tag)); // a header and no dictionary
+    ASSERT_TRUE(waitUntil([&] { return bare.started; }));
+    ASSERT_TRUE(bare.error);
+    EXPECT_EQ(bare.error->domain, kPTUSBHubErrorDomain);
+    EXPECT_EQ(bare.io, nullptr);
+    EXPECT_TRUE(daemon.waitForHangUp(0));
+
+    ConnectResult silent;
+    connectTo(hub, 1, 80, silent);
+    ASSERT_EQ(daemon.nextRequest(1).dict.value(kMessageType), QStringLiteral("Connect"));
+    clock.advance(PTUSBHub::kConnectTimeout - 0.1);
+    spinEventLoop(20);
+    EXPECT_FALSE(silent.started);
+    clock.advance(0.2);
+    ASSERT_TRUE(waitUntil([&] { return silent.started; }));
+    ASSERT_TRUE(silent.error);
+    EXPECT_EQ(silent.error->code, ETIMEDOUT);
+    EXPECT_TRUE(daemon.waitForHangUp(1));
+    // An answer after the timeout changes nothing.
+    EXPECT_EQ(silent.starts, 1);
+    EXPECT_EQ(silent.ends, 0);
 }
 
 TEST(PTUSBHub, NoDaemonIsAPosixErrorAndLeavesNothingOpen) {
