@@ -119,9 +119,11 @@ bool AppleVTCompressor::setupCompressor(const FramePtr& frame) {
     return true;
 }
 
-bool AppleVTCompressor::compressVideoFrame(const FramePtr& frame, MediaTime pts, MediaTime duration) {
+bool AppleVTCompressor::compressVideoFrame(const FramePtr& frame, MediaTime pts, MediaTime duration,
+                                           bool keyFrame) {
     if (!hasOutputs() || !frame) return false;
     if (!session_ && !setupCompressor(frame)) return false;
+    if (keyFrame) session_->requestKeyFrame();
 
     const bool convert = !bOSSupportBGRA_ || (codecType_.load() == kCodecTypeJPEG && !useBGRAForJpecCodec());
     if (!convert) return !session_->encodeFrame(frame, pts, duration, nullptr);
@@ -136,7 +138,12 @@ bool AppleVTCompressor::compressVideoFrame(const FramePtr& frame, MediaTime pts,
 }
 
 void AppleVTCompressor::outputCallback(const SamplePtr& sample) {
-    if (!sample) return;
+    if (!sample) {
+        // Dropped or failed in the encoder: its place in flight is free again.
+        for (OutputDestination* output : std::as_const(outputs_))
+            output->releaseFrame();
+        return;
+    }
     OutputDestination* destination = outputDest_.load();
     if (!destination) {
         // The outputs are fixed while a session runs (they change only with the clock stopped).

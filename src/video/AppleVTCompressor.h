@@ -22,7 +22,9 @@ public:
     AppleVTCompressor(std::shared_ptr<EncoderServices> services, const QVariantMap& archive);
     ~AppleVTCompressor() override;
 
-    bool compressVideoFrame(const FramePtr& frame, MediaTime pts, MediaTime duration);
+    // Whether the picture was taken: then it reaches the output callback exactly once. `keyFrame`
+    // asks for a key frame (a fresh session starts with one anyway).
+    bool compressVideoFrame(const FramePtr& frame, MediaTime pts, MediaTime duration, bool keyFrame = false);
     bool setupCompressor(const FramePtr& frame);
     uint32_t getCodecType() const;
     // The codec of the current session (0 before the first).

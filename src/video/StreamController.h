@@ -154,6 +154,9 @@ private:
     QString resolutionOption_ = QStringLiteral("None");
     std::unique_ptr<DesktopCapture> videoCaptureSession_;
     std::atomic<int64_t> compressedFrameCount_{0};
+    // A slot was skipped because the channel was behind: the picture goes out once it drains, even
+    // if the screen did not change again.
+    std::atomic<bool> pictureOwed_{false};
     QMap<QString, std::shared_ptr<CompressorBase>> compressors_;
     std::shared_ptr<CompressorBase> selectedCompressor_;
     QStringList videoTypes_, compressorTypes_, arOptions_;

@@ -1,5 +1,7 @@
 #include "fakes/FakeEncoderServices.h"
 
+#include <utility>
+
 namespace {
 
 class FakeSession final : public EncoderSession {
@@ -22,6 +24,8 @@ public:
                          std::shared_ptr<const void> frameContext) override {
         if (record_->invalidated)
             return Error::make(kEncoderErrorDomain, kEncoderErrorInvalidated, QStringLiteral("invalidated"));
+        if (std::exchange(record_->keyFrameRequested, false))
+            record_->keyFrames.push_back(record_->pts.size());
         record_->images.push_back(image);
         record_->pts.push_back(pts);
         record_->durations.push_back(duration);
@@ -38,6 +42,7 @@ public:
         return std::nullopt;
     }
     void completeFrames() override { ++record_->completed; }
+    void requestKeyFrame() override { record_->keyFrameRequested = true; }
     void invalidate() override { record_->invalidated = true; }
 
 private:

@@ -17,6 +17,9 @@ public:
         std::vector<FramePtr> images;
         // The presentation time and duration given with each picture.
         std::vector<MediaTime> pts, durations;
+        // The indexes of the pictures that were asked to be key frames.
+        std::vector<size_t> keyFrames;
+        bool keyFrameRequested = false;
         int completed = 0;
         bool invalidated = false;
         bool alive = true;
