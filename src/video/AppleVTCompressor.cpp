@@ -174,37 +174,6 @@ void AppleVTCompressor::setSize(double width, double height) {
     setWorking_height(int(height));
 }
 
-std::unique_ptr<AppleVTCompressor> AppleVTCompressor::copy() const {
-    auto copy = std::make_unique<AppleVTCompressor>(services_);
-    copy->setSettingsController(settingsController());
-    copy->setOutputDelegate(outputDelegate());
-    copy->setIsNew(isNew());
-    copy->setName(name());
-    copy->averageBitrate_ = averageBitrate_;
-    copy->maxBitrate_ = maxBitrate_;
-    copy->setCompressorType(compressorType());
-    copy->profile_ = profile_;
-    copy->keyframeInterval_ = keyframeInterval_;
-    copy->useCbr_ = useCbr_;
-    copy->setWidth(width());
-    copy->setHeight(height());
-    copy->setResolutionOption(resolutionOption());
-    copy->setSize(width(), height());
-    return copy;
-}
-
-QVariantMap AppleVTCompressor::archive() const {
-    return {{kArchiveName, name()},
-            {kArchiveAverageBitrate, averageBitrate_},
-            {kArchiveMaxBitrate, maxBitrate_},
-            {kArchiveKeyframeInterval, keyframeInterval_},
-            {kArchiveProfile, profile_},
-            {kArchiveUseCbr, useCbr_},
-            {kArchiveWidth, width()},
-            {kArchiveHeight, height()},
-            {kArchiveResolutionOption, resolutionOption()}};
-}
-
 QString AppleVTCompressor::description() const {
     return QStringLiteral("%1: Type: %2, Average Bitrate %3, Max Bitrate %4, CBR: %5, Profile %6")
         .arg(name(), compressorType())

@@ -18,7 +18,7 @@ class AppleVTCompressor : public CompressorBase {
 
 public:
     explicit AppleVTCompressor(std::shared_ptr<EncoderServices> services);
-    // From a keyed archive (see archive()).
+    // From a stored compressor table's entry.
     AppleVTCompressor(std::shared_ptr<EncoderServices> services, const QVariantMap& archive);
     ~AppleVTCompressor() override;
 
@@ -40,9 +40,6 @@ public:
     std::shared_ptr<PTChannel> ptChannel() const { return ptChannel_.load(); }
     void setSize(double width, double height);
 
-    // Same settings, no session.
-    std::unique_ptr<AppleVTCompressor> copy() const;
-    QVariantMap archive() const;
     QString description() const;
 
     bool bOSSupportBGRA() const { return bOSSupportBGRA_; }

@@ -177,26 +177,6 @@ void OutputDestination::unobserve(CompressorBase*) {
     erroredConnection_ = {};
 }
 
-QVariantMap OutputDestination::archive() const {
-    QVariantMap a{
-        {QStringLiteral("destination"), destination_}, {QStringLiteral("name"), name_},
-        {QStringLiteral("type_name"), typeName_},      {QStringLiteral("output_format"), outputFormat_},
-        {QStringLiteral("active"), active_.load()},    {QStringLiteral("stream_delay"), streamDelay_}};
-    if (!compressorName_.isEmpty()) a.insert(QStringLiteral("compressor_name"), compressorName_);
-    return a;
-}
-
-void OutputDestination::unarchive(const QVariantMap& a) {
-    setDestination(a.value(QStringLiteral("destination")).toString());
-    name_ = a.value(QStringLiteral("name")).toString();
-    typeName_ = a.value(QStringLiteral("type_name")).toString();
-    outputFormat_ = a.value(QStringLiteral("output_format")).toString();
-    streamDelay_ = a.value(QStringLiteral("stream_delay")).toInt();
-    compressorName_ = a.value(QStringLiteral("compressor_name")).toString();
-    // Last: becoming active binds the compressor named above.
-    setActive(a.value(QStringLiteral("active")).toBool());
-}
-
 QString OutputDestination::description() const {
     return QStringLiteral("Name: %1 Type Name: %2 Destination %3 Key %4")
         .arg(name(), typeName_, destination_, streamKey_);

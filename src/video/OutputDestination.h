@@ -103,8 +103,6 @@ public:
     void setCompressor_name(const QString& name) { compressorName_ = name; }
     const QColor& textColor() const { return textColor_; }
 
-    QVariantMap archive() const;
-    void unarchive(const QVariantMap& archive);
     QString description() const;
 
 private:

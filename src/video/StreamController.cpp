@@ -297,10 +297,6 @@ void StreamController::newFrame() {
     if (FramePtr frame = videoCaptureSession_->getCurrentFrame()) processVideoFrame(frame);
 }
 
-FramePtr StreamController::currentFrame() const {
-    return videoCaptureSession_ ? videoCaptureSession_->getCurrentFrame() : nullptr;
-}
-
 void StreamController::processVideoFrame(const FramePtr& frame) {
     if (!captureRunning_.load()) return;
     if (firstFrameTime_ == 0) firstFrameTime_ = frameTime_;

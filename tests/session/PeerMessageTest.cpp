@@ -95,11 +95,3 @@ TEST(PeerMessage, ValuesAreReadLeniently) {
         EXPECT_TRUE(stringValue(m, k).isNull()) << k;
 }
 
-TEST(PeerMessage, ChannelAndModeNames) {
-    EXPECT_EQ(channelName(kChannelNone), "None");
-    EXPECT_EQ(channelName(kChannelUSB), "USB");
-    EXPECT_EQ(channelName(kChannelAir), "Air");
-    EXPECT_EQ(connectionModeName(kConnectionModeAuto), "Auto");
-    EXPECT_EQ(connectionModeName(3), "Undef");
-    EXPECT_EQ(connectionModeName(-1), "Undef");
-}
