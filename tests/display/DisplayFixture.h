@@ -1,8 +1,17 @@
 #pragma once
 
+#include "base/NotificationCenter.h"
+#include "base/UserDefaults.h"
+#include "display/DisplayArrangement.h"
 #include "display/DisplayHost.h"
+#include "display/ResolutionController.h"
+#include "display/ZDVirtualScreenController.h"
+#include "fakes/FakeDesktop.h"
+#include "fakes/FakeDisplayServices.h"
+#include "fakes/TestSupport.h"
 
 #include <QStringList>
+#include <gtest/gtest.h>
 
 // Records what the display side asks of the session, in order, as short lines ("send:waitASec",
 // "stopStream", "reset:5", "fps:60", "mode:2", "info").
@@ -34,4 +43,37 @@ public:
         return key == QLatin1String("appRetinaAlert") ? QStringLiteral("%1 streams a very large picture")
                                                       : key;
     }
+};
+
+// Two displays side by side, 1 (1366 x 1024, the main one) and 2 (1920 x 1080), the display side over
+// them with its callback registered, and what it announces: menu updates counted, stream restarts
+// with their mode.
+class DisplayTest : public ::testing::Test {
+protected:
+    DisplayTest() {
+        displays.addDisplay({.id = 1, .bounds = {0, 0, 1366, 1024}});
+        displays.addDisplay({.id = 2, .bounds = {1366, 0, 1920, 1080}});
+        controller.registerDisplayCallback();
+        auto& center = NotificationCenter::defaultCenter();
+        observers = {
+            center.addObserver(ZDVirtualScreenController::kUpdateMenuNotification, nullptr,
+                               [this](const Notification&) { ++menuUpdates; }),
+            center.addObserver(ZDVirtualScreenController::kModeWasChangedNotification, nullptr,
+                               [this](const Notification& n) { modes.push_back(n.userInfo.value("mode")); })};
+    }
+    ~DisplayTest() override {
+        for (auto id : observers)
+            NotificationCenter::defaultCenter().removeObserver(id);
+    }
+
+    FakeDisplayServices displays;
+    ZDVirtualScreenController controller{displays};
+    FakeDisplayHost host;
+    UserDefaults defaults{freshTempPath(QStringLiteral("display-")) + QStringLiteral("/zubpad.plist")};
+    FakeAlerts alerts;
+    DisplayArrangement arrangement{controller, host, defaults};
+    ResolutionController resolutions{controller, host, defaults, alerts, arrangement};
+    std::vector<NotificationCenter::ObserverId> observers;
+    int menuUpdates = 0;
+    std::vector<QVariant> modes;
 };
