@@ -9,17 +9,12 @@ public:
     FakeSession(std::shared_ptr<FakeEncoderServices::SessionRecord> record, FakeEncoderServices* services,
                 OutputCallback callback)
         : record_(std::move(record)), services_(services), callback_(std::move(callback)) {}
-    ~FakeSession() override { record_->alive = false; }
 
     OptError setProperty(const QString& key, const QVariant& value) override {
         record_->properties.insert(key, value);
         return std::nullopt;
     }
-    QVariant copyProperty(const QString& key) const override {
-        if (key == kCompressionPropertyUsingHardwareAcceleratedVideoEncoder)
-            return services_->hardwareSessions;
-        return record_->properties.value(key);
-    }
+    QVariant copyProperty(const QString& key) const override { return record_->properties.value(key); }
     OptError encodeFrame(FramePtr image, MediaTime pts, MediaTime duration,
                          std::shared_ptr<const void> frameContext) override {
         if (record_->invalidated)

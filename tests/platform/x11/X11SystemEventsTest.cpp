@@ -1,6 +1,6 @@
 #include "platform/x11/X11SystemEvents.h"
-#include "platform/x11/XConnection.h"
 #include "platform/x11/X11Power.h"
+#include "platform/x11/XConnection.h"
 
 #include "fakes/TestSupport.h"
 
@@ -9,8 +9,6 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
-#include <QDir>
-#include <QFile>
 #include <QProcess>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -37,18 +35,6 @@ struct NoticeLog {
     std::vector<NotificationCenter::ObserverId> ids;
     QStringList names;
 };
-
-void writeFile(const QString& path, const QByteArray& text) {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(text);
-}
-
-QString freshDirectory() {
-    static int n = 0;
-    return tempPath(QStringLiteral("gtk-%1").arg(++n));
-}
 
 // A private message bus for the test, and the desktop services that answer on it: the screen saver,
 // logind and the settings portal. They live on their own thread, so that the blocking calls the code
@@ -137,7 +123,8 @@ TEST(X11SystemEventsTest, TheDesktopsServicesOverDBusBecomeNotices) {
     bus.offerLogind();
     bus.offerPortal();
 
-    X11SystemEvents events({*bus.client, *bus.client, QString(), false, freshDirectory(), QString()});
+    X11SystemEvents events(
+        {*bus.client, *bus.client, QString(), false, freshTempPath(QStringLiteral("gtk-")), QString()});
     EXPECT_TRUE(events.screenSaverOverDBus());
     EXPECT_FALSE(events.screenSaverOverX());
     EXPECT_TRUE(events.lockOverLogind());
@@ -177,7 +164,8 @@ TEST(X11SystemEventsTest, TheDesktopsServicesOverDBusBecomeNotices) {
 TEST(X11SystemEventsTest, ABusWithoutTheServicesLeavesEverythingSilent) {
     PrivateBus bus;
     if (!bus.ok()) GTEST_SKIP() << "no dbus-daemon to run a private bus";
-    X11SystemEvents events({*bus.client, *bus.client, QString(), false, freshDirectory(), QString()});
+    X11SystemEvents events(
+        {*bus.client, *bus.client, QString(), false, freshTempPath(QStringLiteral("gtk-")), QString()});
     EXPECT_FALSE(events.screenSaverOverDBus());
     EXPECT_FALSE(events.lockOverLogind());
     EXPECT_FALSE(events.appearanceFromPortal());
@@ -185,7 +173,7 @@ TEST(X11SystemEventsTest, ABusWithoutTheServicesLeavesEverythingSilent) {
 }
 
 TEST(X11SystemEventsTest, TheGtkThemeTellsDarkFromLight) {
-    const QString home = freshDirectory();
+    const QString home = freshTempPath(QStringLiteral("gtk-"));
     EXPECT_FALSE(X11SystemEvents::gtkPrefersDark(home, QString()));
     EXPECT_TRUE(X11SystemEvents::gtkPrefersDark(home, QStringLiteral("Adwaita:dark")));
     EXPECT_FALSE(X11SystemEvents::gtkPrefersDark(home, QStringLiteral("Adwaita")));
@@ -201,7 +189,7 @@ TEST(X11SystemEventsTest, TheGtkThemeTellsDarkFromLight) {
 }
 
 TEST(X11SystemEventsTest, EditingTheGtkSettingsPostsTheAppearanceNotice) {
-    const QString home = freshDirectory();
+    const QString home = freshTempPath(QStringLiteral("gtk-"));
     writeFile(home + QStringLiteral("/gtk-3.0/settings.ini"), "[Settings]\ngtk-theme-name=Adwaita\n");
     X11SystemEvents events({std::nullopt, std::nullopt, QString(), false, home, QString()});
     EXPECT_FALSE(events.isDarkMode());
@@ -214,7 +202,8 @@ TEST(X11SystemEventsTest, EditingTheGtkSettingsPostsTheAppearanceNotice) {
 
 TEST(X11SystemEventsTest, TheXScreenSaverStartsAndStops) {
     if (qEnvironmentVariableIsEmpty("DISPLAY")) GTEST_SKIP() << "no X display";
-    X11SystemEvents events({std::nullopt, std::nullopt, QString(), true, freshDirectory(), QString()});
+    X11SystemEvents events(
+        {std::nullopt, std::nullopt, QString(), true, freshTempPath(QStringLiteral("gtk-")), QString()});
     if (!events.screenSaverOverX()) GTEST_SKIP() << "the X server has no screen saver extension";
     NoticeLog log(events.distributedCenter());
 
@@ -234,18 +223,19 @@ TEST(X11SystemEventsTest, TheXScreenSaverStartsAndStops) {
 
 TEST(X11PowerTest, DpmsLevelChangesBecomeDisplayPowerMessages) {
     using L = X11Power::Level;
-    using V = std::vector<uint32_t>;
-    EXPECT_EQ(X11Power::displayPowerMessages(L::On, L::On), V{});
-    EXPECT_EQ(X11Power::displayPowerMessages(L::On, L::Standby), V{Power::kMessageCanDevicePowerOff});
-    EXPECT_EQ(X11Power::displayPowerMessages(L::On, L::Suspend), V{Power::kMessageCanDevicePowerOff});
-    EXPECT_EQ(X11Power::displayPowerMessages(L::Standby, L::Suspend), V{});
-    EXPECT_EQ(X11Power::displayPowerMessages(L::Suspend, L::Off), V{Power::kMessageDeviceWillPowerOff});
-    EXPECT_EQ(X11Power::displayPowerMessages(L::On, L::Off), V{Power::kMessageDeviceWillPowerOff});
-    EXPECT_EQ(X11Power::displayPowerMessages(L::Off, L::On), V{Power::kMessageDeviceHasPoweredOn});
-    EXPECT_EQ(X11Power::displayPowerMessages(L::Standby, L::On), V{Power::kMessageDeviceHasPoweredOn});
-    EXPECT_EQ(Power::kMessageCanDevicePowerOff, 0xE0000200u);
-    EXPECT_EQ(Power::kMessageDeviceWillPowerOff, 0xE0000210u);
-    EXPECT_EQ(Power::kMessageDeviceHasPoweredOn, 0xE0000230u);
+    const uint32_t canOff = Power::kMessageCanDevicePowerOff, willOff = Power::kMessageDeviceWillPowerOff,
+                   on = Power::kMessageDeviceHasPoweredOn;
+    const struct {
+        L from, to;
+        std::vector<uint32_t> messages;
+    } cases[] = {
+        {L::On, L::On, {}},           {L::On, L::Standby, {canOff}},   {L::On, L::Suspend, {canOff}},
+        {L::Standby, L::Suspend, {}}, {L::Suspend, L::Off, {willOff}}, {L::On, L::Off, {willOff}},
+        {L::Off, L::On, {on}},        {L::Standby, L::On, {on}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(X11Power::displayPowerMessages(c.from, c.to), c.messages)
+            << int(c.from) << "->" << int(c.to);
 }
 
 TEST(X11PowerTest, WithoutDpmsDisplaySleepIsNotWatched) {
