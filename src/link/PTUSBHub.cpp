@@ -64,11 +64,10 @@ PTUSBHub* PTUSBHub::sharedHub() {
     return hub;
 }
 
-PTUSBHub::PTUSBHub(UsbmuxAddress address)
-    : address_(std::move(address)), self_(std::make_shared<PTUSBHub*>(this)) {}
+PTUSBHub::PTUSBHub(UsbmuxAddress address) : address_(std::move(address)) {}
 
 PTUSBHub::~PTUSBHub() {
-    self_.reset();
+    lifetime_.end();
     if (channel_) channel_->cancel();
 }
 
@@ -78,16 +77,15 @@ void PTUSBHub::listenOnQueue(Callback onStart, Callback onEnd) {
         return;
     }
     auto channel = PTUSBChannel::create();
-    std::weak_ptr<PTUSBHub*> weakSelf = self_;
+    const auto weakSelf = lifetime_.guard();
     std::weak_ptr<PTUSBChannel> weakChannel = channel;
     OptError error;
     const bool opened =
         channel->openOnQueue(address_, &error, [weakSelf, weakChannel, onEnd](const OptError& e) {
             // A hub that is gone says nothing more.
-            auto self = weakSelf.lock();
-            if (!self) return;
+            PTUSBHub* hub = weakSelf.get();
+            if (!hub) return;
             // The connection is over: forget it, so that listening again connects anew.
-            PTUSBHub* hub = *self;
             if (hub->channel_ && hub->channel_ == weakChannel.lock()) hub->channel_.reset();
             if (onEnd) onEnd(e);
         });
@@ -98,10 +96,10 @@ void PTUSBHub::listenOnQueue(Callback onStart, Callback onEnd) {
     channel_ = channel;
     channel->listenWithBroadcastHandler(
         [weakSelf](const QVariantMap& packet) {
-            if (auto self = weakSelf.lock()) (*self)->handleBroadcastPacket(packet);
+            if (weakSelf) weakSelf->handleBroadcastPacket(packet);
         },
         [weakSelf, onStart = std::move(onStart)](const OptError& e) {
-            if (onStart && !weakSelf.expired()) onStart(e);
+            if (onStart && weakSelf) onStart(e);
         });
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Error.h"
+#include "base/Lifetime.h"
 #include "base/PropertyList.h"
 
 #include <QString>
@@ -76,6 +77,5 @@ public:
 private:
     UsbmuxAddress address_;
     std::shared_ptr<PTUSBChannel> channel_;
-    // Lets callbacks that outlive the hub notice that it is gone.
-    std::shared_ptr<PTUSBHub*> self_;
+    Lifetime<PTUSBHub> lifetime_{this};
 };
