@@ -27,6 +27,7 @@ StreamController::StreamController(Services services, StreamHost* host)
 
 StreamController::~StreamController() {
     resetStream();
+    if (mainCaptureQueue_.joinable()) mainCaptureQueue_.join(); // a clock ended by setCaptureRunning
     alive_.reset();
     if (host_) host_->unregisterMouseEvent();
     // The destination leaves its compressor before either goes.
@@ -171,9 +172,10 @@ bool StreamController::startStream() {
         videoCaptureSession_->setupDisplayStream();
     captureRunning_.store(true);
     setupCompressors();
-    mainCaptureQueue_ = std::jthread([this](std::stop_token stop) {
+    if (mainCaptureQueue_.joinable()) mainCaptureQueue_.join(); // a clock ended by setCaptureRunning
+    clockWake_->reset();
+    mainCaptureQueue_ = std::thread([this] {
         prctl(PR_SET_NAME, "ZubDisplay.capture.queue", 0, 0, 0); // the kernel keeps 15 characters
-        clockStop_ = std::move(stop);
         newFrameTimed();
     });
     if (host_) {
@@ -197,7 +199,7 @@ void StreamController::stop(bool tellDevice) {
     cancelPendingStart();
     if (!captureRunning_.exchange(false)) return;
     // The clock wakes from its sleep at once instead of at its next deadline.
-    mainCaptureQueue_.request_stop();
+    clockWake_->requestStop();
     if (videoCaptureSession_) videoCaptureSession_->stopDisplayStream();
     // Wait for the frame clock to leave its loop, so that nothing is encoded into a session being
     // torn down below.
@@ -251,7 +253,7 @@ double StreamController::mach_time_seconds() const {
 }
 
 bool StreamController::sleepUntil(double deadline) const {
-    return Clock::shared().sleepUntil(deadline, clockStop_);
+    return Clock::shared().sleepUntil(deadline, clockWake_.get());
 }
 
 bool StreamController::isFresh() const {

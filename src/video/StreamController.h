@@ -138,8 +138,9 @@ private:
     bool displaySleepPrevented_ = false; // the activity token
     double firstFrameTime_ = 0;          // frame clock thread
     QString selectedVideoType_;
-    std::jthread mainCaptureQueue_; // "ZubDisplay.capture.queue": the frame clock while a stream runs
-    std::stop_token clockStop_;     // the running clock's; read on its thread only
+    std::thread mainCaptureQueue_; // "ZubDisplay.capture.queue": the frame clock while a stream runs
+    // Cuts the clock's sleep short when the stream stops.
+    const std::shared_ptr<WakeSignal> clockWake_ = std::make_shared<WakeSignal>();
     std::atomic<double> frameInterval_{1.0 / 60};
     double tempFrameInterval_ = 0; // frame clock thread
     double frameTime_ = 0;         // frame clock thread

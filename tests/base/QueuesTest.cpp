@@ -134,22 +134,22 @@ TEST(ManualClock, ASleeperWakesOnlyWhenTimeIsAdvancedToItsDeadline) {
 
 TEST(Clock, ASleepEndsEarlyWhenItsStopIsRequested) {
     SystemClock system;
-    std::stop_source stopSystem;
+    WakeSignal stopSystem;
     std::thread stopper([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        stopSystem.request_stop();
+        stopSystem.requestStop();
     });
     const double before = system.uptime();
-    EXPECT_FALSE(system.sleepUntil(before + 30.0, stopSystem.get_token()));
+    EXPECT_FALSE(system.sleepUntil(before + 30.0, &stopSystem));
     EXPECT_LT(system.uptime() - before, 10.0);
     stopper.join();
 
     ManualClock manual;
-    std::stop_source stopManual;
+    WakeSignal stopManual;
     std::atomic<int> result{-1};
-    std::thread sleeper([&] { result = manual.sleepUntil(manual.uptime() + 5.0, stopManual.get_token()); });
+    std::thread sleeper([&] { result = manual.sleepUntil(manual.uptime() + 5.0, &stopManual); });
     ASSERT_TRUE(manual.waitForSleepers(1));
-    stopManual.request_stop();
+    stopManual.requestStop();
     sleeper.join();
     EXPECT_EQ(result.load(), 0) << "no time passed: the sleep was cut short";
     EXPECT_EQ(manual.sleeperCount(), 0u);
