@@ -110,6 +110,7 @@ void StreamController::setSelectedVideoType(const QString& type) {
             DesktopCapture::Services{services_.streams, services_.displays, services_.systemInfo,
                                      [&defaults](const QString& key) { return defaults.boolForKey(key); }});
         videoCaptureSession_->setVideoCaptureFPSObserver([this](double) { setupFrameTimer(); });
+        videoCaptureSession_->setFrameArrivalSignal(clockWake_);
         selectedVideoType_ = type;
     } else {
         selectedVideoType_.clear();
@@ -276,25 +277,65 @@ void StreamController::newFrameTimed() {
             newFrame();
         }
         if (fresh) {
-            t += frameInterval_.load();
+            const double interval = frameInterval_.load();
+            t += interval;
             // A slot whose deadline has passed is skipped, not sent late.
-            if (sleepUntil(t)) {
-                frameTime_ = t;
-                newFrame();
-            }
+            if (sleepToSlot(t)) takePicture(t, t + interval);
         } else {
             if (frameInterval_.load() != kIdleInterval) {
                 tempFrameInterval_ = frameInterval_.load();
                 frameInterval_.store(kIdleInterval);
             }
+            // A picture arriving meanwhile ends the wait at once.
             sleepUntil(mach_time_seconds() + kIdleInterval);
         }
     }
 }
 
+bool StreamController::sleepToSlot(double slot) {
+    if (mach_time_seconds() > slot) return false;
+    // A picture that arrives before the slot wakes the clock, which sleeps on: this window's picture is
+    // out already.
+    while (!sleepUntil(slot)) {
+        if (!captureRunning_.load()) return false;
+        if (mach_time_seconds() >= slot) break;
+    }
+    return captureRunning_.load();
+}
+
+void StreamController::takePicture(double slot, double end) {
+    if (hasNewPicture()) {
+        frameTime_ = slot;
+        newFrame();
+        return;
+    }
+    // Nothing new yet: the capture's next picture goes out the moment it arrives, until the window
+    // closes. Then the slot gets the unchanged picture, as it always did (an encoder refines a still
+    // picture with it), but only once nothing new can come in its place.
+    while (captureRunning_.load()) {
+        const bool closed = sleepUntil(end);
+        if (!captureRunning_.load()) return;
+        const double now = mach_time_seconds();
+        if (closed || now >= end) {
+            frameTime_ = slot;
+            newFrame();
+            return;
+        }
+        if (hasNewPicture()) {
+            frameTime_ = now;
+            newFrame();
+            return;
+        }
+    }
+}
+
+bool StreamController::hasNewPicture() const {
+    return videoCaptureSession_ && videoCaptureSession_->currentFrameSerial() != takenSerial_;
+}
+
 void StreamController::newFrame() {
     if (!captureRunning_.load() || !videoCaptureSession_) return;
-    if (FramePtr frame = videoCaptureSession_->getCurrentFrame()) processVideoFrame(frame);
+    if (FramePtr frame = videoCaptureSession_->getCurrentFrame(&takenSerial_)) processVideoFrame(frame);
 }
 
 FramePtr StreamController::currentFrame() const {

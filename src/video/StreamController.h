@@ -32,7 +32,10 @@ class SystemInfo;
 //
 // Everything but the frame clock runs on the main thread. The clock sleeps to absolute deadlines
 // (start time plus whole intervals) through the shared Clock, skips slots it is late for, and drops to
-// polling every 100 ms (idle mode) when the display has delivered nothing for a second.
+// polling every 100 ms (idle mode) when the display has delivered nothing for a second. Each slot
+// sends one picture at most: a new one at once; when none is there yet, the first the capture stores
+// before the next slot, as it arrives (the capture wakes the clock); when none comes, the unchanged
+// picture as the slot ends. A new picture ends the idle wait at once too.
 class StreamController : public CompressorSettingsController {
 public:
     struct Services {
@@ -126,6 +129,13 @@ public:
 private:
     void stop(bool tellDevice);
     void newFrameTimed();
+    // Sleeps to the slot; false when it had passed (the slot is skipped) or the stream stops.
+    bool sleepToSlot(double slot);
+    // One picture for the slot whose window runs from `slot` to `end`: a new one at once, else the
+    // first to arrive before `end` at its arrival, else the unchanged one when the window closes.
+    void takePicture(double slot, double end);
+    // Whether the capture holds a picture the clock has not taken yet.
+    bool hasNewPicture() const;
     void newFrame();
     void processVideoFrame(const FramePtr& frame);
     bool isFresh() const;
@@ -139,11 +149,12 @@ private:
     double firstFrameTime_ = 0;          // frame clock thread
     QString selectedVideoType_;
     std::thread mainCaptureQueue_; // "ZubDisplay.capture.queue": the frame clock while a stream runs
-    // Cuts the clock's sleep short when the stream stops.
+    // Cuts the clock's sleep short when the stream stops, or when the capture stores a new picture.
     const std::shared_ptr<WakeSignal> clockWake_ = std::make_shared<WakeSignal>();
     std::atomic<double> frameInterval_{1.0 / 60};
     double tempFrameInterval_ = 0; // frame clock thread
     double frameTime_ = 0;         // frame clock thread
+    uint64_t takenSerial_ = 0;     // the capture's serial of the picture taken last; frame clock thread
     int32_t prevWidth_ = 0, prevHeight_ = 0;
     std::optional<Clock::TimerId> pendingStart_; // the start of an older device's stream, scheduled
     std::atomic<bool> captureRunning_{false};
