@@ -279,8 +279,8 @@ void StreamController::newFrameTimed() {
         if (fresh) {
             const double interval = frameInterval_.load();
             t += interval;
-            // A slot whose deadline has passed is skipped, not sent late.
-            if (sleepToSlot(t)) takePicture(t, t + interval);
+            // A slot whose whole interval has passed is skipped, not sent late.
+            if (sleepToSlot(t, interval)) t = takePicture(t, t + interval);
         } else {
             if (frameInterval_.load() != kIdleInterval) {
                 tempFrameInterval_ = frameInterval_.load();
@@ -292,10 +292,10 @@ void StreamController::newFrameTimed() {
     }
 }
 
-bool StreamController::sleepToSlot(double slot) {
-    if (mach_time_seconds() > slot) return false;
-    // A picture that arrives before the slot wakes the clock, which sleeps on: this window's picture is
-    // out already.
+bool StreamController::sleepToSlot(double slot, double interval) {
+    if (mach_time_seconds() >= slot + interval) return false;
+    // A picture that arrives before the slot wakes the clock, which sleeps on: the picture before went
+    // out less than an interval ago.
     while (!sleepUntil(slot)) {
         if (!captureRunning_.load()) return false;
         if (mach_time_seconds() >= slot) break;
@@ -303,30 +303,31 @@ bool StreamController::sleepToSlot(double slot) {
     return captureRunning_.load();
 }
 
-void StreamController::takePicture(double slot, double end) {
+double StreamController::takePicture(double slot, double end) {
     if (hasNewPicture()) {
         frameTime_ = slot;
         newFrame();
-        return;
+        return slot;
     }
-    // Nothing new yet: the capture's next picture goes out the moment it arrives, until the window
-    // closes. Then the slot gets the unchanged picture, as it always did (an encoder refines a still
-    // picture with it), but only once nothing new can come in its place.
+    // Nothing new yet: the capture's next picture goes out the moment it arrives, until the next slot.
+    // Then this slot gets the unchanged picture, as it always did (an encoder refines a still picture
+    // with it), but only once nothing new can come in its place.
     while (captureRunning_.load()) {
         const bool closed = sleepUntil(end);
-        if (!captureRunning_.load()) return;
+        if (!captureRunning_.load()) break;
         const double now = mach_time_seconds();
-        if (closed || now >= end) {
-            frameTime_ = slot;
-            newFrame();
-            return;
-        }
+        if (closed || now >= end) break;
         if (hasNewPicture()) {
+            // The schedule follows the capture from here: the next slot is an interval after this
+            // picture, so that the capture's next one, an interval later, finds its slot due.
             frameTime_ = now;
             newFrame();
-            return;
+            return now;
         }
     }
+    frameTime_ = slot;
+    newFrame();
+    return slot;
 }
 
 bool StreamController::hasNewPicture() const {

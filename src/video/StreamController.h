@@ -33,9 +33,10 @@ class SystemInfo;
 // Everything but the frame clock runs on the main thread. The clock sleeps to absolute deadlines
 // (start time plus whole intervals) through the shared Clock, skips slots it is late for, and drops to
 // polling every 100 ms (idle mode) when the display has delivered nothing for a second. Each slot
-// sends one picture at most: a new one at once; when none is there yet, the first the capture stores
-// before the next slot, as it arrives (the capture wakes the clock); when none comes, the unchanged
-// picture as the slot ends. A new picture ends the idle wait at once too.
+// sends one picture: a new one at once; when none is there yet, the first the capture stores before
+// the next slot, as it arrives (the capture wakes the clock), and the schedule then goes on from that
+// arrival; when none comes, the unchanged picture as the slot ends. Pictures are thus an interval
+// apart at least (but after an unchanged one). A new picture ends the idle wait at once too.
 class StreamController : public CompressorSettingsController {
 public:
     struct Services {
@@ -84,7 +85,8 @@ public:
     FramePtr currentFrame() const;
 
     double mach_time_seconds() const;
-    // Sleeps the frame clock to an absolute deadline; false when it had passed or the stream stops.
+    // Sleeps the frame clock to an absolute deadline; false when it had passed, or the stream stops or
+    // the capture stores a new picture meanwhile.
     bool sleepUntil(double deadline) const;
     void preventDisplaySleep(bool prevent);
 
@@ -129,11 +131,13 @@ public:
 private:
     void stop(bool tellDevice);
     void newFrameTimed();
-    // Sleeps to the slot; false when it had passed (the slot is skipped) or the stream stops.
-    bool sleepToSlot(double slot);
-    // One picture for the slot whose window runs from `slot` to `end`: a new one at once, else the
-    // first to arrive before `end` at its arrival, else the unchanged one when the window closes.
-    void takePicture(double slot, double end);
+    // Sleeps to the slot; false when the slot's whole interval had passed (it is skipped) or the stream
+    // stops.
+    bool sleepToSlot(double slot, double interval);
+    // One picture for the slot, whose turn lasts until `end`: a new one at once, else the first to
+    // arrive before `end` at its arrival, else the unchanged one at `end`. Returns the time the
+    // schedule goes on from: the slot, or the arrival.
+    double takePicture(double slot, double end);
     // Whether the capture holds a picture the clock has not taken yet.
     bool hasNewPicture() const;
     void newFrame();
