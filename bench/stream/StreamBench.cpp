@@ -178,13 +178,21 @@ public:
     }
 };
 
-// Times every picture from the capture seeing its change to the last byte of its frame written.
+// Times every picture from the capture seeing its change to the last byte of its frame written, and
+// each leg of that road: the capture (change seen to picture delivered), the clock (delivered to handed
+// to the encoder), the encoder (handed over to encoded) and the channel (encoded to written).
+struct PictureTimes {
+    uint64_t seen = 0;                                // when the change was seen (ns); 0: unknown
+    double delivered = 0, submitted = 0, encoded = 0; // seconds
+};
 struct Timeline {
+    using Times = PictureTimes;
     std::mutex mutex;
-    std::map<const PixelBuffer*, uint64_t> seen;     // picture -> when its change was seen (ns)
-    std::map<int64_t, uint64_t> submitted;           // presentation time -> when its change was seen
-    std::vector<double> latencies;                   // seconds
-    static inline thread_local uint64_t current = 0; // the change the frame being written shows
+    std::map<const PixelBuffer*, Times> seen;     // picture -> its times so far
+    std::map<int64_t, Times> submitted;           // presentation time -> its times so far
+    std::vector<double> latencies;                // seconds
+    std::vector<double> legs[4];                  // seconds: capture, clock, encoder, channel
+    static inline thread_local Times current;     // the change the frame being written shows
 };
 
 class TimedStreams final : public DisplayStreamFactory {
@@ -197,7 +205,7 @@ public:
                             [this, handler](DisplayStream::FrameStatus s, uint64_t time, FramePtr frame) {
                                 if (frame) {
                                     std::lock_guard lock(t_.mutex);
-                                    t_.seen[frame.get()] = time;
+                                    t_.seen[frame.get()] = {time, now()};
                                 }
                                 handler(s, time, std::move(frame));
                             });
@@ -219,7 +227,11 @@ public:
         {
             std::lock_guard lock(t_.mutex);
             auto it = t_.seen.find(image.get());
-            if (it != t_.seen.end()) t_.submitted[pts.value] = it->second;
+            if (it != t_.seen.end()) {
+                Timeline::Times times = it->second;
+                times.submitted = now();
+                t_.submitted[pts.value] = times;
+            }
         }
         return real->encodeFrame(std::move(image), pts, duration, std::move(c));
     }
@@ -247,10 +259,11 @@ public:
                 if (sample) {
                     std::lock_guard lock(t->mutex);
                     auto it = t->submitted.find(sample->pts.value);
-                    Timeline::current = it == t->submitted.end() ? 0 : it->second;
+                    Timeline::current = it == t->submitted.end() ? Timeline::Times{} : it->second;
+                    Timeline::current.encoded = now();
                 }
                 callback(std::move(context), status, std::move(sample));
-                Timeline::current = 0;
+                Timeline::current = {};
             },
             error);
         if (!session->real) return nullptr;
@@ -394,13 +407,20 @@ int agent(const char* self, int argc, char** argv) {
                                    encoders,
                                    [&](const std::shared_ptr<PTChannel>& channel, uint32_t type, uint32_t tag,
                                        const QByteArray& payload, OutputDestination::Completion done) {
-                                       const uint64_t seen = Timeline::current;
+                                       const Timeline::Times times = Timeline::current;
                                        write(channel, type, tag, payload,
-                                             [&timeline, seen, done](const OptError& e) {
-                                                 if (!e && seen) {
-                                                     const double l = now() - double(seen) / 1e9;
+                                             [&timeline, times, done](const OptError& e) {
+                                                 if (!e && times.seen) {
+                                                     const double written = now();
+                                                     const double seen = double(times.seen) / 1e9;
                                                      std::lock_guard lock(timeline.mutex);
-                                                     timeline.latencies.push_back(l);
+                                                     timeline.latencies.push_back(written - seen);
+                                                     timeline.legs[0].push_back(times.delivered - seen);
+                                                     timeline.legs[1].push_back(times.submitted -
+                                                                                times.delivered);
+                                                     timeline.legs[2].push_back(times.encoded -
+                                                                                times.submitted);
+                                                     timeline.legs[3].push_back(written - times.encoded);
                                                  }
                                                  done(e);
                                              });
@@ -427,16 +447,20 @@ int agent(const char* self, int argc, char** argv) {
     {
         std::lock_guard lock(timeline.mutex);
         timeline.latencies.clear();
+        for (auto& leg : timeline.legs)
+            leg.clear();
     }
     const int picturesBefore = pictures.load();
     const double movingStart = now();
     runEventLoop(movingSeconds);
     const double movingElapsed = now() - movingStart;
     const double fps = (pictures.load() - picturesBefore) / movingElapsed;
-    std::vector<double> latencies;
+    std::vector<double> latencies, legs[4];
     {
         std::lock_guard lock(timeline.mutex);
         latencies = timeline.latencies;
+        for (int i = 0; i < 4; ++i)
+            legs[i] = timeline.legs[i];
     }
     const long peakKB = statusKB("VmHWM:");
     const uint32_t codecType = stream.activeCompressor()->codecType();
@@ -472,6 +496,11 @@ int agent(const char* self, int argc, char** argv) {
                 "median / frame interval (%.1f ms) = %.2f\n",
                 latencies.size(), percentile(latencies, 0.5) * 1e3, percentile(latencies, 0.99) * 1e3,
                 interval * 1e3, percentile(latencies, 0.5) / interval);
+    std::printf("    legs, median (99th percentile): capture %.1f (%.1f) ms, clock %.1f (%.1f) ms, "
+                "encoder %.1f (%.1f) ms, channel %.1f (%.1f) ms\n",
+                percentile(legs[0], 0.5) * 1e3, percentile(legs[0], 0.99) * 1e3, percentile(legs[1], 0.5) * 1e3,
+                percentile(legs[1], 0.99) * 1e3, percentile(legs[2], 0.5) * 1e3, percentile(legs[2], 0.99) * 1e3,
+                percentile(legs[3], 0.5) * 1e3, percentile(legs[3], 0.99) * 1e3);
     std::printf("  agent peak memory while streaming: %.1f MB (aim 150 MB: ratio %.2f)\n", peakKB / 1024.0,
                 peakKB / 1024.0 / 150);
     std::printf("  still picture (%.0f s): agent processor use %.2f %% of one core (aim 1 %%: ratio %.2f), "

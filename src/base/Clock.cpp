@@ -9,8 +9,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
-#include <mutex>
 #include <time.h>
 
 struct SystemClock::Impl {
@@ -87,9 +85,9 @@ void SystemClock::cancel(TimerId id) {
     });
 }
 
-bool SystemClock::sleepUntil(double deadline, std::stop_token stop) {
+bool SystemClock::sleepUntil(double deadline, WakeSignal* wake) {
     if (uptime() > deadline) return false;
-    if (!stop.stop_possible()) {
+    if (!wake) {
         timespec ts{};
         double whole = 0;
         ts.tv_nsec = long(std::modf(deadline, &whole) * 1e9);
@@ -102,9 +100,59 @@ bool SystemClock::sleepUntil(double deadline, std::stop_token stop) {
     const auto until =
         std::chrono::steady_clock::time_point(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
             std::chrono::duration<double>(deadline)));
-    std::mutex mutex;
-    std::condition_variable_any woken;
-    std::unique_lock lock(mutex);
-    woken.wait_until(lock, stop, until, [] { return false; });
-    return !stop.stop_requested();
+    if (wake->wait([] { return false; }, until)) {
+        wake->take();
+        return false;
+    }
+    return true;
+}
+
+// Notified under the lock: a waiter that returns may free the signal at once.
+void WakeSignal::notify() {
+    std::lock_guard lock(mutex_);
+    notified_ = true;
+    changed_.notify_all();
+}
+
+void WakeSignal::requestStop() {
+    std::lock_guard lock(mutex_);
+    stopped_ = true;
+    changed_.notify_all();
+}
+
+bool WakeSignal::stopRequested() const {
+    std::lock_guard lock(mutex_);
+    return stopped_;
+}
+
+void WakeSignal::reset() {
+    std::lock_guard lock(mutex_);
+    stopped_ = notified_ = false;
+}
+
+bool WakeSignal::wait(const std::function<bool()>& reached,
+                      std::optional<std::chrono::steady_clock::time_point> until) {
+    std::unique_lock lock(mutex_);
+    const auto done = [&] { return notified_ || stopped_ || reached(); };
+    if (until)
+        changed_.wait_until(lock, *until, done);
+    else
+        changed_.wait(lock, done);
+    return notified_ || stopped_;
+}
+
+void WakeSignal::take() {
+    std::lock_guard lock(mutex_);
+    notified_ = false;
+}
+
+bool WakeSignal::pending() const {
+    std::lock_guard lock(mutex_);
+    return notified_ || stopped_;
+}
+
+void WakeSignal::poke() {
+    // Under the lock: the poke comes before a waiter's look at its condition or after it is asleep.
+    std::lock_guard lock(mutex_);
+    changed_.notify_all();
 }

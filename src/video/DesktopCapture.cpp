@@ -24,7 +24,9 @@ struct DesktopCapture::State {
     std::map<uint64_t, std::shared_ptr<DisplayStream>> abandoned; // guarded by lock
 
     FramePtr currentIOSurface;                     // guarded by lock
+    uint64_t currentSerial = 0;                    // pictures stored so far; guarded by lock
     std::atomic<uint64_t> currentIOSurfaceTime{0}; // written under lock, read without
+    std::shared_ptr<WakeSignal> arrival;           // guarded by lock
 
     void handle(uint64_t generation, DisplayStream::FrameStatus status, FramePtr frame) {
         if (status == DisplayStream::kStopped) {
@@ -44,12 +46,18 @@ struct DesktopCapture::State {
         if (!frame) return; // idle and blank statuses keep the previous picture current
         const uint64_t now = uint64_t(Clock::shared().uptime() * 1e9);
         FramePtr previous;
-        std::lock_guard guard(lock);
-        // A stream that was replaced may still deliver a picture of the old size: it is not ours.
-        if (generation != streamGeneration) return;
-        previous = std::move(currentIOSurface);
-        currentIOSurface = std::move(frame);
-        currentIOSurfaceTime.store(now);
+        std::shared_ptr<WakeSignal> told;
+        {
+            std::lock_guard guard(lock);
+            // A stream that was replaced may still deliver a picture of the old size: it is not ours.
+            if (generation != streamGeneration) return;
+            previous = std::move(currentIOSurface);
+            currentIOSurface = std::move(frame);
+            ++currentSerial;
+            currentIOSurfaceTime.store(now);
+            told = arrival;
+        }
+        if (told) told->notify();
     }
 };
 
@@ -179,9 +187,20 @@ bool DesktopCapture::isStreaming() const {
     return state_->displayStream != nullptr;
 }
 
-FramePtr DesktopCapture::getCurrentFrame() const {
+FramePtr DesktopCapture::getCurrentFrame(uint64_t* serial) const {
     std::lock_guard guard(state_->lock);
+    if (serial) *serial = state_->currentSerial;
     return state_->currentIOSurface;
+}
+
+uint64_t DesktopCapture::currentFrameSerial() const {
+    std::lock_guard guard(state_->lock);
+    return state_->currentSerial;
+}
+
+void DesktopCapture::setFrameArrivalSignal(std::shared_ptr<WakeSignal> signal) {
+    std::lock_guard guard(state_->lock);
+    state_->arrival = std::move(signal);
 }
 
 uint64_t DesktopCapture::currentIOSurfaceTime() const {

@@ -68,8 +68,15 @@ public:
     // Whether a stream is stored (made and not stopped).
     bool isStreaming() const;
 
-    // The newest picture, shared with the source (it stays valid while newer ones arrive), or none.
-    FramePtr getCurrentFrame() const;
+    // The newest picture, shared with the source (it stays valid while newer ones arrive), or none;
+    // with `serial`, also which picture it is (see currentFrameSerial).
+    FramePtr getCurrentFrame(uint64_t* serial = nullptr) const;
+    // Counts the pictures stored so far: a pull that finds a higher number than the last one it took
+    // has a new picture.
+    uint64_t currentFrameSerial() const;
+    // Notified on the stream's thread each time a new picture is stored, so that a frame clock waiting
+    // for one takes it at once; none: nobody is told.
+    void setFrameArrivalSignal(std::shared_ptr<WakeSignal> signal);
     // One device per online display, in the system's order.
     std::vector<AbstractCaptureDevice> availableVideoDevices() const;
 

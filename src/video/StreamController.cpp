@@ -27,6 +27,7 @@ StreamController::StreamController(Services services, StreamHost* host)
 
 StreamController::~StreamController() {
     resetStream();
+    if (mainCaptureQueue_.joinable()) mainCaptureQueue_.join(); // a clock ended by setCaptureRunning
     alive_.reset();
     if (host_) host_->unregisterMouseEvent();
     // The destination leaves its compressor before either goes.
@@ -109,6 +110,7 @@ void StreamController::setSelectedVideoType(const QString& type) {
             DesktopCapture::Services{services_.streams, services_.displays, services_.systemInfo,
                                      [&defaults](const QString& key) { return defaults.boolForKey(key); }});
         videoCaptureSession_->setVideoCaptureFPSObserver([this](double) { setupFrameTimer(); });
+        videoCaptureSession_->setFrameArrivalSignal(clockWake_);
         selectedVideoType_ = type;
     } else {
         selectedVideoType_.clear();
@@ -171,9 +173,10 @@ bool StreamController::startStream() {
         videoCaptureSession_->setupDisplayStream();
     captureRunning_.store(true);
     setupCompressors();
-    mainCaptureQueue_ = std::jthread([this](std::stop_token stop) {
+    if (mainCaptureQueue_.joinable()) mainCaptureQueue_.join(); // a clock ended by setCaptureRunning
+    clockWake_->reset();
+    mainCaptureQueue_ = std::thread([this] {
         prctl(PR_SET_NAME, "ZubDisplay.capture.queue", 0, 0, 0); // the kernel keeps 15 characters
-        clockStop_ = std::move(stop);
         newFrameTimed();
     });
     if (host_) {
@@ -197,7 +200,7 @@ void StreamController::stop(bool tellDevice) {
     cancelPendingStart();
     if (!captureRunning_.exchange(false)) return;
     // The clock wakes from its sleep at once instead of at its next deadline.
-    mainCaptureQueue_.request_stop();
+    clockWake_->requestStop();
     if (videoCaptureSession_) videoCaptureSession_->stopDisplayStream();
     // Wait for the frame clock to leave its loop, so that nothing is encoded into a session being
     // torn down below.
@@ -251,7 +254,7 @@ double StreamController::mach_time_seconds() const {
 }
 
 bool StreamController::sleepUntil(double deadline) const {
-    return Clock::shared().sleepUntil(deadline, clockStop_);
+    return Clock::shared().sleepUntil(deadline, clockWake_.get());
 }
 
 bool StreamController::isFresh() const {
@@ -276,25 +279,67 @@ void StreamController::newFrameTimed() {
             newFrame();
         }
         if (fresh) {
-            t += frameInterval_.load();
-            // A slot whose deadline has passed is skipped, not sent late.
-            if (sleepUntil(t)) {
-                frameTime_ = t;
-                newFrame();
-            }
+            const double interval = frameInterval_.load();
+            t += interval;
+            // A slot whose whole interval has passed is skipped, not sent late.
+            if (sleepToSlot(t, interval)) t = takePicture(t, t + interval);
         } else {
             if (frameInterval_.load() != kIdleInterval) {
                 tempFrameInterval_ = frameInterval_.load();
                 frameInterval_.store(kIdleInterval);
             }
+            // A picture arriving meanwhile ends the wait at once.
             sleepUntil(mach_time_seconds() + kIdleInterval);
         }
     }
 }
 
+bool StreamController::sleepToSlot(double slot, double interval) {
+    if (mach_time_seconds() >= slot + interval) return false;
+    // A picture that arrives before the slot wakes the clock, which sleeps on: the picture before went
+    // out less than an interval ago.
+    while (!sleepUntil(slot)) {
+        if (!captureRunning_.load()) return false;
+        if (mach_time_seconds() >= slot) break;
+    }
+    return captureRunning_.load();
+}
+
+double StreamController::takePicture(double slot, double end) {
+    // A picture skipped while the channel was behind is owed: it goes out at the first slot.
+    if (hasNewPicture() || pictureOwed_.load()) {
+        frameTime_ = slot;
+        newFrame();
+        return slot;
+    }
+    // Nothing new yet: the capture's next picture goes out the moment it arrives, until the next slot.
+    // Then this slot gets the unchanged picture, as it always did (an encoder refines a still picture
+    // with it), but only once nothing new can come in its place.
+    while (captureRunning_.load()) {
+        const bool closed = sleepUntil(end);
+        if (!captureRunning_.load()) break;
+        const double now = mach_time_seconds();
+        if (closed || now >= end) break;
+        if (hasNewPicture()) {
+            // The schedule follows the capture from here: the next slot is an interval after this
+            // picture, so that the capture's next one, an interval later, finds its slot due.
+            frameTime_ = now;
+            newFrame();
+            return now;
+        }
+    }
+    frameTime_ = slot;
+    newFrame();
+    return slot;
+}
+
+bool StreamController::hasNewPicture() const {
+    return videoCaptureSession_ && videoCaptureSession_->currentFrameSerial() != takenSerial_;
+}
+
 void StreamController::newFrame() {
     if (!captureRunning_.load() || !videoCaptureSession_) return;
-    if (FramePtr frame = videoCaptureSession_->getCurrentFrame()) processVideoFrame(frame);
+    if (FramePtr frame = videoCaptureSession_->getCurrentFrame(&takenSerial_)) processVideoFrame(frame);
 }
 
 void StreamController::processVideoFrame(const FramePtr& frame) {

@@ -32,7 +32,11 @@ class SystemInfo;
 //
 // Everything but the frame clock runs on the main thread. The clock sleeps to absolute deadlines
 // (start time plus whole intervals) through the shared Clock, skips slots it is late for, and drops to
-// polling every 100 ms (idle mode) when the display has delivered nothing for a second.
+// polling every 100 ms (idle mode) when the display has delivered nothing for a second. Each slot
+// sends one picture: a new one at once; when none is there yet, the first the capture stores before
+// the next slot, as it arrives (the capture wakes the clock), and the schedule then goes on from that
+// arrival; when none comes, the unchanged picture as the slot ends. Pictures are thus an interval
+// apart at least (but after an unchanged one). A new picture ends the idle wait at once too.
 class StreamController : public CompressorSettingsController {
 public:
     struct Services {
@@ -80,7 +84,8 @@ public:
     double frameInterval() const { return frameInterval_.load(); }
 
     double mach_time_seconds() const;
-    // Sleeps the frame clock to an absolute deadline; false when it had passed or the stream stops.
+    // Sleeps the frame clock to an absolute deadline; false when it had passed, or the stream stops or
+    // the capture stores a new picture meanwhile.
     bool sleepUntil(double deadline) const;
     void preventDisplaySleep(bool prevent);
 
@@ -124,6 +129,15 @@ public:
 private:
     void stop(bool tellDevice);
     void newFrameTimed();
+    // Sleeps to the slot; false when the slot's whole interval had passed (it is skipped) or the stream
+    // stops.
+    bool sleepToSlot(double slot, double interval);
+    // One picture for the slot, whose turn lasts until `end`: a new one at once, else the first to
+    // arrive before `end` at its arrival, else the unchanged one at `end`. Returns the time the
+    // schedule goes on from: the slot, or the arrival.
+    double takePicture(double slot, double end);
+    // Whether the capture holds a picture the clock has not taken yet.
+    bool hasNewPicture() const;
     void newFrame();
     void processVideoFrame(const FramePtr& frame);
     bool isFresh() const;
@@ -136,11 +150,13 @@ private:
     bool displaySleepPrevented_ = false; // the activity token
     double firstFrameTime_ = 0;          // frame clock thread
     QString selectedVideoType_;
-    std::jthread mainCaptureQueue_; // "ZubDisplay.capture.queue": the frame clock while a stream runs
-    std::stop_token clockStop_;     // the running clock's; read on its thread only
+    std::thread mainCaptureQueue_; // "ZubDisplay.capture.queue": the frame clock while a stream runs
+    // Cuts the clock's sleep short when the stream stops, or when the capture stores a new picture.
+    const std::shared_ptr<WakeSignal> clockWake_ = std::make_shared<WakeSignal>();
     std::atomic<double> frameInterval_{1.0 / 60};
     double tempFrameInterval_ = 0; // frame clock thread
     double frameTime_ = 0;         // frame clock thread
+    uint64_t takenSerial_ = 0;     // the capture's serial of the picture taken last; frame clock thread
     int32_t prevWidth_ = 0, prevHeight_ = 0;
     std::optional<Clock::TimerId> pendingStart_; // the start of an older device's stream, scheduled
     std::atomic<bool> captureRunning_{false};

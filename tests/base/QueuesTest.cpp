@@ -45,13 +45,13 @@ TEST(SystemClock, TimersFireAndCancelAndSleepsEndAtAnAbsoluteDeadlineOrAStop) {
     EXPECT_TRUE(clock.sleepUntil(deadline));
     EXPECT_GE(clock.uptime(), deadline);
 
-    std::stop_source stop;
+    WakeSignal stop;
     std::thread stopper([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        stop.request_stop();
+        stop.requestStop();
     });
     const double before = clock.uptime();
-    EXPECT_FALSE(clock.sleepUntil(before + 30.0, stop.get_token()));
+    EXPECT_FALSE(clock.sleepUntil(before + 30.0, &stop));
     EXPECT_LT(clock.uptime() - before, 10.0);
     stopper.join();
 }

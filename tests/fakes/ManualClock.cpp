@@ -9,14 +9,13 @@ ManualClock::~ManualClock() {
 }
 
 double ManualClock::uptime() const {
-    std::lock_guard lock(mutex_);
-    return now_;
+    return now_.load();
 }
 
 Clock::TimerId ManualClock::after(double seconds, std::function<void()> fn) {
     std::lock_guard lock(mutex_);
     const TimerId id = nextId_++;
-    pending_.emplace(std::make_pair(now_ + std::max(0.0, seconds), id), std::move(fn));
+    pending_.emplace(std::make_pair(now_.load() + std::max(0.0, seconds), id), std::move(fn));
     return id;
 }
 
@@ -31,32 +30,51 @@ void ManualClock::cancel(TimerId id) {
 
 void ManualClock::advance(double seconds) {
     std::unique_lock lock(mutex_);
-    const double target = now_ + seconds;
+    const double target = now_.load() + seconds;
     while (!pending_.empty() && pending_.begin()->first.first <= target) {
         auto node = pending_.extract(pending_.begin());
-        now_ = std::max(now_, node.key().first);
-        changed_.notify_all();
+        setNow(std::max(now_.load(), node.key().first));
         lock.unlock();
         node.mapped()();
         lock.lock();
     }
-    now_ = target;
+    setNow(target);
+}
+
+void ManualClock::setNow(double now) {
+    now_.store(now);
+    // Every sleeper looks at the time again; the entries stay until their threads remove them.
+    for (const auto& [deadline, wake] : sleeping_)
+        wake->poke();
     changed_.notify_all();
 }
 
-bool ManualClock::sleepUntil(double deadline, std::stop_token stop) {
-    std::unique_lock lock(mutex_);
-    if (now_ > deadline) return false;
-    const auto entry = sleeping_.insert(deadline);
-    changed_.notify_all();
-    const bool reached = changed_.wait(lock, stop, [&] { return now_ >= deadline; });
-    sleeping_.erase(entry);
-    changed_.notify_all();
-    return reached;
+bool ManualClock::sleepUntil(double deadline, WakeSignal* wake) {
+    WakeSignal own;
+    WakeSignal& signal = wake ? *wake : own;
+    std::multimap<double, WakeSignal*>::iterator entry;
+    {
+        std::lock_guard lock(mutex_);
+        if (now_.load() > deadline) return false;
+        entry = sleeping_.emplace(deadline, &signal);
+        changed_.notify_all();
+    }
+    const bool fired = signal.wait([&] { return now_.load() >= deadline; });
+    {
+        std::lock_guard lock(mutex_);
+        sleeping_.erase(entry);
+        changed_.notify_all();
+    }
+    // Taken only now: until the entry is gone, the notification keeps the sleeper from counting.
+    if (fired) signal.take();
+    return !fired;
 }
 
 size_t ManualClock::sleepersAhead() const {
-    return size_t(std::distance(sleeping_.upper_bound(now_), sleeping_.end()));
+    size_t n = 0;
+    for (auto it = sleeping_.upper_bound(now_.load()); it != sleeping_.end(); ++it)
+        if (!it->second->pending()) ++n;
+    return n;
 }
 
 bool ManualClock::waitForSleepers(size_t count, int timeoutMs) const {

@@ -7,7 +7,47 @@
 #include <QThread>
 
 #include <csignal>
+#include <fcntl.h>
 #include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// Starts `argv` with its output to /dev/null; -1 when it cannot.
+pid_t spawn(const QByteArray& program, const QList<QByteArray>& args) {
+    std::vector<char*> argv{const_cast<char*>(program.constData())};
+    for (const QByteArray& a : args)
+        argv.push_back(const_cast<char*>(a.constData()));
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    // The child: only calls that are safe after fork, then the server.
+    // A test that dies (a sanitizer stops it) must not leave its server behind, holding the pipe the
+    // test's output goes to.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    const int null = open("/dev/null", O_WRONLY);
+    if (null >= 0) dup2(null, STDOUT_FILENO);
+    execv(argv[0], argv.data());
+    _exit(127);
+}
+
+bool alive(pid_t pid) {
+    return waitpid(pid, nullptr, WNOHANG) == 0;
+}
+
+// Waits up to `ms` for the child to end; whether it did.
+bool reap(pid_t pid, int ms) {
+    QDeadlineTimer deadline(ms);
+    do {
+        if (waitpid(pid, nullptr, WNOHANG) == pid) return true;
+        QThread::msleep(10);
+    } while (!deadline.hasExpired());
+    return false;
+}
+
+} // namespace
 
 PrivateXvfb::PrivateXvfb(int width, int height) {
     const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
@@ -21,39 +61,31 @@ PrivateXvfb::PrivateXvfb(int width, int height) {
         if (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)) ||
             QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
             continue;
-        auto process = std::make_unique<QProcess>();
-        process->setProgram(xvfb);
         // -noreset: the server keeps its configuration when the last client leaves.
-        process->setArguments({QStringLiteral(":%1").arg(n), QStringLiteral("-screen"), QStringLiteral("0"),
-                               QStringLiteral("%1x%2x24").arg(width).arg(height), QStringLiteral("-nolisten"),
-                               QStringLiteral("tcp"), QStringLiteral("-noreset")});
-        process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        // A test that dies (a sanitizer stops it) must not leave its server behind, holding the pipe
-        // the test's output goes to.
-        process->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
-        process->setStandardOutputFile(QProcess::nullDevice());
-        process->start();
-        if (!process->waitForStarted(5000)) continue;
+        const pid_t pid = spawn(xvfb.toLocal8Bit(), {QByteArray(":") + QByteArray::number(n), "-screen", "0",
+                                                     QStringLiteral("%1x%2x24").arg(width).arg(height).toLatin1(),
+                                                     "-nolisten", "tcp", "-noreset"});
+        if (pid < 0) continue;
         QDeadlineTimer deadline(5000);
         const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(n);
-        while (!deadline.hasExpired() && process->state() == QProcess::Running && !QFile::exists(socket))
+        while (!deadline.hasExpired() && alive(pid) && !QFile::exists(socket))
             QThread::msleep(20);
-        if (process->state() == QProcess::Running && QFile::exists(socket)) {
-            process_ = std::move(process);
+        if (alive(pid) && QFile::exists(socket)) {
+            pid_ = pid;
             name_ = QStringLiteral(":%1").arg(n);
             return;
         }
-        process->kill();
-        process->waitForFinished(2000);
+        kill(pid, SIGKILL);
+        reap(pid, 2000);
     }
     failure_ = QStringLiteral("no Xvfb could be started");
 }
 
 PrivateXvfb::~PrivateXvfb() {
-    if (!process_) return;
-    process_->terminate();
-    if (!process_->waitForFinished(3000)) {
-        process_->kill();
-        process_->waitForFinished(3000);
+    if (pid_ < 0) return;
+    kill(pid_, SIGTERM);
+    if (!reap(pid_, 3000)) {
+        kill(pid_, SIGKILL);
+        reap(pid_, 3000);
     }
 }

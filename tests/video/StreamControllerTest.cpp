@@ -80,6 +80,11 @@ protected:
         clock.advance(seconds);
         ASSERT_TRUE(clock.waitForSleepers(1));
     }
+    // The capture stores a new picture; waits until the frame clock, woken by it, sleeps again.
+    void show(uint8_t fill) {
+        streams.last()->deliver(DisplayStream::kFrameComplete, streams.last()->picture(fill));
+        ASSERT_TRUE(clock.waitForSleepers(1));
+    }
 
     ManualClock clock;
     FakeDisplayServices displays;
@@ -257,27 +262,79 @@ TEST_F(StreamControllerTest, TheFirstFrameHasTimeZeroAndLaterOnesFollowAbsoluteD
     EXPECT_EQ(encoders->lastSession()->durations[0].value, 1000);
     EXPECT_EQ(encoders->lastSession()->durations[0].timescale, 30000);
 
+    show(2);
+    EXPECT_EQ(pts().size(), 1u) << "a picture before its slot waits for it";
     tick(1.0 / 30);
     ASSERT_EQ(pts().size(), 2u);
     EXPECT_EQ(pts()[1].value, 33333);
-    // Keep the picture fresh and run to 1.5 s: 45 slots in all.
+    // A new picture for every slot, to 1.5 s: 45 slots in all.
     for (int i = 2; i <= 45; ++i) {
-        if (i % 10 == 0)
-            streams.last()->deliver(DisplayStream::kFrameComplete, streams.last()->picture(uint8_t(i)));
+        show(uint8_t(i));
         tick(1.0 / 30);
     }
     ASSERT_EQ(pts().size(), 46u);
     EXPECT_NEAR(double(pts()[45].value), 1500000, 1) << "scheduled 1.5 s after the first";
+
+    // Nothing new: each slot still gets the unchanged picture, once its window has closed unused.
+    tick(1.0 / 30);
+    EXPECT_EQ(pts().size(), 46u) << "the clock waits for a new picture as long as the slot lasts";
+    tick(1.0 / 30);
+    ASSERT_EQ(pts().size(), 47u);
+    EXPECT_NEAR(double(pts()[46].value), 1533333, 1) << "the unchanged picture keeps its slot's time";
+}
+
+TEST_F(StreamControllerTest, APictureArrivingAfterItsSlotIsDueGoesOutAtItsArrivalNotAtTheNextSlot) {
+    streaming();
+    tick(1.0 / 30); // slot 1 comes with nothing new: the clock waits for the capture
+    tick(0.4 / 30);
+    ASSERT_EQ(pts().size(), 1u) << "nothing new, nothing sent yet";
+    show(2); // arrives 1.4 intervals in, no time passes until it is out
+    ASSERT_EQ(pts().size(), 2u) << "the picture went out when it arrived";
+    EXPECT_EQ(pts()[1].value, 46666) << "stamped with its arrival";
+    EXPECT_EQ(encoders->lastSession()->images.back()->data()[0], 2) << "the new picture itself";
+
+    show(3); // less than an interval after the last: waits for the next slot
+    EXPECT_EQ(pts().size(), 2u) << "one picture per slot";
+    tick(0.6 / 30);
+    EXPECT_EQ(pts().size(), 2u) << "the schedule follows the arrival: slot 2 is an interval after it";
+    tick(0.4 / 30);
+    ASSERT_EQ(pts().size(), 3u);
+    EXPECT_NEAR(double(pts()[2].value), 80000, 1);
+}
+
+TEST_F(StreamControllerTest, PicturesArrivingAtAnyPaceGoOutAnIntervalApartAtLeast) {
+    streaming();
+    // Arrivals at uneven gaps (in intervals), two within one interval at times, none for two at
+    // others; time moves in tenths of an interval, so the clock is never late by more.
+    const double interval = 1.0 / 30;
+    const double gaps[] = {0.31, 0.47, 1.73, 0.17, 0.93, 2.21, 0.61, 1.13};
+    uint8_t fill = 1;
+    for (int round = 0; round < 3; ++round)
+        for (double gap : gaps) {
+            for (int step = 0; step < int(gap * 10); ++step)
+                tick(interval / 10);
+            tick(gap * interval - int(gap * 10) * interval / 10);
+            show(++fill);
+        }
+    const std::vector<MediaTime> sent = pts();
+    int atArrival = 0;
+    for (size_t i = 1; i < sent.size(); ++i) {
+        EXPECT_GE(sent[i].value - sent[i - 1].value, 33333) << "pictures " << i - 1 << " and " << i;
+        const double apart = double(sent[i].value - sent[i - 1].value) / 1e6 / interval;
+        if (std::abs(apart - std::round(apart)) > 0.001) ++atArrival;
+    }
+    EXPECT_EQ(sent.size(), 21u) << "the first picture and one for each slot that came";
+    EXPECT_EQ(atArrival, 6) << "pictures that found their slot due went out as they arrived";
 }
 
 TEST_F(StreamControllerTest, ALateClockSkipsTheSlotsItMissedInsteadOfSendingABurst) {
     streaming();
-    tick(3.5 / 30); // wakes for slot 1 late; slots 2 and 3 have passed
+    tick(3.5 / 30); // wakes for slot 1 late; slot 2 is over, slot 3 half over
     ASSERT_EQ(pts().size(), 2u);
     EXPECT_EQ(pts()[1].value, 33333);
     tick(0.6 / 30);
     ASSERT_EQ(pts().size(), 3u);
-    EXPECT_EQ(pts()[2].value, 133333) << "slot 4 keeps its place on the schedule";
+    EXPECT_NEAR(double(pts()[2].value), 100000, 1) << "slot 2 was skipped; slot 3, not over yet, keeps its place";
 }
 
 TEST_F(StreamControllerTest, AStillDisplayDropsTheClockToIdleAndTheNextPictureGoesOutAtOnce) {
@@ -293,10 +350,10 @@ TEST_F(StreamControllerTest, AStillDisplayDropsTheClockToIdleAndTheNextPictureGo
         tick(0.1);
     EXPECT_EQ(pts().size(), sent) << "idle: nothing is encoded";
 
-    streams.last()->deliver(DisplayStream::kFrameComplete, streams.last()->picture(2));
-    tick(0.1);
+    show(2); // no time passes
     EXPECT_DOUBLE_EQ(c.frameInterval(), 1.0 / 30) << "the earlier interval is back";
-    ASSERT_EQ(pts().size(), sent + 1) << "the fresh picture went out when seen";
+    ASSERT_EQ(pts().size(), sent + 1) << "the fresh picture went out when it arrived";
+    show(3);
     tick(1.0 / 30);
     EXPECT_EQ(pts().size(), sent + 2);
 }
@@ -335,6 +392,7 @@ TEST_F(StreamControllerTest, StopWaitsForAFrameBeingEncodedBeforeTheCompressorIs
         return makeSample(100);
     };
     StreamController& c = streaming();
+    show(2);
     clock.advance(1.0 / 30); // the second frame starts and blocks in the encoder
     ASSERT_TRUE(waitUntil([&] { return encoding.load() == 2; }));
     std::thread releaser([&] {

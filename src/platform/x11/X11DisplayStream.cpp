@@ -117,6 +117,9 @@ private:
     bool captureOnce();
     void drawCursor(PixelBuffer& buffer, const QRect& dest);
 
+    // A wake this close after its slot still counts as on time.
+    static constexpr uint64_t kOnTime = 1000000;
+
     X11DisplayStream::Shared& s_;
     Display* dpy_;
     FramePool pool_;
@@ -376,27 +379,32 @@ void CaptureLoop::run() {
 
         const uint64_t now = monotonicNanoseconds();
         if (dirty_ && !wasDirty) dirtySince_ = now;
-        int timeoutMs = -1;
+        int64_t timeoutNs = -1;
         if (dirty_) {
             const uint64_t due = delivered_ ? lastFrameTime_ + minimumGap : now;
             if (now >= due) {
                 if (captureOnce()) {
                     dirty_ = false;
-                    lastFrameTime_ = now;
+                    // The slot is the one that was due when the loop woke for it on time, so that the
+                    // wake's own delay does not make every slot later than the minimum frame time;
+                    // after a longer delay (a busy machine) the slots start again from now.
+                    lastFrameTime_ = delivered_ && now - due < kOnTime ? due : now;
                     delivered_ = true;
                 }
-                timeoutMs = dirty_ ? int(std::max<uint64_t>(minimumGap / 1000000, 5)) : -1;
+                timeoutNs = dirty_ ? int64_t(std::max<uint64_t>(minimumGap, 5000000)) : -1;
             } else {
-                timeoutMs = int((due - now + 999999) / 1000000);
+                // Woken at the slot itself, not at the next whole millisecond after it.
+                timeoutNs = int64_t(due - now);
             }
         }
         // The pointer does not damage anything: while it is drawn in, look at it once a slot.
-        if (showCursor_ && timeoutMs < 0) timeoutMs = int(std::max<uint64_t>(minimumGap / 1000000, 10));
+        if (showCursor_ && timeoutNs < 0) timeoutNs = int64_t(std::max<uint64_t>(minimumGap, 10000000));
 
         XFlush(dpy_);
         if (XPending(dpy_) > 0) continue;
         pollfd fds[2] = {{xfd, POLLIN, 0}, {s_.wakeFd, POLLIN, 0}};
-        if (poll(fds, 2, timeoutMs) > 0 && (fds[1].revents & POLLIN)) {
+        const timespec timeout{time_t(timeoutNs / 1000000000), long(timeoutNs % 1000000000)};
+        if (ppoll(fds, 2, timeoutNs < 0 ? nullptr : &timeout, nullptr) > 0 && (fds[1].revents & POLLIN)) {
             uint64_t count = 0;
             [[maybe_unused]] ssize_t n = read(s_.wakeFd, &count, sizeof count);
         }
