@@ -141,7 +141,7 @@ void FakeLinkConnector::fail(size_t index, int err) {
         a.tcpCallback(Error::posix(err), PTAddress());
 }
 
-int FakeLinkConnector::connectChannel(size_t index) {
+std::unique_ptr<TestPeer> FakeLinkConnector::succeed(size_t index) {
     Attempt& a = attempts.at(index);
     EXPECT_FALSE(a.done);
     a.done = true;
@@ -159,15 +159,7 @@ int FakeLinkConnector::connectChannel(size_t index) {
         a.usbCallback(std::nullopt);
     else
         a.tcpCallback(std::nullopt, PTAddress());
-    return fds[1];
-}
-
-std::unique_ptr<TestPeer> FakeLinkConnector::succeed(size_t index) {
-    return std::make_unique<TestPeer>(connectChannel(index));
-}
-
-int FakeLinkConnector::succeedRaw(size_t index) {
-    return connectChannel(index);
+    return std::make_unique<TestPeer>(fds[1]);
 }
 
 void FakeLinkConnector::attach(qint64 deviceID) {

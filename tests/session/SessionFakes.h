@@ -150,12 +150,7 @@ public:
     void fail(size_t index, int err = ECONNREFUSED);
     // Connects the attempt's channel to a new peer, which the test owns.
     std::unique_ptr<TestPeer> succeed(size_t index);
-    // Connects the attempt's channel to a plain socket; returns the test's descriptor.
-    int succeedRaw(size_t index);
 
     void attach(qint64 deviceID);
     void detach(qint64 deviceID);
-
-private:
-    int connectChannel(size_t index);
 };
