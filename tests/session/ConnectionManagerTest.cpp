@@ -131,7 +131,7 @@ TEST_F(SessionTest, DetachingTheLastDeviceStopsAllAttempts) {
     refuseLoopback();
     introduce(*peer);
     link->detach(7);
-    ASSERT_TRUE(waitUntil([&] { return peer->ended; }));
+    ASSERT_TRUE(waitUntil([&] { return peer->ended(); }));
     EXPECT_FALSE(controller->bUSBAttached());
     EXPECT_FALSE(controller->connectionManager().connectingToDeviceID());
     EXPECT_EQ(controller->currentChannel(), 0);
@@ -210,7 +210,7 @@ TEST_F(SessionTest, AnEndedLinkIsTriedAgainASecondLater) {
     delegate.clear();
     peer->send(105, QByteArray("x"));                                      // a frame type the app never sends
     peer->sendEvent({{"eventName", "SingleTap"}, {"x", 0.5}, {"y", 0.5}}); // never read
-    ASSERT_TRUE(waitUntil([&] { return peer->ended; }));
+    ASSERT_TRUE(waitUntil([&] { return peer->ended(); }));
     ASSERT_TRUE(waitUntil([&] { return controller->currentChannel() == 0; }));
     EXPECT_EQ(delegate.count("handle"), 0);
     retry();
@@ -257,7 +257,7 @@ TEST_F(SessionTest, LoopbackListenerOfAnotherUserIsNeverHeard) {
     info.listeners[23481] = {4242};
     auto impostor = link->succeed(attempt);
     impostor->sendIntroduction({{"protocolVersion", "1.0.9"}});
-    ASSERT_TRUE(waitUntil([&] { return impostor->ended; }));
+    ASSERT_TRUE(waitUntil([&] { return impostor->ended(); }));
     settle();
     EXPECT_FALSE(controller->ptChannelConnected());
     EXPECT_TRUE(controller->peerDeviceInfo().isEmpty());
@@ -281,9 +281,9 @@ TEST_F(SessionTest, TheFirstLinkStaysAndTheOtherKindIsTriedAgainAfterIt) {
     auto usbPeer = link->succeed(openAttempt(kUSB));
     introduce(*usbPeer);
     auto lateLoopback = link->succeed(loopback);
-    ASSERT_TRUE(waitUntil([&] { return lateLoopback->ended; }));
+    ASSERT_TRUE(waitUntil([&] { return lateLoopback->ended(); }));
     settle();
-    EXPECT_FALSE(usbPeer->ended) << "an introduced USB link is not torn down by a late loopback link";
+    EXPECT_FALSE(usbPeer->ended()) << "an introduced USB link is not torn down by a late loopback link";
     EXPECT_EQ(controller->currentChannel(), 1);
 
     usbPeer->close();
@@ -293,7 +293,7 @@ TEST_F(SessionTest, TheFirstLinkStaysAndTheOtherKindIsTriedAgainAfterIt) {
     const size_t usb = openAttempt(kUSB);
     auto loopbackPeer = link->succeed(openAttempt(kLoopback));
     auto lateUsb = link->succeed(usb);
-    ASSERT_TRUE(waitUntil([&] { return lateUsb->ended; }));
+    ASSERT_TRUE(waitUntil([&] { return lateUsb->ended(); }));
     EXPECT_EQ(controller->ptChannelConnected()->userInfo().toString(), "127.0.0.1:23481");
 
     loopbackPeer->close();
@@ -333,7 +333,7 @@ TEST_F(SessionTest, QuittingClosesTheLinkStopsTheStreamAndStopsRetrying) {
     auto peer = linkDevice(7);
     introduce(*peer);
     controller->applicationShouldTerminate();
-    ASSERT_TRUE(waitUntil([&] { return peer->ended; }));
+    ASSERT_TRUE(waitUntil([&] { return peer->ended(); }));
     EXPECT_TRUE(video.calls.contains("stopDisplayStream"));
     EXPECT_TRUE(video.calls.contains("applicationWillTerminate"));
     // The end of the link that was shut down is reported like any other.
@@ -357,7 +357,7 @@ TEST_F(SessionTest, DestroyingTheControllerWhileLinkedLeavesNothingBehind) {
         auto peer = linkDevice(7);
         introduce(*peer);
         controller.reset();
-        ASSERT_TRUE(waitUntil([&] { return peer->ended; }));
+        ASSERT_TRUE(waitUntil([&] { return peer->ended(); }));
         clock.advance(5);
         settle();
     }

@@ -93,11 +93,6 @@ QStringList TestPeer::texts() const {
     return out;
 }
 
-void TestPeer::ioFrameChannelDidReceiveFrameOfType(PTChannel*, uint32_t type, uint32_t tag,
-                                                   const PTData* payload) {
-    frames.push_back({type, tag, payload ? QByteArray(payload->data()) : QByteArray()});
-}
-
 void FakeLinkConnector::connectToUSBDevice(PTChannel& channel, quint16 port, qint64 deviceID,
                                            Callback callback) {
     Attempt a;
