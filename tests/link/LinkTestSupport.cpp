@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -45,6 +46,16 @@ QByteArray rawFrameHeader(uint32_t version, uint32_t type, uint32_t tag, uint32_
 
 QByteArray rawFrame(uint32_t type, uint32_t tag, const QByteArray& payload, uint32_t version) {
     return rawFrameHeader(version, type, tag, uint32_t(payload.size())) + payload;
+}
+
+QByteArray readAvailable(int fd) {
+    QByteArray out;
+    char buf[65536];
+    pollfd readable{fd, POLLIN, 0};
+    ssize_t n;
+    while (::poll(&readable, 1, 0) > 0 && (n = ::read(fd, buf, sizeof buf)) > 0)
+        out.append(buf, n);
+    return out;
 }
 
 RawPeer::RawPeer(PTChannelDelegate* delegate) {

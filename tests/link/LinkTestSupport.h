@@ -39,6 +39,9 @@ struct RecordingDelegate : PTChannelDelegate {
 QByteArray rawFrame(uint32_t type, uint32_t tag, const QByteArray& payload, uint32_t version = 1);
 QByteArray rawFrameHeader(uint32_t version, uint32_t type, uint32_t tag, uint32_t payloadSize);
 
+// Whatever has arrived on `fd` so far, without blocking; a socket or a pipe.
+QByteArray readAvailable(int fd);
+
 // A socketpair whose one end is read by a PTChannel; the test writes raw bytes into the other.
 struct RawPeer {
     int fd = -1;

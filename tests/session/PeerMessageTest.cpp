@@ -14,17 +14,14 @@ TEST(PeerMessage, TextTravelsAsBigEndianLengthAndUtf8) {
     const QByteArray wire = encodeText(accented);
     EXPECT_EQ(wire.size(), 4 + accented.toUtf8().size()); // length counts bytes, not characters
     EXPECT_EQ(decodeText(wire), accented);
-}
-
-TEST(PeerMessage, TextWhoseLengthDisagreesIsAnError) {
-    OptError error;
-    EXPECT_FALSE(decodeText(QByteArray::fromHex("000000"), &error));
-    EXPECT_TRUE(error);
-    error.reset();
-    EXPECT_FALSE(decodeText(QByteArray::fromHex("00000009") + "waitASec", &error)); // one byte short
-    EXPECT_TRUE(error);
-    EXPECT_FALSE(decodeText(QByteArray::fromHex("ffffffff") + "x"));
-    EXPECT_FALSE(decodeText(QByteArray::fromHex("00000001") + "xy")); // trailing bytes
+    // A length that disagrees with the bytes: too short to hold one, one byte short, trailing bytes.
+    for (const QByteArray& bad :
+         {QByteArray::fromHex("000000"), QByteArray::fromHex("00000009") + "waitASec",
+          QByteArray::fromHex("ffffffff") + "x", QByteArray::fromHex("00000001") + "xy"}) {
+        OptError error;
+        EXPECT_FALSE(decodeText(bad, &error)) << bad.toHex().toStdString();
+        EXPECT_TRUE(error);
+    }
 }
 
 TEST(PeerMessage, DictionariesRoundTripAndNonDictionariesAreRefused) {
@@ -41,50 +38,41 @@ TEST(PeerMessage, DictionariesRoundTripAndNonDictionariesAreRefused) {
     EXPECT_FALSE(decodeDictionary(encodeDictionary({{"a", array}}).left(20))); // truncated
 }
 
+// Booleans and numbers are read from either by their value, integers clamped rather than wrapped, floats
+// in single precision as the device's fields are; a text is not a number even when it reads like one,
+// and a string is only ever a string. Anything else, or nothing, reads as NO, 0 or a null string.
 TEST(PeerMessage, ValuesAreReadLeniently) {
-    const QVariantMap m{
-        {"yes", true},
-        {"no", false},
-        {"one", 1},
-        {"zero", 0},
-        {"real", 2.75},
-        {"text", "1"},
-        {"data", QByteArray("1")},
-        {"list", QVariantList{1}},
-        {"name", "Pencil"},
-        {"big", 1e300},
-        {"nan", std::nan("")},
-        {"huge", qlonglong(1) << 40},
-        {"date", QDateTime::fromSecsSinceEpoch(0)},
+    const struct {
+        const char* what;
+        QVariant value; // none: the key is missing
+        bool b;
+        double d;
+        int i;
+    } rows[] = {
+        {"true", true, true, 1, 1},
+        {"false", false, false, 0, 0},
+        {"one", 1, true, 1, 1},
+        {"zero", 0, false, 0, 0},
+        {"real", 2.75, true, 2.75, 2},
+        {"2^40", qlonglong(1) << 40, true, double(qlonglong(1) << 40), INT32_MAX},
+        {"1e300", 1e300, true, 1e300, INT32_MAX},
+        {"text", "1", false, 0, 0},
+        {"data", QByteArray("1"), false, 0, 0},
+        {"list", QVariantList{1}, false, 0, 0},
+        {"date", QDateTime::fromSecsSinceEpoch(0), false, 0, 0},
+        {"missing", QVariant(), false, 0, 0},
     };
-    // Booleans: booleans and numbers by their value; anything else, or nothing, is NO.
-    EXPECT_TRUE(boolValue(m, "yes"));
-    EXPECT_TRUE(boolValue(m, "one"));
-    EXPECT_TRUE(boolValue(m, "real"));
-    EXPECT_FALSE(boolValue(m, "no"));
-    EXPECT_FALSE(boolValue(m, "zero"));
-    for (const char* k : {"text", "data", "list", "name", "date", "missing"})
-        EXPECT_FALSE(boolValue(m, k)) << k;
-
-    // Numbers: numbers and booleans; a text is not a number even when it reads like one.
-    EXPECT_EQ(doubleValue(m, "real"), 2.75);
-    EXPECT_EQ(doubleValue(m, "yes"), 1.0);
-    EXPECT_EQ(intValue(m, "real"), 2);
-    EXPECT_EQ(integerValue(m, "huge"), qlonglong(1) << 40);
-    EXPECT_EQ(intValue(m, "huge"), INT32_MAX); // clamped, not wrapped
-    EXPECT_EQ(intValue(m, "big"), INT32_MAX);
-    EXPECT_EQ(intValue(m, "nan"), 0);
-    for (const char* k : {"text", "data", "list", "name", "date", "missing"}) {
-        EXPECT_EQ(doubleValue(m, k), 0.0) << k;
-        EXPECT_EQ(intValue(m, k), 0) << k;
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        const QVariantMap m = r.value.isValid() ? QVariantMap{{"k", r.value}} : QVariantMap{};
+        EXPECT_EQ(boolValue(m, "k"), r.b);
+        EXPECT_EQ(doubleValue(m, "k"), r.d);
+        EXPECT_EQ(intValue(m, "k"), r.i);
+        EXPECT_EQ(stringValue(m, "k").isNull(), r.value.typeId() != QMetaType::QString);
     }
-    // Single precision, as the device's float fields are read.
-    EXPECT_EQ(floatValue({{"x", 0.1}}, "x"), double(0.1f));
-    EXPECT_TRUE(std::isinf(floatValue(m, "big")));
-
-    // Strings: only strings; everything else is a null string.
-    EXPECT_EQ(stringValue(m, "name"), "Pencil");
-    for (const char* k : {"one", "yes", "data", "missing"})
-        EXPECT_TRUE(stringValue(m, k).isNull()) << k;
+    EXPECT_EQ(integerValue({{"k", qlonglong(1) << 40}}, "k"), qlonglong(1) << 40);
+    EXPECT_EQ(intValue({{"k", std::nan("")}}, "k"), 0);
+    EXPECT_EQ(floatValue({{"k", 0.1}}, "k"), double(0.1f));
+    EXPECT_TRUE(std::isinf(floatValue({{"k", 1e300}}, "k")));
+    EXPECT_EQ(stringValue({{"k", "Pencil"}}, "k"), "Pencil");
 }
-

@@ -93,11 +93,6 @@ QStringList TestPeer::texts() const {
     return out;
 }
 
-void TestPeer::ioFrameChannelDidReceiveFrameOfType(PTChannel*, uint32_t type, uint32_t tag,
-                                                   const PTData* payload) {
-    frames.push_back({type, tag, payload ? QByteArray(payload->data()) : QByteArray()});
-}
-
 void FakeLinkConnector::connectToUSBDevice(PTChannel& channel, quint16 port, qint64 deviceID,
                                            Callback callback) {
     Attempt a;
@@ -141,7 +136,7 @@ void FakeLinkConnector::fail(size_t index, int err) {
         a.tcpCallback(Error::posix(err), PTAddress());
 }
 
-int FakeLinkConnector::connectChannel(size_t index) {
+std::unique_ptr<TestPeer> FakeLinkConnector::succeed(size_t index) {
     Attempt& a = attempts.at(index);
     EXPECT_FALSE(a.done);
     a.done = true;
@@ -159,15 +154,7 @@ int FakeLinkConnector::connectChannel(size_t index) {
         a.usbCallback(std::nullopt);
     else
         a.tcpCallback(std::nullopt, PTAddress());
-    return fds[1];
-}
-
-std::unique_ptr<TestPeer> FakeLinkConnector::succeed(size_t index) {
-    return std::make_unique<TestPeer>(connectChannel(index));
-}
-
-int FakeLinkConnector::succeedRaw(size_t index) {
-    return connectChannel(index);
+    return std::make_unique<TestPeer>(fds[1]);
 }
 
 void FakeLinkConnector::attach(qint64 deviceID) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "../link/LinkTestSupport.h"
 #include "link/PTChannel.h"
 #include "session/LinkConnector.h"
 #include "session/SessionPorts.h"
@@ -95,16 +96,8 @@ public:
 };
 
 // The device's end of a linked channel: a PTChannel that records what the agent sends.
-class TestPeer final : public PTChannelDelegate {
+class TestPeer final : public RecordingDelegate {
 public:
-    struct Frame {
-        uint32_t type;
-        uint32_t tag;
-        QByteArray payload;
-    };
-    std::vector<Frame> frames;
-    bool ended = false;
-
     // Takes one end of a connected socket pair.
     explicit TestPeer(int fd);
     ~TestPeer() override;
@@ -113,13 +106,9 @@ public:
     void sendIntroduction(const QVariantMap& info);
     void sendEvent(const QVariantMap& event);
     void close();
+    bool ended() const { return ends > 0; }
     // The texts received, decoded.
     QStringList texts() const;
-
-    void ioFrameChannelDidReceiveFrameOfType(PTChannel*, uint32_t type, uint32_t tag,
-                                             const PTData* payload) override;
-    uint8_t implementedOperations() const override { return kDidEndWithError; }
-    void ioFrameChannelDidEndWithError(PTChannel*, const OptError&) override { ended = true; }
 
 private:
     std::shared_ptr<PTChannel> channel_;
@@ -150,12 +139,7 @@ public:
     void fail(size_t index, int err = ECONNREFUSED);
     // Connects the attempt's channel to a new peer, which the test owns.
     std::unique_ptr<TestPeer> succeed(size_t index);
-    // Connects the attempt's channel to a plain socket; returns the test's descriptor.
-    int succeedRaw(size_t index);
 
     void attach(qint64 deviceID);
     void detach(qint64 deviceID);
-
-private:
-    int connectChannel(size_t index);
 };

@@ -1,23 +1,8 @@
-#include "video/AppleVTCompressor.h"
-#include "fakes/FakeEncoderServices.h"
-#include "video/OutputDestination.h"
+#include "CompressorHarness.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-
-class FakeController final : public CompressorSettingsController {
-public:
-    double fps = 30.0;
-    double captureFPS() const override { return fps; }
-    std::shared_ptr<CompressorBase> compressorNamed(const QString&) const override { return nullptr; }
-    std::shared_ptr<CompressorBase> selectedCompressor() const override { return nullptr; }
-};
-
-QVariantMap hardwareEncoder() {
-    return {{kEncoderListEncoderID, QStringLiteral("com.apple.videotoolbox.videoencoder.h264.gva")},
-            {kEncoderListEncoderName, QStringLiteral("Apple H.264")}};
-}
 
 FramePtr frameOf(int width, int height, uint8_t fill = 0x40) {
     std::shared_ptr<PixelBuffer> frame = PixelBuffer::create(width, height, PixelBuffer::kBGRA);
@@ -29,33 +14,8 @@ MediaTime micros(int64_t value) {
     return MediaTime{value, 1000000};
 }
 
-// A compressor owned by a controller, feeding one destination that records what it would send.
-struct Harness {
-    std::shared_ptr<FakeEncoderServices> services = std::make_shared<FakeEncoderServices>();
-    FakeController controller;
-    std::shared_ptr<AppleVTCompressor> compressor;
-    std::vector<std::pair<uint32_t, uint32_t>> sent; // type, tag
-    std::shared_ptr<PTChannel> channel{reinterpret_cast<PTChannel*>(0x1), [](PTChannel*) {}};
-    std::unique_ptr<OutputDestination> destination;
-
-    explicit Harness(bool hardware = true) {
-        if (hardware) services->encoders.push_back(hardwareEncoder());
-        compressor = std::make_shared<AppleVTCompressor>(services);
-        compressor->setSettingsController(&controller);
-        compressor->setName(QStringLiteral("AppleVT"));
-        destination = std::make_unique<OutputDestination>(
-            QStringLiteral("file"),
-            [this](const std::shared_ptr<PTChannel>&, uint32_t type, uint32_t tag, const QByteArray&,
-                   OutputDestination::Completion) { sent.emplace_back(type, tag); });
-        destination->setDestination(QStringLiteral("/tmp/t.flv"));
-        destination->setCompressor(compressor);
-        destination->setChannel(1);
-    }
-    ~Harness() { destination.reset(); }
-    void open() {
-        destination->setActive(true);
-        compressor->setPtChannel(channel);
-    }
+struct Harness : CompressorHarness {
+    using CompressorHarness::CompressorHarness;
     uint32_t codecFor(int width, int height, const QString& hardware = QStringLiteral("iPad8,1")) {
         compressor->setPeerHardwareString(hardware);
         compressor->setSize(width, height);
@@ -73,12 +33,12 @@ TEST(AppleVTCompressorCodec, DecisionFollowsMachineDeviceAndSize) {
     EXPECT_EQ(h.codecFor(2048, 1536, QStringLiteral("iPad5,1")), kCodecTypeH264);
     for (int width : {480, 320, 568})
         EXPECT_EQ(h.codecFor(width, 320), kCodecTypeJPEG) << width;
-    h.controller.fps = 60;
+    h.fps = 60;
     EXPECT_EQ(h.codecFor(3840, 2400), kCodecTypeJPEG);
     EXPECT_EQ(h.codecFor(3839, 2400), kCodecTypeH264);
     EXPECT_EQ(h.codecFor(3840, 2399), kCodecTypeH264);
     EXPECT_EQ(h.codecFor(4100, 2310), kCodecTypeJPEG);
-    h.controller.fps = 30;
+    h.fps = 30;
     EXPECT_EQ(h.codecFor(3840, 2400), kCodecTypeH264);
     EXPECT_EQ(h.codecFor(4100, 2310), kCodecTypeJPEG);
     EXPECT_EQ(h.codecFor(4097, 2304), kCodecTypeH264);
@@ -97,12 +57,6 @@ TEST(AppleVTCompressorCodec, HardwareTestReadsTheEncoderList) {
     EXPECT_TRUE(AppleVTCompressor(services).supportHWH264());
     services->encoders = {hardwareEncoder()};
     EXPECT_TRUE(AppleVTCompressor(services).bH264HWCodec());
-}
-
-TEST(AppleVTCompressorSession, NothingHappensWithoutADestination) {
-    Harness h;
-    EXPECT_FALSE(h.compressor->compressVideoFrame(frameOf(64, 64), micros(0), micros(33333)));
-    EXPECT_TRUE(h.services->sessions.empty());
 }
 
 TEST(AppleVTCompressorSession, SessionFollowsTheFirstFrame) {
@@ -125,8 +79,9 @@ TEST(AppleVTCompressorSession, SessionFollowsTheFirstFrame) {
     ASSERT_TRUE(h.compressor->compressVideoFrame(frameOf(1920, 1080), micros(33333), micros(33333)));
     EXPECT_EQ(h.services->sessions.size(), 1u);
     ASSERT_EQ(h.sent.size(), 2u);
-    EXPECT_EQ(h.sent[0].first, 107u);
-    EXPECT_EQ(h.sent[1], std::make_pair(107u, 0u));
+    EXPECT_EQ(h.sent[0].type, 107u);
+    EXPECT_EQ(h.sent[1].type, 107u);
+    EXPECT_EQ(h.sent[1].tag, 0u);
 
     // After a reset the next frame decides afresh, here at another size.
     h.compressor->reset();
@@ -144,7 +99,7 @@ TEST(AppleVTCompressorSession, LargeJpegPicturesGetLowQuality) {
     ASSERT_TRUE(h.compressor->compressVideoFrame(frameOf(1024, 768), micros(0), micros(1)));
     EXPECT_FALSE(h.services->lastSession()->properties.contains(kCompressionPropertyQuality));
     EXPECT_TRUE(h.services->lastSession()->specification.isEmpty());
-    EXPECT_EQ(h.sent.at(0).first, 108u);
+    EXPECT_EQ(h.sent.at(0).type, 108u);
     h.compressor->reset();
     ASSERT_TRUE(h.compressor->compressVideoFrame(frameOf(1025, 768), micros(0), micros(1)));
     EXPECT_DOUBLE_EQ(h.services->lastSession()->properties.value(kCompressionPropertyQuality).toDouble(),
@@ -222,40 +177,29 @@ TEST(AppleVTCompressorSession, PicturesAreConvertedWhereTheEncoderWantsYuvs) {
     EXPECT_EQ(direct.services->transfers, 0);
 }
 
-TEST(AppleVTCompressorSession, DroppedFramesSendNothing) {
+// Frames that have nowhere to go: no output at all opens no session; without a channel, or when the
+// encoder drops the frame, the session runs and nothing is sent.
+TEST(AppleVTCompressorSession, FramesWithNowhereToGoSendNothing) {
     Harness h;
+    EXPECT_FALSE(h.compressor->compressVideoFrame(frameOf(64, 64), micros(0), micros(1)));
+    EXPECT_TRUE(h.services->sessions.empty());
     h.open();
     h.services->produce = [](const PixelBuffer&) { return SamplePtr(); };
     EXPECT_TRUE(h.compressor->compressVideoFrame(frameOf(64, 64), micros(0), micros(1)));
     EXPECT_TRUE(h.sent.empty());
     EXPECT_EQ(h.compressor->outputDest(), nullptr);
-}
-
-TEST(AppleVTCompressorSession, NoChannelNoSend) {
-    Harness h;
-    h.destination->setActive(true);
-    EXPECT_TRUE(h.compressor->compressVideoFrame(frameOf(64, 64), micros(0), micros(1)));
+    h.services->produce = nullptr;
+    h.compressor->setPtChannel(nullptr);
+    EXPECT_TRUE(h.compressor->compressVideoFrame(frameOf(64, 64), micros(1), micros(1)));
     EXPECT_TRUE(h.sent.empty());
     h.compressor->setPtChannel(h.channel);
-    EXPECT_TRUE(h.compressor->compressVideoFrame(frameOf(64, 64), micros(1), micros(1)));
+    EXPECT_TRUE(h.compressor->compressVideoFrame(frameOf(64, 64), micros(2), micros(1)));
     EXPECT_EQ(h.sent.size(), 1u);
 }
 
-TEST(AppleVTCompressorOutputs, RemovingTheLastOutputResets) {
-    Harness h;
-    h.open();
-    ASSERT_TRUE(h.compressor->compressVideoFrame(frameOf(64, 64), micros(0), micros(1)));
-    EXPECT_TRUE(h.compressor->hasSession());
-    EXPECT_EQ(h.compressor->outputDest(), h.destination.get());
-    h.destination->setActive(false);
-    EXPECT_FALSE(h.compressor->hasOutputs());
-    EXPECT_FALSE(h.compressor->hasSession());
-    EXPECT_EQ(h.compressor->outputDest(), nullptr);
-    EXPECT_TRUE(h.services->lastSession()->invalidated);
-}
-
-TEST(AppleVTCompressorOutputs, RemovingTheReceiverEndsItsSession) {
-    // With two outputs, the one receiving frames leaves: no frame may reach it any more.
+// With two outputs, the one receiving frames leaves: no frame may reach it any more. The last one
+// leaving ends the session, and one that comes back is bound again.
+TEST(AppleVTCompressorOutputs, AnOutputLeavingEndsItsSession) {
     Harness h;
     h.open();
     int otherSent = 0;
@@ -265,13 +209,23 @@ TEST(AppleVTCompressorOutputs, RemovingTheReceiverEndsItsSession) {
     other.setCompressor(h.compressor);
     other.setActive(true);
     ASSERT_TRUE(h.compressor->compressVideoFrame(frameOf(64, 64), micros(0), micros(1)));
-    ASSERT_EQ(h.compressor->outputDest(), h.destination.get()); // the last in name order
-    h.destination->setActive(false);
+    ASSERT_EQ(h.compressor->outputDest(), &h.destination); // the last in name order
+    h.destination.setActive(false);
     EXPECT_FALSE(h.compressor->hasSession());
+    EXPECT_TRUE(h.services->lastSession()->invalidated);
     ASSERT_TRUE(h.compressor->compressVideoFrame(frameOf(64, 64), micros(1), micros(1)));
     EXPECT_EQ(h.compressor->outputDest(), &other);
     EXPECT_EQ(otherSent, 1);
+
     other.setActive(false);
+    EXPECT_FALSE(h.compressor->hasOutputs());
+    EXPECT_FALSE(h.compressor->hasSession());
+    EXPECT_EQ(h.compressor->outputDest(), nullptr);
+    EXPECT_TRUE(h.services->lastSession()->invalidated);
+    h.destination.setActive(true);
+    ASSERT_TRUE(h.compressor->compressVideoFrame(frameOf(64, 64), micros(2), micros(1)));
+    EXPECT_EQ(h.services->sessions.size(), 3u);
+    EXPECT_EQ(h.sent.size(), 2u);
 }
 
 TEST(AppleVTCompressorSettings, ValidationFollowsTheResolutionOption) {

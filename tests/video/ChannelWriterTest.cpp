@@ -5,20 +5,9 @@
 
 #include <QtEndian>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <thread>
 
 namespace {
-
-// Reads whatever the channel has written so far.
-QByteArray drain(int fd) {
-    QByteArray out;
-    char buffer[65536];
-    ssize_t n;
-    while ((n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0)
-        out.append(buffer, n);
-    return out;
-}
 
 struct Wire {
     RecordingDelegate delegate;
@@ -45,7 +34,7 @@ TEST(ChannelWriter, VideoFramesReachTheWireInOrder) {
     w.sendFromEncoderThread(makeSample(700, true));
     QByteArray wire;
     ASSERT_TRUE(waitUntil([&] {
-        wire += drain(w.peer.fd);
+        wire += readAvailable(w.peer.fd);
         return wire.size() >= 16 + 3029 + 16 + 713;
     }));
     ASSERT_EQ(wire.size(), 16 + 3029 + 16 + 713);

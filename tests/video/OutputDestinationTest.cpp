@@ -1,117 +1,69 @@
-#include "video/OutputDestination.h"
-#include "fakes/FakeEncoderServices.h"
+#include "CompressorHarness.h"
 #include "fakes/TestSupport.h"
-#include "video/AppleVTCompressor.h"
 
 #include <QtEndian>
 #include <gtest/gtest.h>
 
 namespace {
 
-struct SentFrame {
-    uint32_t type;
-    uint32_t tag;
-    QByteArray payload;
-};
-
-quint32 word(const QByteArray& bytes, int at) {
-    return qFromLittleEndian<quint32>(bytes.constData() + at);
+QByteArray le32(quint32 v) {
+    QByteArray out(4, Qt::Uninitialized);
+    qToLittleEndian(v, out.data());
+    return out;
 }
-QByteArray hex(const QByteArray& bytes, int at, int n) {
-    return bytes.mid(at, n).toHex(' ');
+QString hex(const QByteArray& bytes) {
+    return QString::fromLatin1(bytes.toHex());
+}
+// One unit of the device's video payload: a start code, the unit's type byte, its bytes.
+QByteArray unit(char type, const QByteArray& bytes) {
+    return QByteArray::fromHex("00000001") + type + bytes;
 }
 
-// A destination bound to a compressor, opened for sending on a USB channel; frames it writes are
-// recorded, and each write completes with `nextResult`.
-struct Harness {
-    std::shared_ptr<FakeEncoderServices> services = std::make_shared<FakeEncoderServices>();
-    std::shared_ptr<AppleVTCompressor> compressor = std::make_shared<AppleVTCompressor>(services);
-    std::vector<SentFrame> sent;
-    OptError nextResult;
-    std::shared_ptr<PTChannel> channel{reinterpret_cast<PTChannel*>(0x1), [](PTChannel*) {}};
-    OutputDestination destination{QStringLiteral("file"),
-                                  [this](const std::shared_ptr<PTChannel>&, uint32_t type, uint32_t tag,
-                                         const QByteArray& payload, OutputDestination::Completion done) {
-                                      sent.push_back({type, tag, payload});
-                                      done(nextResult);
-                                  }};
-
-    Harness() {
-        destination.setDestination(QStringLiteral("/tmp/t.flv"));
-        destination.setCompressor(compressor);
-        destination.setChannel(1);
-        destination.setActive(true);
-    }
+// The harness's destination opened for sending, with one call to hand it a sample of a frame type.
+struct Harness : CompressorHarness {
+    Harness() { open(); }
     void send(const SamplePtr& sample, int32_t frameType) {
         destination.setFrameType(frameType);
         destination.sendEncodedData(sample, channel, nullptr);
     }
 };
 
-TEST(OutputDestinationPayload, JpegPictureIsWrappedInOneUnit) {
-    uint32_t tag = 99;
-    const SamplePtr sample = makeSample(1000);
-    const QByteArray p = OutputDestination::videoPayload(kFrameTypeJPEGVideo, *sample, &tag);
-    ASSERT_EQ(p.size(), 1013);
-    EXPECT_EQ(tag, 0u);
-    EXPECT_EQ(hex(p, 0, 13), QByteArray("ed 03 00 00 01 00 00 00 00 00 00 01 21"));
-    EXPECT_EQ(p.mid(13), sample->data);
-}
-
-TEST(OutputDestinationPayload, H264KeyFrameCarriesParameterSetsInOrder) {
+// The payload is the length of the units, a count of one, then the units. A key
+// frame is read from the first attachment and goes out with its parameter sets; without both of them
+// it goes out as a plain picture, since the key-frame form would count bytes that are not there.
+TEST(OutputDestinationPayload, PicturesAreWrappedInTheDevicesUnits) {
     const QByteArray sps(10, '\x67'), pps(4, '\x68');
-    const SamplePtr sample = makeSample(5000, false, {sps, pps});
-    uint32_t tag = 0;
-    const QByteArray p = OutputDestination::videoPayload(kFrameTypeH264Video, *sample, &tag);
-    ASSERT_EQ(p.size(), 5037);
-    EXPECT_EQ(tag, kKeyFrameTag);
-    EXPECT_EQ(word(p, 0), 5029u);
-    EXPECT_EQ(word(p, 4), 1u);
-    EXPECT_EQ(hex(p, 8, 5), QByteArray("00 00 00 01 27"));
-    EXPECT_EQ(p.mid(13, 10), sps);
-    EXPECT_EQ(hex(p, 23, 5), QByteArray("00 00 00 01 28"));
-    EXPECT_EQ(p.mid(28, 4), pps);
-    EXPECT_EQ(hex(p, 32, 5), QByteArray("00 00 00 01 25"));
-    EXPECT_EQ(p.mid(37), sample->data);
-}
-
-TEST(OutputDestinationPayload, KeyFrameIsReadFromTheFirstAttachment) {
-    const std::vector<QByteArray> sets{QByteArray("\x67\x42", 2), QByteArray("\x68\xce", 2)};
+    const std::vector<QByteArray> sets{sps, pps};
     struct Case {
         const char* what;
+        int32_t type;
         SamplePtr sample;
-        bool key;
+        bool keyFrame;
+        bool keyForm; // the SPS, PPS, key-frame form, tagged as a key frame
     } cases[] = {
-        {"NotSync true", makeSample(50, true, sets), false},
-        {"NotSync false", makeSample(50, false, sets), true},
-        {"attachment without NotSync", makeSample(50, std::nullopt, sets), true},
-        {"no attachments", makeSample(50, std::nullopt, sets, false), false},
+        {"JPEG", kFrameTypeJPEGVideo, makeSample(1000, false, sets), true, false},
+        {"NotSync false", kFrameTypeH264Video, makeSample(5000, false, sets), true, true},
+        {"attachment without NotSync", kFrameTypeH264Video, makeSample(50, std::nullopt, sets), true, true},
+        {"NotSync true", kFrameTypeH264Video, makeSample(50, true, sets), false, false},
+        {"no attachments", kFrameTypeH264Video, makeSample(50, std::nullopt, sets, false), false, false},
+        {"no parameter sets", kFrameTypeH264Video, makeSample(300, false), true, false},
+        {"one parameter set", kFrameTypeH264Video, makeSample(300, false, {sps}), true, false},
+        {"an empty parameter set", kFrameTypeH264Video, makeSample(300, false, {QByteArray(), pps}), true,
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_EQ(OutputDestination::isKeyFrame(*c.sample), c.key);
-        uint32_t tag = 0;
-        const QByteArray p = OutputDestination::videoPayload(kFrameTypeH264Video, *c.sample, &tag);
-        EXPECT_EQ(tag, c.key ? kKeyFrameTag : 0u);
-        EXPECT_EQ(uint8_t(p[12]), c.key ? 0x27 : 0x21);
-        EXPECT_EQ(word(p, 0), quint32(p.size() - 8));
+        EXPECT_EQ(OutputDestination::isKeyFrame(*c.sample), c.keyFrame);
+        const QByteArray units = c.keyForm ? unit(0x27, sps) + unit(0x28, pps) + unit(0x25, c.sample->data)
+                                           : unit(0x21, c.sample->data);
+        uint32_t tag = 99;
+        EXPECT_EQ(hex(OutputDestination::videoPayload(c.type, *c.sample, &tag)),
+                  hex(le32(quint32(units.size())) + le32(1) + units));
+        EXPECT_EQ(tag, c.keyForm ? kKeyFrameTag : 0u);
     }
-}
-
-TEST(OutputDestinationPayload, KeyFrameWithoutParameterSetsGoesOutWhole) {
-    // Were it written in the key-frame form, the length would count bytes that are not there.
-    for (const std::vector<QByteArray>& sets :
-         {std::vector<QByteArray>{}, {QByteArray("\x67\x42", 2)}, {QByteArray(), QByteArray("\x68", 1)}}) {
-        SCOPED_TRACE(sets.size());
-        const SamplePtr sample = makeSample(300, false, sets);
-        uint32_t tag = 7;
-        const QByteArray p = OutputDestination::videoPayload(kFrameTypeH264Video, *sample, &tag);
-        ASSERT_EQ(p.size(), 313);
-        EXPECT_EQ(tag, 0u);
-        EXPECT_EQ(word(p, 0), 305u);
-        EXPECT_EQ(uint8_t(p[12]), 0x21);
-        EXPECT_EQ(p.mid(13), sample->data);
-    }
+    uint32_t tag = 99;
+    EXPECT_TRUE(OutputDestination::videoPayload(104, *makeSample(20), &tag).isEmpty()) << "not a picture";
+    EXPECT_EQ(tag, 0u);
 }
 
 TEST(OutputDestinationSend, SendsOnlyWhenOpenActiveAndOnUSB) {
@@ -133,9 +85,14 @@ TEST(OutputDestinationSend, SendsOnlyWhenOpenActiveAndOnUSB) {
     h.send(makeSample(20), kFrameTypeJPEGVideo);
     EXPECT_EQ(h.sent.size(), 2u);
 
+    h.send(makeSample(20), 104); // not a picture: the frame goes out bare
+    ASSERT_EQ(h.sent.size(), 3u);
+    EXPECT_EQ(h.sent[2].type, 104u);
+    EXPECT_TRUE(h.sent[2].payload.isEmpty());
+
     h.destination.setActive(false);
     h.send(makeSample(20), kFrameTypeJPEGVideo);
-    EXPECT_EQ(h.sent.size(), 2u);
+    EXPECT_EQ(h.sent.size(), 3u);
     EXPECT_TRUE(h.destination.stopped());
 }
 
@@ -156,24 +113,6 @@ TEST(OutputDestinationSend, FailedSendStopsTheStreamUntilTheNextStart) {
     h.send(makeSample(20, true), kFrameTypeH264Video);
     ASSERT_EQ(h.sent.size(), 2u);
     EXPECT_EQ(h.sent[1].tag, 0u);
-}
-
-TEST(OutputDestinationSend, OtherFrameTypesGoOutWithoutPayload) {
-    Harness h;
-    h.send(makeSample(20), 104);
-    ASSERT_EQ(h.sent.size(), 1u);
-    EXPECT_EQ(h.sent[0].type, 104u);
-    EXPECT_TRUE(h.sent[0].payload.isEmpty());
-}
-
-TEST(OutputDestinationBinding, ActiveBindsAndInactiveUnbinds) {
-    Harness h;
-    EXPECT_EQ(h.compressor->outputs().value(QStringLiteral("/tmp/t.flv")), &h.destination);
-    EXPECT_FALSE(h.destination.stopped());
-    h.destination.setActive(false);
-    EXPECT_FALSE(h.compressor->hasOutputs());
-    h.destination.setActive(true);
-    EXPECT_TRUE(h.compressor->hasOutputs());
 }
 
 TEST(OutputDestinationBinding, ErroredCompressorTurnsTheDestinationRed) {
