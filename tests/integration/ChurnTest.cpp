@@ -1,8 +1,9 @@
-// 200 cycles of attach, link, introduction and a random drop (the app hangs up, the daemon closes the
+// Cycles of attach, link, introduction and a random drop (the app hangs up, the daemon closes the
 // connection, the app sends a frame type it must not, the device is unplugged), with the agent's
 // session in this process on a manual clock: the one-second retries are virtual time, the sockets
 // and the simulators are real. The link must be back within 1.5 s (virtual) of every drop that
-// leaves the device attached, and descriptors and heap must not grow.
+// leaves the device attached, and descriptors and heap must not grow. CI runs 200 cycles;
+// ZUB_CHURN_CYCLES asks for more (bench/churn runs 1,000).
 #include "AgentRoad.h"
 
 #include "fakes/ManualClock.h"
@@ -45,6 +46,12 @@ long residentKiB() {
     return -1;
 }
 
+int cycleCount() {
+    bool ok = false;
+    const int asked = qEnvironmentVariableIntValue("ZUB_CHURN_CYCLES", &ok);
+    return ok && asked > 10 ? asked : 200; // the first ten warm up
+}
+
 enum Drop { kPeerClose, kDaemonClose, kBadFrame, kDetach };
 const char* const kDropNames[] = {"peer close", "daemon close", "bad frame", "detach"};
 
@@ -83,8 +90,9 @@ protected:
     ManualClock clock; // installed before the session is made in SetUp
 };
 
-TEST_F(ChurnTest, TwoHundredDropsLeaveNothingBehindAndTheLinkComesBackWithinASecondAndAHalf) {
-    constexpr int kCycles = 200, kWarmUp = 10;
+TEST_F(ChurnTest, DropsLeaveNothingBehindAndTheLinkComesBackWithinASecondAndAHalf) {
+    const int cycles = cycleCount();
+    constexpr int kWarmUp = 10;
     auto device = startDevice();
     std::mt19937 random(20240611);
     bool attached = false;
@@ -97,7 +105,7 @@ TEST_F(ChurnTest, TwoHundredDropsLeaveNothingBehindAndTheLinkComesBackWithinASec
     QElapsedTimer wall;
     wall.start();
 
-    for (int cycle = 0; cycle < kCycles; ++cycle) {
+    for (int cycle = 0; cycle < cycles; ++cycle) {
         SCOPED_TRACE(cycle);
         if (!attached) {
             const PTChannel* before = usbChannel();
@@ -167,7 +175,7 @@ TEST_F(ChurnTest, TwoHundredDropsLeaveNothingBehindAndTheLinkComesBackWithinASec
     const long rss = residentKiB();
     std::printf(
         "churn: %d cycles in %.1f s real; drops: %d peer close, %d daemon close, %d bad frame, %d detach\n",
-        kCycles, wall.elapsed() / 1000.0, drops[0], drops[1], drops[2], drops[3]);
+        cycles, wall.elapsed() / 1000.0, drops[0], drops[1], drops[2], drops[3]);
     std::printf("churn: link back after %d drops: mean %.3f s, worst %.3f s (the retry's wait in virtual "
                 "%.2f s steps, plus the sockets' real %.1f ms mean to the answered introduction)\n",
                 backs, totalBack / std::max(backs, 1), worstBack, kStep, double(ioMs) / std::max(backs, 1));
