@@ -8,8 +8,14 @@
 //    change to the last byte of its frame written, median and 99th percentile, against the frame
 //    interval; and the agent's peak memory.
 //  - still picture: the agent's processor use over 30 s with nothing changing.
+//  - stalled device (--stall): with the picture moving, the receiver stops reading for that long and
+//    then reads again. The agent's resident size each second, against its size before the stall;
+//    and the time from the receiver reading again to the first picture encoded after that arriving
+//    whole, against the frame interval. Pictures that waited in the socket or in the agent are told
+//    apart from new ones by their place in the stream: the n-th frame written is the n-th read.
 //
 //   bench_stream [seconds moving] [seconds still]
+//   bench_stream --stall [seconds stalled]
 #include "VideoDecoder.h"
 #include "base/Clock.h"
 #include "base/MainQueue.h"
@@ -33,9 +39,11 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <map>
 #include <mutex>
 #include <netinet/in.h>
@@ -83,9 +91,9 @@ void stopChild(pid_t pid) {
     waitpid(pid, nullptr, 0);
 }
 
-// ---- the painter: changes the whole screen 60 times a second until stopped ----
+// ---- the painter: changes the whole screen 60 times a second (or as often as asked) until stopped ----
 
-int painter(const char* display) {
+int painter(const char* display, double perSecond) {
     Display* dpy = openXDisplay(display);
     if (!dpy) return 1;
     const Window root = DefaultRootWindow(dpy);
@@ -101,7 +109,7 @@ int painter(const char* display) {
         XSetForeground(dpy, gc, 0xffffff);
         XFillRectangle(dpy, root, gc, int(n * 7 % (kWidth - 200)), 300, 200, 150);
         XSync(dpy, False);
-        usleep(16667);
+        usleep(useconds_t(1e6 / perSecond));
     }
 }
 
@@ -110,6 +118,7 @@ int painter(const char* display) {
 bool readExactly(int fd, char* buffer, size_t n) {
     while (n > 0) {
         const ssize_t got = ::read(fd, buffer, n);
+        if (got < 0 && errno == EINTR) continue;
         if (got <= 0) return false;
         buffer += got;
         n -= size_t(got);
@@ -117,9 +126,23 @@ bool readExactly(int fd, char* buffer, size_t n) {
     return true;
 }
 
+uint64_t monotonicNs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return uint64_t(ts.tv_sec) * 1000000000u + uint64_t(ts.tv_nsec);
+}
+
+volatile std::sig_atomic_t stallAsked = 0;
+
 // Listens on 127.0.0.1, prints the port, takes one connection and decodes every video frame; prints
-// "pictures N W H codec" after each picture.
-int receiver() {
+// "arrived N T" when the N-th video frame has been read whole (T: monotonic clock, ns) and
+// "pictures N W H codec" once it is decoded. SIGUSR1 makes it stop reading for `stallMs` once the
+// frame it is reading is whole, with "stalled T" and "resumed T" around the pause.
+int receiver(int stallMs) {
+    struct sigaction action {};
+    action.sa_handler = [](int) { stallAsked = 1; };
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGUSR1, &action, nullptr);
     const int server = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -134,11 +157,21 @@ int receiver() {
     const int fd = ::accept(server, nullptr, nullptr);
     VideoDecoder decoder;
     char header[16];
-    while (readExactly(fd, header, sizeof header)) {
+    int videoFrames = 0;
+    for (;;) {
+        if (stallAsked) {
+            stallAsked = 0;
+            std::printf("stalled %llu\n", (unsigned long long)monotonicNs());
+            std::fflush(stdout);
+            usleep(useconds_t(stallMs) * 1000);
+            std::printf("resumed %llu\n", (unsigned long long)monotonicNs());
+        }
+        if (!readExactly(fd, header, sizeof header)) break;
         const uint32_t type = qFromBigEndian<quint32>(header + 4), tag = qFromBigEndian<quint32>(header + 8);
         QByteArray payload(qsizetype(qFromBigEndian<quint32>(header + 12)), Qt::Uninitialized);
         if (!readExactly(fd, payload.data(), size_t(payload.size()))) break;
         if (type != 107 && type != 108) continue;
+        std::printf("arrived %d %llu\n", ++videoFrames, (unsigned long long)monotonicNs());
         if (OptError e = decoder.decodeFrame(type, tag, payload)) {
             std::printf("error %s\n", qPrintable(e->toString()));
         } else {
@@ -342,9 +375,20 @@ double percentile(std::vector<double> v, double p) {
     return v[std::min(v.size() - 1, size_t(p * double(v.size())))];
 }
 
+// What the stall measurement needs of both sides, from the writer (agent) and the receiver's lines.
+struct StallRecord {
+    std::mutex mutex;
+    std::vector<uint64_t> written;     // n-th video frame handed to the channel: when (ns)
+    std::map<int, uint64_t> arrived;   // n-th video frame read whole by the receiver: when
+    std::map<int, uint64_t> decoded;   // ... and decoded
+    uint64_t stalled = 0, resumed = 0; // the receiver's pause
+};
+
 int agent(const char* self, int argc, char** argv) {
-    const double movingSeconds = argc > 1 ? std::atof(argv[1]) : 10;
-    const double stillSeconds = argc > 2 ? std::atof(argv[2]) : 30;
+    const bool stallMode = argc > 1 && std::strcmp(argv[1], "--stall") == 0;
+    const double stallSeconds = stallMode ? (argc > 2 ? std::atof(argv[2]) : 60) : 0;
+    const double movingSeconds = !stallMode && argc > 1 ? std::atof(argv[1]) : 10;
+    const double stillSeconds = !stallMode && argc > 2 ? std::atof(argv[2]) : 30;
 
     // A private display, so nothing else draws on it.
     int displayNumber = 0;
@@ -362,7 +406,7 @@ int agent(const char* self, int argc, char** argv) {
     // The receiver, whose standard output tells the port and every decoded picture.
     int out[2];
     if (pipe(out) != 0) die("pipe");
-    const pid_t receiverPid = spawn({self, "--receiver"}, out[1]);
+    const pid_t receiverPid = spawn({self, "--receiver", std::to_string(int(stallSeconds * 1000))}, out[1]);
     ::close(out[1]);
     FILE* receiverOut = fdopen(out[0], "r");
     int port = 0;
@@ -372,12 +416,27 @@ int agent(const char* self, int argc, char** argv) {
     QSize pictureSize;
     QString codec;
     std::mutex outMutex;
+    StallRecord stall;
     std::thread reader([&] {
         char line[256];
         while (std::fgets(line, sizeof line, receiverOut)) {
             int n = 0, w = 0, h = 0;
             char name[32] = {};
-            if (std::sscanf(line, "pictures %d %d %d %31s", &n, &w, &h, name) == 4) {
+            unsigned long long t = 0;
+            if (std::sscanf(line, "arrived %d %llu", &n, &t) == 2) {
+                std::lock_guard lock(stall.mutex);
+                stall.arrived[n] = t;
+            } else if (std::sscanf(line, "stalled %llu", &t) == 1) {
+                std::lock_guard lock(stall.mutex);
+                stall.stalled = t;
+            } else if (std::sscanf(line, "resumed %llu", &t) == 1) {
+                std::lock_guard lock(stall.mutex);
+                stall.resumed = t;
+            } else if (std::sscanf(line, "pictures %d %d %d %31s", &n, &w, &h, name) == 4) {
+                {
+                    std::lock_guard lock(stall.mutex);
+                    stall.decoded[n] = monotonicNs();
+                }
                 pictures = n;
                 std::lock_guard lock(outMutex);
                 pictureSize = QSize(w, h);
@@ -408,6 +467,10 @@ int agent(const char* self, int argc, char** argv) {
                                    [&](const std::shared_ptr<PTChannel>& channel, uint32_t type, uint32_t tag,
                                        const QByteArray& payload, OutputDestination::Completion done) {
                                        const Timeline::Times times = Timeline::current;
+                                       if (type == 107 || type == 108) {
+                                           std::lock_guard lock(stall.mutex);
+                                           stall.written.push_back(monotonicNs());
+                                       }
                                        write(channel, type, tag, payload,
                                              [&timeline, times, done](const OptError& e) {
                                                  if (!e && times.seen) {
@@ -449,6 +512,80 @@ int agent(const char* self, int argc, char** argv) {
         timeline.latencies.clear();
         for (auto& leg : timeline.legs)
             leg.clear();
+    }
+    if (stallMode) {
+        const double interval = 1.0 / stream.captureFPS();
+        const long before = statusKB("VmRSS:");
+        kill(receiverPid, SIGUSR1);
+        const double start = now();
+        std::vector<long> rss; // kB, one sample a second from the stall on
+        uint64_t stalledAt = 0, resumedAt = 0;
+        int firstNew = 0;         // the place of the first frame written after the receiver read again
+        double settledSince = -1; // when that frame had arrived
+        while (now() - start < stallSeconds + 180) {
+            runEventLoop(1.0);
+            rss.push_back(statusKB("VmRSS:"));
+            std::lock_guard lock(stall.mutex);
+            stalledAt = stall.stalled;
+            resumedAt = stall.resumed;
+            if (!resumedAt) continue;
+            if (!firstNew) {
+                auto after = std::upper_bound(stall.written.begin(), stall.written.end(), resumedAt);
+                if (after != stall.written.end()) firstNew = int(after - stall.written.begin()) + 1;
+            }
+            if (firstNew && stall.decoded.count(firstNew) && settledSince < 0) settledSince = now();
+            if (settledSince >= 0 && now() - settledSince > 3) break; // a few samples after it
+        }
+        stopChild(painterPid);
+        stream.stopStream();
+        channel->close();
+        stopChild(receiverPid);
+        reader.join();
+        fclose(receiverOut);
+
+        const int status = [&] {
+            std::printf(
+                "stall: Xvfb %dx%d captured at the default scale, %s %dx%d, %.0f frames per second; the "
+                "receiver stopped reading for %.0f s\n",
+                kWidth, kHeight, qPrintable(codec), pictureSize.width(), pictureSize.height(),
+                stream.captureFPS(), stallSeconds);
+            std::printf("  resident size each second from the stall on (MB; %.1f MB before it):",
+                        before / 1024.0);
+            for (size_t i = 0; i < rss.size(); ++i)
+                std::printf("%s%.1f", i % 15 ? " " : "\n    ", rss[i] / 1024.0);
+            std::printf("\n");
+            long highest = before;
+            const size_t stalledSamples = std::min(rss.size(), size_t(stallSeconds));
+            for (size_t i = 0; i < stalledSamples; ++i)
+                highest = std::max(highest, rss[i]);
+            std::printf("  while stalled: highest %.1f MB, growth %.1f MB (aim under 10 MB: ratio %.2f)\n",
+                        highest / 1024.0, (highest - before) / 1024.0, (highest - before) / 1024.0 / 10);
+            if (!stalledAt || !resumedAt || !firstNew || !stall.arrived.count(firstNew)) {
+                std::printf("  no picture written after the receiver read again arrived\n");
+                return 1;
+            }
+            int readBefore = 0; // video frames read before the pause
+            for (const auto& [n, t] : stall.arrived)
+                if (t <= stalledAt) readBefore = std::max(readBefore, n);
+            int writtenStalled = 0;
+            for (uint64_t t : stall.written)
+                if (t > stalledAt && t <= resumedAt) ++writtenStalled;
+            const double arrival = double(stall.arrived[firstNew] - resumedAt) / 1e9;
+            const double decoded = double(stall.decoded[firstNew] - resumedAt) / 1e9;
+            std::printf(
+                "  pictures written while stalled: %d; read after the pause before the first new one: %d\n",
+                writtenStalled, firstNew - 1 - readBefore);
+            std::printf(
+                "  first picture encoded after reading again: arrived whole %.1f ms after, decoded %.1f "
+                "ms after; arrival / frame interval (%.1f ms) = %.2f\n",
+                arrival * 1e3, decoded * 1e3, interval * 1e3, arrival / interval);
+            return 0;
+        }();
+        // Xvfb goes last and the process ends at once: the capture's X connections are still open,
+        // and Xlib ends the process when their server goes away.
+        std::fflush(stdout);
+        stopChild(xvfb);
+        std::_Exit(status);
     }
     const int picturesBefore = pictures.load();
     const double movingStart = now();
@@ -514,9 +651,11 @@ int agent(const char* self, int argc, char** argv) {
 
 int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
-    if (argc > 1 && std::strcmp(argv[1], "--painter") == 0) return painter(argc > 2 ? argv[2] : nullptr);
+    if (argc > 1 && std::strcmp(argv[1], "--painter") == 0)
+        return painter(argc > 2 ? argv[2] : nullptr, argc > 3 ? std::atof(argv[3]) : 60);
     QCoreApplication app(argc, argv);
-    if (argc > 1 && std::strcmp(argv[1], "--receiver") == 0) return receiver();
+    if (argc > 1 && std::strcmp(argv[1], "--receiver") == 0)
+        return receiver(argc > 2 ? std::atoi(argv[2]) : 0);
     if (access("/usr/bin/Xvfb", X_OK) != 0) {
         std::printf("bench_stream: skipped, no Xvfb\n");
         return 0;

@@ -1,8 +1,9 @@
-// 200 cycles of attach, link, introduction and a random drop (the app hangs up, the daemon closes the
+// Cycles of attach, link, introduction and a random drop (the app hangs up, the daemon closes the
 // connection, the app sends a frame type it must not, the device is unplugged), with the agent's
 // session in this process on a manual clock: the one-second retries are virtual time, the sockets
 // and the simulators are real. The link must be back within 1.5 s (virtual) of every drop that
-// leaves the device attached, and descriptors and heap must not grow.
+// leaves the device attached, and descriptors and heap must not grow. CI runs 200 cycles;
+// ZUB_CHURN_CYCLES asks for more (bench/churn runs 1,000).
 #include "AgentRoad.h"
 
 #include "fakes/ManualClock.h"
@@ -45,6 +46,12 @@ long residentKiB() {
     return -1;
 }
 
+int cycleCount() {
+    bool ok = false;
+    const int asked = qEnvironmentVariableIntValue("ZUB_CHURN_CYCLES", &ok);
+    return ok && asked > 10 ? asked : 200; // the first ten warm up
+}
+
 enum Drop { kPeerClose, kDaemonClose, kBadFrame, kDetach };
 const char* const kDropNames[] = {"peer close", "daemon close", "bad frame", "detach"};
 
@@ -71,9 +78,15 @@ protected:
         ioMs += io.elapsed();
         return elapsed + double(io.elapsed()) / 1000.0;
     }
-    // Bytes the test keeps of the simulators' output lines (they grow with every cycle).
+    // Bytes the test keeps of the simulators' output lines (they grow with every cycle), measured on
+    // the heap by making the same lines once more: each line a string of its own in a list. A guess
+    // from their length is off by tens of bytes a line, which over a long run hides or invents a
+    // leak of the agent's.
     size_t testRecords(DeviceSimProcess& device) const {
-        return size_t(daemon->transcript().size() + device.process().transcript().size()) * sizeof(QChar) * 2;
+        const size_t before = heapInUse();
+        const QStringList daemonLines = daemon->transcript().split(u'\n');
+        const QStringList deviceLines = device.process().transcript().split(u'\n');
+        return heapInUse() - before;
     }
 
     const PTChannel* usbChannel() const { return controller->connectionManager().usbChannel().get(); }
@@ -83,8 +96,9 @@ protected:
     ManualClock clock; // installed before the session is made in SetUp
 };
 
-TEST_F(ChurnTest, TwoHundredDropsLeaveNothingBehindAndTheLinkComesBackWithinASecondAndAHalf) {
-    constexpr int kCycles = 200, kWarmUp = 10;
+TEST_F(ChurnTest, DropsLeaveNothingBehindAndTheLinkComesBackWithinASecondAndAHalf) {
+    const int cycles = cycleCount();
+    constexpr int kWarmUp = 10;
     auto device = startDevice();
     std::mt19937 random(20240611);
     bool attached = false;
@@ -97,7 +111,7 @@ TEST_F(ChurnTest, TwoHundredDropsLeaveNothingBehindAndTheLinkComesBackWithinASec
     QElapsedTimer wall;
     wall.start();
 
-    for (int cycle = 0; cycle < kCycles; ++cycle) {
+    for (int cycle = 0; cycle < cycles; ++cycle) {
         SCOPED_TRACE(cycle);
         if (!attached) {
             const PTChannel* before = usbChannel();
@@ -167,7 +181,7 @@ TEST_F(ChurnTest, TwoHundredDropsLeaveNothingBehindAndTheLinkComesBackWithinASec
     const long rss = residentKiB();
     std::printf(
         "churn: %d cycles in %.1f s real; drops: %d peer close, %d daemon close, %d bad frame, %d detach\n",
-        kCycles, wall.elapsed() / 1000.0, drops[0], drops[1], drops[2], drops[3]);
+        cycles, wall.elapsed() / 1000.0, drops[0], drops[1], drops[2], drops[3]);
     std::printf("churn: link back after %d drops: mean %.3f s, worst %.3f s (the retry's wait in virtual "
                 "%.2f s steps, plus the sockets' real %.1f ms mean to the answered introduction)\n",
                 backs, totalBack / std::max(backs, 1), worstBack, kStep, double(ioMs) / std::max(backs, 1));
