@@ -2,15 +2,15 @@
 #include "base/Bundle.h"
 #include "base/UserDefaults.h"
 #include "display/ZDVirtualScreenController.h"
-#include "platform/x11/LinuxEncoderServices.h"
-#include "platform/x11/LinuxSystemInfo.h"
-#include "platform/x11/QtAlerts.h"
+#include "platform/codec/LinuxEncoderServices.h"
+#include "platform/linux/LinuxSystemInfo.h"
+#include "platform/linux/LinuxWorkspace.h"
+#include "platform/linux/QtAlerts.h"
 #include "platform/x11/X11DisplayServices.h"
 #include "platform/x11/X11DisplayStream.h"
 #include "platform/x11/X11Permissions.h"
 #include "platform/x11/X11Power.h"
 #include "platform/x11/X11SystemEvents.h"
-#include "platform/x11/X11Workspace.h"
 #include "session/CaptureController.h"
 #include "session/PeerMessage.h"
 #include "session/StreamBinding.h"
@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
     }
     ZDVirtualScreenController displayController(*displays);
 
-    X11Workspace workspace;
+    LinuxWorkspace workspace;
     X11SystemEvents systemEvents;
     X11Power power;
     X11Permissions permissions;

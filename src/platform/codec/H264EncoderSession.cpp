@@ -1,6 +1,6 @@
-#include "platform/x11/EncoderSessions.h"
-#include "platform/x11/EncoderWorker.h"
-#include "platform/x11/H264Units.h"
+#include "platform/codec/EncoderSessions.h"
+#include "platform/codec/EncoderWorker.h"
+#include "platform/codec/H264Units.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
