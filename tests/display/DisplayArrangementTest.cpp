@@ -25,7 +25,9 @@ protected:
     FakeDisplayServices displays;
     ZDVirtualScreenController controller{displays};
     FakeDisplayHost host;
-    UserDefaults defaults{tempPath(QStringLiteral("arrangement-%1.plist").arg(qintptr(this)))};
+    // A file of its own per test: a fixture made at the address of the one before must not find its settings.
+    static inline int files_ = 0;
+    UserDefaults defaults{tempPath(QStringLiteral("arrangement-%1.plist").arg(++files_))};
     DisplayArrangement arrangement{controller, host, defaults};
     NotificationCenter::ObserverId observer = 0;
 };

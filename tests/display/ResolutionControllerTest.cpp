@@ -35,7 +35,9 @@ protected:
     FakeDisplayServices displays;
     ZDVirtualScreenController controller{displays};
     FakeDisplayHost host;
-    UserDefaults defaults{tempPath(QStringLiteral("resolution-%1.plist").arg(qintptr(this)))};
+    // A file of its own per test: a fixture made at the address of the one before must not find its settings.
+    static inline int files_ = 0;
+    UserDefaults defaults{tempPath(QStringLiteral("resolution-%1.plist").arg(++files_))};
     FakeAlerts alerts;
     DisplayArrangement arrangement{controller, host, defaults};
     ResolutionController resolutions{controller, host, defaults, alerts, arrangement};
