@@ -30,6 +30,13 @@ int main(int argc, char** argv) {
     // A device that goes away must show up as a write error, not end the agent.
     std::signal(SIGPIPE, SIG_IGN);
 
+    // Started from a console or over SSH there is no desktop to show or capture; Qt would abort.
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        std::fprintf(stderr,
+                     "zubpad: needs a desktop session (neither DISPLAY nor WAYLAND_DISPLAY is set)\n");
+        return 1;
+    }
+
     QApplication app(argc, argv);
     const Bundle& bundle = Bundle::main();
     app.setApplicationName(bundle.objectForInfoDictionaryKey(QStringLiteral("CFBundleName")).toString());

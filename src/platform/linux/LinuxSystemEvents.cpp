@@ -1,5 +1,7 @@
 #include "platform/linux/LinuxSystemEvents.h"
 
+#include "base/Logging.h"
+
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
@@ -58,6 +60,10 @@ LinuxSystemEvents::LinuxSystemEvents(Sources sources) : sources_(std::move(sourc
     watchScreenSaverOverDBus();
     watchLogind();
     watchAppearance();
+    qCDebug(lcPlatform,
+            "desktop notices: screen saver over D-Bus %s, lock from logind %s, appearance from %s",
+            screenSaverOverDBus_ ? "yes" : "no", lockOverLogind() ? "yes" : "no",
+            appearanceFromPortal() ? "the portal" : "GTK's settings");
 }
 
 LinuxSystemEvents::~LinuxSystemEvents() = default;

@@ -1,5 +1,6 @@
 #include "platform/x11/X11SystemEvents.h"
 
+#include "base/Logging.h"
 #include "platform/x11/XConnection.h"
 
 #include <QSocketNotifier>
@@ -19,6 +20,7 @@ X11SystemEvents::X11SystemEvents() : X11SystemEvents(LinuxSystemEvents::userSour
 X11SystemEvents::X11SystemEvents(LinuxSystemEvents::Sources sources, QString xDisplayName, bool watchX)
     : desktop_(std::move(sources)) {
     if (!desktop_.screenSaverOverDBus() && watchX) watchScreenSaverOverX(xDisplayName);
+    if (xDisplay_) qCDebug(lcPlatform, "screen saver from the X screen saver extension");
 }
 
 X11SystemEvents::~X11SystemEvents() {
