@@ -127,7 +127,13 @@ int channelSender(uint16_t port, size_t size, long count) {
     Sender delegate;
     auto channel = PTChannel::channelWithDelegate(&delegate);
     OptError error;
-    channel->connectToPort(port, INADDR_LOOPBACK, [&](const OptError& e, const PTAddress&) { error = e; });
+    bool answered = false;
+    channel->connectToPort(port, INADDR_LOOPBACK, [&](const OptError& e, const PTAddress&) {
+        error = e;
+        answered = true;
+    });
+    while (!answered)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     if (error) die("channel connect");
     const QByteArray payload = payloadOf(size);
     // Frames in flight: enough to keep the socket full, as an encoder or an input burst would.

@@ -440,7 +440,7 @@ int agent(const char* self, int argc, char** argv) {
     }
     const long peakKB = statusKB("VmHWM:");
     const uint32_t codecType = stream.activeCompressor()->codecType();
-    FramePtr sample = stream.currentFrame();
+    FramePtr sample = stream.videoCaptureSession()->getCurrentFrame();
 
     // Still picture.
     stopChild(painterPid);

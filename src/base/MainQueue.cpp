@@ -43,16 +43,18 @@ MainQueue& mainQueue() {
     return queue;
 }
 
-SerialQueue::SerialQueue(QString label) : label_(std::move(label)), self_(std::make_shared<SerialQueue*>(this)) {}
+SerialQueue::SerialQueue(QString label) : label_(std::move(label)) {}
 
-SerialQueue::~SerialQueue() { *self_ = nullptr; }
+SerialQueue::~SerialQueue() = default;
 
 void SerialQueue::async(std::function<void()> fn) {
     pending_.push_back(std::move(fn));
     scheduleDrain();
 }
 
-void SerialQueue::suspend() { ++suspendCount_; }
+void SerialQueue::suspend() {
+    ++suspendCount_;
+}
 
 void SerialQueue::resume() {
     Q_ASSERT(suspendCount_ > 0);
@@ -62,9 +64,8 @@ void SerialQueue::resume() {
 void SerialQueue::scheduleDrain() {
     if (drainScheduled_ || suspendCount_ > 0 || pending_.empty()) return;
     drainScheduled_ = true;
-    std::weak_ptr<SerialQueue*> weak = self_;
-    mainQueue().async([weak]() {
-        if (auto alive = weak.lock(); alive && *alive) (*alive)->drain();
+    mainQueue().async([self = lifetime_.guard()]() {
+        if (self) self->drain();
     });
 }
 
@@ -74,8 +75,8 @@ void SerialQueue::drain() {
     while (suspendCount_ == 0 && !pending_.empty()) {
         auto fn = std::move(pending_.front());
         pending_.pop_front();
-        std::weak_ptr<SerialQueue*> weak = self_;
+        const auto self = lifetime_.guard();
         fn();
-        if (auto alive = weak.lock(); !alive || !*alive) return;
+        if (!self) return; // the block destroyed the queue
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Clock.h"
+#include "base/Lifetime.h"
 
 #include <QString>
 #include <deque>
@@ -46,6 +47,5 @@ private:
     int suspendCount_ = 0;
     bool drainScheduled_ = false;
     std::deque<std::function<void()>> pending_;
-    // Lets a posted drain notice that the queue is gone.
-    std::shared_ptr<SerialQueue*> self_;
+    Lifetime<SerialQueue> lifetime_{this};
 };

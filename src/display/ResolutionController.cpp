@@ -140,11 +140,10 @@ bool ResolutionController::showZubPadOrCloneHiResAlert(bool show) {
         alert.informativeText = alert.informativeText.arg(name);
     alert.buttons = {host_.localizedString(QStringLiteral("Ok")),
                      host_.localizedString(QStringLiteral("NotNow"))};
-    std::weak_ptr<int> alive = alive_;
-    mainQueue().async([this, alive, alert] {
-        if (alive.expired()) return;
-        if (alerts_.runModal(alert) == Alerts::kFirstButtonReturn && !alive.expired())
-            arrangement_.launchDisplaySettings();
+    mainQueue().async([self = lifetime_.guard(), alert] {
+        if (!self) return;
+        if (self->alerts_.runModal(alert) == Alerts::kFirstButtonReturn && self)
+            self->arrangement_.launchDisplaySettings();
     });
     return true;
 }

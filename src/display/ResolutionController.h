@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Lifetime.h"
+
 #include <QSizeF>
 #include <QString>
 #include <QVariantMap>
@@ -95,5 +97,5 @@ private:
     int32_t prevSizeIndexFull_ = 0;
     std::vector<ResolutionEntry> resolutionMenus_;
     // Lets an alert scheduled on the main queue notice that this object is gone.
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    Lifetime<ResolutionController> lifetime_{this};
 };

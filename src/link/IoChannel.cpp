@@ -279,13 +279,27 @@ void IoChannel::close(bool stop) {
     }
     if (stop) failWrites(ECANCELED);
     scheduleCompletions();
-    if (writes_.empty()) finishClose();
-    // Otherwise flushWrites() finishes the close once the queue is drained or fails.
+    if (writes_.empty()) {
+        finishClose();
+        return;
+    }
+    // flushWrites() finishes the close once the queue is drained or fails; until then nobody else
+    // may be holding the channel.
+    draining_ = shared_from_this();
+    std::weak_ptr<IoChannel> weak = draining_;
+    drainTimer_ = mainQueue().after(kDrainTimeout, [weak]() {
+        if (auto self = weak.lock()) {
+            self->drainTimer_ = 0;
+            if (!self->closed_) self->failWrites(ETIMEDOUT);
+        }
+    });
 }
 
 void IoChannel::finishClose() {
     if (closed_) return;
     closed_ = true;
+    if (drainTimer_) Clock::shared().cancel(drainTimer_);
+    drainTimer_ = 0;
     // The descriptor number may be reused at once: no notifier may outlive it. They can be the
     // sender of the signal we are running in, hence deleteLater.
     readNotifier_->setEnabled(false);
@@ -299,4 +313,6 @@ void IoChannel::finishClose() {
         if (auto cleanup = std::move(self->cleanup_)) cleanup(err == EINTR ? 0 : err);
     });
     scheduleCompletions();
+    // The completion just queued holds the channel from here on.
+    draining_.reset();
 }

@@ -34,8 +34,12 @@ public:
 
     // stop: pending reads and writes fail with ECANCELED and the descriptor closes now; only writes
     // still held for a burst get one non-blocking try first, as a lone write would have had.
-    // Without stop, queued writes are flushed first; pending reads still fail with ECANCELED.
+    // Without stop, queued writes are flushed first; pending reads still fail with ECANCELED. The
+    // channel then keeps itself alive until the flush is over, also when its owner lets go of it, so
+    // queued bytes, their completions and the clean-up are never lost; a peer that does not read
+    // within kDrainTimeout fails the rest with ETIMEDOUT, so the close always ends.
     void close(bool stop);
+    static constexpr double kDrainTimeout = 3.0;
 
     bool isClosed() const { return closing_; }
     int fd() const { return fd_; }
@@ -68,6 +72,9 @@ private:
 
     int fd_;
     CleanupHandler cleanup_;
+    // Set while a close waits for queued writes to drain: the channel outlives its owner until then.
+    std::shared_ptr<IoChannel> draining_;
+    quint64 drainTimer_ = 0;
     std::unique_ptr<QSocketNotifier> readNotifier_;
     std::unique_ptr<QSocketNotifier> writeNotifier_;
     std::deque<PendingRead> reads_;

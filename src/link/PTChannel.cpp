@@ -43,7 +43,32 @@ struct PTChannel::ListenSource {
     }
 };
 
+// A TCP connect under way.
+struct PTChannel::PendingConnect {
+    int fd = -1;
+    std::unique_ptr<QSocketNotifier> notifier;
+    Clock::TimerId timer = 0;
+
+    ~PendingConnect() {
+        Clock::shared().cancel(timer);
+        // The notifier may be the sender of the signal being handled right now.
+        if (notifier) {
+            notifier->setEnabled(false);
+            notifier.release()->deleteLater();
+        }
+        if (fd >= 0) ::close(fd);
+    }
+};
+
 struct PTChannel::Private {
+    static void connected(PTChannel& channel, int fd, const PTAddress& address,
+                          const ConnectCallback& callback) {
+        auto io = IoChannel::create(fd, cleanupFor(channel.shared_from_this()));
+        OptError error;
+        channel.startReadingFromConnectedChannel(std::move(io), &error);
+        callback(error, address);
+    }
+
     static IoChannel::CleanupHandler cleanupFor(const std::shared_ptr<PTChannel>& channel) {
         std::weak_ptr<PTChannel> weak = channel;
         return [weak](int err) {
@@ -143,6 +168,8 @@ struct PTChannel::Private {
     }
 
     static void closeIo(PTChannel& channel, bool stop) {
+        // Whoever closed the channel may drop it at once; its end must still reach the delegate.
+        channel.closingSelf_ = channel.shared_from_this();
         auto io = std::move(channel.dispatchObj_channel_);
         channel.dispatchObj_channel_.reset();
         if (!channel.dispatchObj_source_) channel.connState_ = kClosed;
@@ -169,6 +196,8 @@ PTChannel::PTChannel(std::shared_ptr<PTProtocol> protocol, PTChannelDelegate* de
 void PTChannel::tellDelegateOfEnd(const OptError& cleanupError) {
     const OptError error = cleanupError ? cleanupError : endError_;
     endError_.reset();
+    // Held until the delegate has been told; may be the last reference.
+    const std::shared_ptr<PTChannel> self = std::move(closingSelf_);
     if (delegate_ && (delegateFlags_ & PTChannelDelegate::kDidEndWithError))
         delegate_->ioFrameChannelDidEndWithError(this, error);
 }
@@ -202,7 +231,7 @@ void PTChannel::connectToPort(uint16_t port, uint32_t ipv4Address, ConnectCallba
         return;
     }
     connState_ = kConnecting;
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
         const int err = errno;
         qCWarning(lcLink, "socket(AF_INET, SOCK_STREAM, 0) failed: %s", errnoText(err));
@@ -211,22 +240,49 @@ void PTChannel::connectToPort(uint16_t port, uint32_t ipv4Address, ConnectCallba
         return;
     }
     // Linux has no SO_NOSIGPIPE: IoChannel writes with MSG_NOSIGNAL instead, and the app ignores SIGPIPE.
+    // The connect does not block: a listener that never completes the handshake must not hold up
+    // the main thread, so the attempt ends after kConnectTimeout at the latest.
     const PTAddress address = PTAddress::ipv4(ipv4Address, port);
     int rc;
     do {
         rc = ::connect(fd, address.address(), address.length());
     } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
+    if (rc == 0) {
+        Private::connected(*this, fd, address, std::move(callback));
+        return;
+    }
+    if (errno != EINPROGRESS) {
         const int err = errno;
         ::close(fd);
         connState_ = kClosed;
         callback(Error::posix(err), PTAddress());
         return;
     }
-    auto io = IoChannel::create(fd, Private::cleanupFor(shared_from_this()));
-    OptError error;
-    startReadingFromConnectedChannel(std::move(io), &error);
-    callback(error, address);
+    pendingConnect_ = std::make_unique<PendingConnect>();
+    pendingConnect_->fd = fd;
+    pendingConnect_->notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
+    auto finish = [weak = weak_from_this(), address, callback = std::move(callback)](int err) {
+        const auto self = weak.lock();
+        if (!self || !self->pendingConnect_) return;
+        const int connectedFd = std::exchange(self->pendingConnect_->fd, -1);
+        self->pendingConnect_.reset();
+        if (err == 0 && self->connState_ != kConnecting) err = ECANCELED; // closed meanwhile
+        if (err != 0) {
+            ::close(connectedFd);
+            if (self->connState_ == kConnecting) self->connState_ = kClosed;
+            callback(Error::posix(err), PTAddress());
+            return;
+        }
+        Private::connected(*self, connectedFd, address, callback);
+    };
+    QObject::connect(pendingConnect_->notifier.get(), &QSocketNotifier::activated,
+                     pendingConnect_->notifier.get(), [finish, fd]() {
+                         int err = 0;
+                         socklen_t length = sizeof err;
+                         if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &length) != 0) err = errno;
+                         finish(err);
+                     });
+    pendingConnect_->timer = mainQueue().after(kConnectTimeout, [finish]() { finish(ETIMEDOUT); });
 }
 
 void PTChannel::listenOnPort(uint16_t port, uint32_t ipv4Address, Callback callback) {
@@ -340,10 +396,11 @@ void PTChannel::sendFrameOfType(uint32_t type, uint32_t tag, const QByteArray& p
 
 void PTChannel::close() {
     if (isConnected()) {
+        pendingConnect_.reset();
         if (dispatchObj_channel_)
             Private::closeIo(*this, true);
         else
-            connState_ = kClosed; // a USB attempt still waiting for the daemon's answer
+            connState_ = kClosed; // an attempt still waiting for the daemon's answer or the handshake
     } else if (connState_ == kListening) {
         Private::cancelSource(*this);
     }
@@ -351,6 +408,7 @@ void PTChannel::close() {
 
 void PTChannel::cancel() {
     if (isConnected()) {
+        pendingConnect_.reset();
         if (dispatchObj_channel_)
             Private::closeIo(*this, false);
         else

@@ -61,7 +61,11 @@ public:
     void setDelegate(PTChannelDelegate* delegate);
     PTChannelDelegate* delegate() const { return delegate_; }
 
-    // Port and address in host order (INADDR_LOOPBACK for 127.0.0.1).
+    // A TCP connect that has not completed by then fails with ETIMEDOUT.
+    static constexpr double kConnectTimeout = 2.0;
+
+    // Port and address in host order (INADDR_LOOPBACK for 127.0.0.1). Never blocks: the callback
+    // comes at once when the connect completes or fails at once, else later from the event loop.
     void connectToPort(uint16_t port, uint32_t ipv4Address, ConnectCallback callback);
     void connectToPortOverUSBHub(uint16_t port, PTUSBHub* hub, qint64 deviceID, Callback callback);
     void listenOnPort(uint16_t port, uint32_t ipv4Address, Callback callback);
@@ -108,10 +112,15 @@ private:
     std::shared_ptr<IoChannel> dispatchObj_channel_;
     struct ListenSource;
     std::unique_ptr<ListenSource> dispatchObj_source_;
+    struct PendingConnect;
+    std::unique_ptr<PendingConnect> pendingConnect_;
     OptError endError_;
     PTChannelDelegate* delegate_ = nullptr;
     uint8_t delegateFlags_ = 0;
     ConnState connState_ = kClosed;
     std::shared_ptr<PTProtocol> protocol_;
     QVariant userInfo_;
+    // Set by close or cancel until the clean-up has told the delegate, so that an owner dropping a
+    // channel it has just closed still hears of its end.
+    std::shared_ptr<PTChannel> closingSelf_;
 };

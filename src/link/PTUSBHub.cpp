@@ -7,6 +7,8 @@
 #include "link/PTUSBChannel.h"
 
 #include <QtEndian>
+#include <cerrno>
+#include <utility>
 
 #include <cerrno>
 
@@ -70,11 +72,10 @@ PTUSBHub* PTUSBHub::sharedHub() {
     return hub;
 }
 
-PTUSBHub::PTUSBHub(UsbmuxAddress address)
-    : address_(std::move(address)), self_(std::make_shared<PTUSBHub*>(this)) {}
+PTUSBHub::PTUSBHub(UsbmuxAddress address) : address_(std::move(address)) {}
 
 PTUSBHub::~PTUSBHub() {
-    self_.reset();
+    lifetime_.end();
     if (channel_) channel_->cancel();
 }
 
@@ -84,16 +85,15 @@ void PTUSBHub::listenOnQueue(Callback onStart, Callback onEnd) {
         return;
     }
     auto channel = PTUSBChannel::create();
-    std::weak_ptr<PTUSBHub*> weakSelf = self_;
+    const auto weakSelf = lifetime_.guard();
     std::weak_ptr<PTUSBChannel> weakChannel = channel;
     OptError error;
     const bool opened =
         channel->openOnQueue(address_, &error, [weakSelf, weakChannel, onEnd](const OptError& e) {
             // A hub that is gone says nothing more.
-            auto self = weakSelf.lock();
-            if (!self) return;
+            PTUSBHub* hub = weakSelf.get();
+            if (!hub) return;
             // The connection is over: forget it, so that listening again connects anew.
-            PTUSBHub* hub = *self;
             if (hub->channel_ && hub->channel_ == weakChannel.lock()) hub->channel_.reset();
             if (onEnd) onEnd(e);
         });
@@ -104,10 +104,10 @@ void PTUSBHub::listenOnQueue(Callback onStart, Callback onEnd) {
     channel_ = channel;
     channel->listenWithBroadcastHandler(
         [weakSelf](const QVariantMap& packet) {
-            if (auto self = weakSelf.lock()) (*self)->handleBroadcastPacket(packet);
+            if (weakSelf) weakSelf->handleBroadcastPacket(packet);
         },
         [weakSelf, onStart = std::move(onStart)](const OptError& e) {
-            if (onStart && !weakSelf.expired()) onStart(e);
+            if (onStart && weakSelf) onStart(e);
         });
 }
 
@@ -127,19 +127,29 @@ void PTUSBHub::connectToDevice(qint64 deviceID, quint16 port, ConnectStart onSta
         // The daemon takes the port in network byte order, read as a host number.
         {QStringLiteral("PortNumber"), int(qToBigEndian<quint16>(port))},
     };
+    // A daemon that takes the request and never answers must not hold the attempt for good: without
+    // an answer by kConnectTimeout the attempt fails with ETIMEDOUT and its socket is closed.
+    auto answered = std::make_shared<bool>(false);
+    const Clock::TimerId timer = mainQueue().after(kConnectTimeout, [channel, answered, onStart]() {
+        if (std::exchange(*answered, true)) return;
+        channel->cancel();
+        if (onStart) onStart(Error::posix(ETIMEDOUT), nullptr);
+    });
     // The channel lives in its own response table until the answer (or the connection's end) comes.
-    channel->sendRequest(
-        PTUSBChannel::packetDictionaryWithPacketType(QStringLiteral("Connect"), request),
-        [channel, handedOver, onStart](const OptError& transport, const std::optional<QVariantMap>& answer) {
-            const OptError e = PTUSBChannel::errorFromPlistResponse(answer, transport);
-            if (e) {
-                channel->cancel();
-                if (onStart) onStart(e, nullptr);
-                return;
-            }
-            *handedOver = true;
-            if (onStart) onStart(std::nullopt, channel->dispatchChannel());
-        });
+    channel->sendRequest(PTUSBChannel::packetDictionaryWithPacketType(QStringLiteral("Connect"), request),
+                         [channel, handedOver, answered, timer,
+                          onStart](const OptError& transport, const std::optional<QVariantMap>& answer) {
+                             if (std::exchange(*answered, true)) return;
+                             Clock::shared().cancel(timer);
+                             const OptError e = PTUSBChannel::errorFromPlistResponse(answer, transport);
+                             if (e) {
+                                 channel->cancel();
+                                 if (onStart) onStart(e, nullptr);
+                                 return;
+                             }
+                             *handedOver = true;
+                             if (onStart) onStart(std::nullopt, channel->dispatchChannel());
+                         });
 }
 
 QString PTUSBHub::unreachableText(const Error& error) const {

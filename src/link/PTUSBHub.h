@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Error.h"
+#include "base/Lifetime.h"
 #include "base/PropertyList.h"
 
 #include <QString>
@@ -63,6 +64,9 @@ public:
     // `onEnd` runs when the listening connection's socket is closed. After that, listening again
     // opens a new connection.
     void listenOnQueue(Callback onStart, Callback onEnd);
+    // How long the daemon has to answer a "Connect" request.
+    static constexpr double kConnectTimeout = 5.0;
+
     // `port` in host order. On success the I/O channel carries the device port's bytes from the byte
     // after the daemon's answer; `onEnd` runs once that channel is finally closed. A failed attempt
     // gets its error through `onStart` only.
@@ -78,6 +82,5 @@ public:
 private:
     UsbmuxAddress address_;
     std::shared_ptr<PTUSBChannel> channel_;
-    // Lets callbacks that outlive the hub notice that it is gone.
-    std::shared_ptr<PTUSBHub*> self_;
+    Lifetime<PTUSBHub> lifetime_{this};
 };

@@ -99,6 +99,9 @@ public:
     // Ends the session: pictures not yet encoded are dropped (each still gets its callback), no
     // callback runs after this returns, and later encodes fail.
     virtual void invalidate() = 0;
+    // The next picture submitted comes out as a key frame. Codecs whose every picture stands
+    // alone need do nothing.
+    virtual void requestKeyFrame() {}
 };
 
 class PixelTransferSession {

@@ -53,6 +53,11 @@ void CaptureController::setupLink() {
 void CaptureController::shutdownLink() {
     link_->shutdownLink();
 }
+void CaptureController::applicationShouldTerminate() {
+    link_->shutdownLink();
+    // Nothing may go on capturing and encoding once the link is gone.
+    if (ports_->stream) ports_->stream->applicationWillTerminate();
+}
 void CaptureController::startListeningForDevices() {
     link_->startListeningForDevices();
 }

@@ -45,6 +45,8 @@ public:
     // -- The link. The owner calls setupLink once it is ready to hear of devices.
     void setupLink();
     void shutdownLink();
+    // Quitting: the link shut down, the cursor monitors removed and a running stream stopped.
+    void applicationShouldTerminate();
     void startListeningForDevices();
     void enqueueConnectToLocalIPv4Port();
     void enqueueConnectToUSBDevice();

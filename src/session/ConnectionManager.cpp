@@ -215,6 +215,10 @@ void ConnectionManager::usbAttemptDone(const std::shared_ptr<PTChannel>& channel
         // Superseded, shut down, or linked another way meanwhile: exactly one link stays.
         if (channel != _usbChannel || !linkUp_ || (_ptChannelConnected && _ptChannelConnected != channel)) {
             channel->close();
+            // Beaten by the loopback link: the device is tried again once that link is gone (the
+            // retry waits in the suspended queue), or it would never be linked over USB again.
+            if (channel == _usbChannel && linkUp_)
+                after(kRetryDelay, [this]() { enqueueConnectToUSBDevice(); });
             return;
         }
         // The device this channel reaches, even if the target moved on while it connected.
@@ -248,6 +252,12 @@ void ConnectionManager::connectToLocalIPv4Port() {
         return;
     }
     loopbackAttemptPending_ = true;
+    // Nobody we trust listens (or nobody at all): no connect is made, so a stranger's listener
+    // cannot even hold an attempt open.
+    if (!loopbackListenerIsTrusted()) {
+        loopbackAttemptDone(nullptr, std::nullopt, QString());
+        return;
+    }
     const QString peer = QStringLiteral("127.0.0.1:%1").arg(loopbackPort_);
     auto channel = makeChannel(peer);
     _ipv4Channel = channel;
@@ -273,7 +283,10 @@ bool ConnectionManager::loopbackListenerIsTrusted() const {
 void ConnectionManager::loopbackAttemptDone(const std::shared_ptr<PTChannel>& channel, const OptError& error,
                                             const QString& peer) {
     if (!error && channel) {
-        if (channel != _ipv4Channel || !linkUp_ || !loopbackListenerIsTrusted()) {
+        // A link that landed while this attempt was under way stays: the first link wins. The
+        // listener's owner is checked again, as the port may have changed hands during the connect.
+        if (channel != _ipv4Channel || !linkUp_ || (_ptChannelConnected && _ptChannelConnected != channel) ||
+            !loopbackListenerIsTrusted()) {
             // Closed before anything it sent is read.
             channel->close();
         } else {

@@ -13,32 +13,6 @@ bool isAcceptedFromDevice(uint32_t type) {
     return type == kFrameTypeEndOfStream || (type >= kFrameTypeDeviceInfo && type <= kFrameTypeEvent);
 }
 
-QString channelName(int32_t channel) {
-    switch (channel) {
-    case kChannelNone:
-        return QStringLiteral("None");
-    case kChannelUSB:
-        return QStringLiteral("USB");
-    case kChannelAir:
-        return QStringLiteral("Air");
-    default:
-        return QStringLiteral("Undef");
-    }
-}
-
-QString connectionModeName(int32_t mode) {
-    switch (mode) {
-    case kConnectionModeUSB:
-        return QStringLiteral("USB");
-    case kConnectionModeAir:
-        return QStringLiteral("Air");
-    case kConnectionModeAuto:
-        return QStringLiteral("Auto");
-    default:
-        return QStringLiteral("Undef");
-    }
-}
-
 QByteArray encodeText(const QString& text) {
     const QByteArray utf8 = text.toUtf8();
     QByteArray payload(4, '\0');

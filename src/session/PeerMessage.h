@@ -32,11 +32,6 @@ enum Channel : int32_t { kChannelNone = 0, kChannelUSB = 1, kChannelAir = 2, kCh
 // Connection modes; only USB is used.
 enum ConnectionMode : int32_t { kConnectionModeUSB = 0, kConnectionModeAir = 1, kConnectionModeAuto = 2 };
 
-// "None", "USB", "Air"; "Undef" for anything else.
-QString channelName(int32_t channel);
-// "USB", "Air", "Auto"; "Undef" for anything else.
-QString connectionModeName(int32_t mode);
-
 // A text message: 4-byte big-endian length, then the UTF-8 text without terminator.
 QByteArray encodeText(const QString& text);
 // The text of a text-message payload; an error when the length does not match the payload.

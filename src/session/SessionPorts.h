@@ -18,6 +18,8 @@ public:
     virtual void stopStream() = 0;
     // Like stopStream, but tells the device nothing (it is gone).
     virtual void resetStream() = 0;
+    // The application quits: the cursor monitors go, and a running stream stops.
+    virtual void applicationWillTerminate() = 0;
 };
 
 // An encoder that writes its frames to the connected channel.

@@ -9,12 +9,17 @@
 
 class StreamBinding::Control final : public StreamControl {
 public:
-    explicit Control(StreamController& stream) : stream_(stream) {}
+    Control(StreamBinding& binding, StreamController& stream) : binding_(binding), stream_(stream) {}
     bool startStream() override { return stream_.startStream(); }
     void stopStream() override { stream_.stopStream(); }
     void resetStream() override { stream_.resetStream(); }
+    void applicationWillTerminate() override {
+        binding_.unregisterMouseEvent();
+        stream_.applicationWillTerminate();
+    }
 
 private:
+    StreamBinding& binding_;
     StreamController& stream_;
 };
 
@@ -64,7 +69,7 @@ StreamBinding::StreamBinding(CaptureController& session, StreamDefaults& default
                              StreamController::Services services)
     : session_(session), defaults_(defaults) {
     stream_ = std::make_unique<StreamController>(std::move(services), this);
-    control_ = std::make_unique<Control>(*stream_);
+    control_ = std::make_unique<Control>(*this, *stream_);
     encoder_ = std::make_unique<Encoder>(*stream_);
     destination_ = std::make_unique<Destination>(*stream_, *encoder_);
     source_ = std::make_unique<Source>(*stream_);

@@ -206,8 +206,8 @@ SessionControl::TerminateReply AppDelegate::applicationShouldTerminate() {
     if (!captureController_) return SessionControl::TerminateReply::Now;
     // The device must hear of the end before its link goes: the link is shut down only once the
     // message has left (or could not be sent, or took too long).
-    auto proceed = [this, alive = std::weak_ptr<int>(alive_), started = std::make_shared<bool>(false)] {
-        if (!alive.lock() || *started) return;
+    auto proceed = [this, alive = lifetime_.guard(), started = std::make_shared<bool>(false)] {
+        if (!alive || *started) return;
         *started = true;
         if (terminationTimer_) Clock::shared().cancel(*terminationTimer_);
         terminationTimer_.reset();

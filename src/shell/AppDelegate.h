@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Lifetime.h"
 #include "base/NotificationCenter.h"
 #include "session/ZDAppDelegate.h"
 #include "shell/ScreenRecordingGate.h"
@@ -143,5 +144,5 @@ private:
     bool bRequireAccessibilityGrant_ = false;
     bool terminating_ = false;
     std::optional<Clock::TimerId> terminationTimer_;
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    Lifetime<AppDelegate> lifetime_{this};
 };

@@ -44,6 +44,6 @@ void CaptureSession::stopStream() {
 }
 
 SessionControl::TerminateReply CaptureSession::applicationShouldTerminate() {
-    controller_->shutdownLink();
+    controller_->applicationShouldTerminate();
     return TerminateReply::Now;
 }

@@ -29,8 +29,8 @@ bool ScreenRecordingGate::checkAtLaunch() {
     granted_ = screenRecordingGranted();
     if (granted_) return true;
     if (defaults_.boolForKey(DefaultsKey::srAlertShown)) {
-        mainQueue().async([this, alive = std::weak_ptr<int>(alive_)] {
-            if (alive.lock()) alertForScreenRecording();
+        mainQueue().async([self = lifetime_.guard()] {
+            if (self) self->alertForScreenRecording();
         });
         return false;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Clock.h"
+#include "base/Lifetime.h"
 
 #include <functional>
 #include <memory>
@@ -43,5 +44,5 @@ private:
     std::function<void(int)> exitProcess_;
     bool granted_ = false;
     std::optional<Clock::TimerId> alertTimer_;
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    Lifetime<ScreenRecordingGate> lifetime_{this};
 };

@@ -133,9 +133,11 @@ bool AppleVTCompressor::setupCompressor(const FramePtr& frame) {
     return true;
 }
 
-bool AppleVTCompressor::compressVideoFrame(const FramePtr& frame, MediaTime pts, MediaTime duration) {
+bool AppleVTCompressor::compressVideoFrame(const FramePtr& frame, MediaTime pts, MediaTime duration,
+                                           bool keyFrame) {
     if (!hasOutputs() || !frame) return false;
     if (!session_ && !setupCompressor(frame)) return false;
+    if (keyFrame) session_->requestKeyFrame();
 
     const bool convert = !bOSSupportBGRA_ || (codecType_.load() == kCodecTypeJPEG && !useBGRAForJpecCodec());
     if (!convert) return !session_->encodeFrame(frame, pts, duration, nullptr);
@@ -150,7 +152,12 @@ bool AppleVTCompressor::compressVideoFrame(const FramePtr& frame, MediaTime pts,
 }
 
 void AppleVTCompressor::outputCallback(const SamplePtr& sample) {
-    if (!sample) return;
+    if (!sample) {
+        // Dropped or failed in the encoder: its place in flight is free again.
+        for (OutputDestination* output : std::as_const(outputs_))
+            output->releaseFrame();
+        return;
+    }
     OutputDestination* destination = outputDest_.load();
     if (!destination) {
         // The outputs are fixed while a session runs (they change only with the clock stopped).
@@ -181,37 +188,6 @@ void AppleVTCompressor::reset() {
 void AppleVTCompressor::setSize(double width, double height) {
     setWorking_width(int(width));
     setWorking_height(int(height));
-}
-
-std::unique_ptr<AppleVTCompressor> AppleVTCompressor::copy() const {
-    auto copy = std::make_unique<AppleVTCompressor>(services_);
-    copy->setSettingsController(settingsController());
-    copy->setOutputDelegate(outputDelegate());
-    copy->setIsNew(isNew());
-    copy->setName(name());
-    copy->averageBitrate_ = averageBitrate_;
-    copy->maxBitrate_ = maxBitrate_;
-    copy->setCompressorType(compressorType());
-    copy->profile_ = profile_;
-    copy->keyframeInterval_ = keyframeInterval_;
-    copy->useCbr_ = useCbr_;
-    copy->setWidth(width());
-    copy->setHeight(height());
-    copy->setResolutionOption(resolutionOption());
-    copy->setSize(width(), height());
-    return copy;
-}
-
-QVariantMap AppleVTCompressor::archive() const {
-    return {{kArchiveName, name()},
-            {kArchiveAverageBitrate, averageBitrate_},
-            {kArchiveMaxBitrate, maxBitrate_},
-            {kArchiveKeyframeInterval, keyframeInterval_},
-            {kArchiveProfile, profile_},
-            {kArchiveUseCbr, useCbr_},
-            {kArchiveWidth, width()},
-            {kArchiveHeight, height()},
-            {kArchiveResolutionOption, resolutionOption()}};
 }
 
 QString AppleVTCompressor::description() const {

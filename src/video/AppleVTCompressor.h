@@ -18,11 +18,13 @@ class AppleVTCompressor : public CompressorBase {
 
 public:
     explicit AppleVTCompressor(std::shared_ptr<EncoderServices> services);
-    // From a keyed archive (see archive()).
+    // From a stored compressor table's entry.
     AppleVTCompressor(std::shared_ptr<EncoderServices> services, const QVariantMap& archive);
     ~AppleVTCompressor() override;
 
-    bool compressVideoFrame(const FramePtr& frame, MediaTime pts, MediaTime duration);
+    // Whether the picture was taken: then it reaches the output callback exactly once. `keyFrame`
+    // asks for a key frame (a fresh session starts with one anyway).
+    bool compressVideoFrame(const FramePtr& frame, MediaTime pts, MediaTime duration, bool keyFrame = false);
     bool setupCompressor(const FramePtr& frame);
     uint32_t getCodecType() const;
     // The codec of the current session (0 before the first).
@@ -38,9 +40,6 @@ public:
     std::shared_ptr<PTChannel> ptChannel() const { return ptChannel_.load(); }
     void setSize(double width, double height);
 
-    // Same settings, no session.
-    std::unique_ptr<AppleVTCompressor> copy() const;
-    QVariantMap archive() const;
     QString description() const;
 
     bool bOSSupportBGRA() const { return bOSSupportBGRA_; }

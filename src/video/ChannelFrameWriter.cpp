@@ -3,6 +3,8 @@
 #include "base/MainQueue.h"
 #include "link/PTChannel.h"
 
+#include <cerrno>
+
 OutputDestination::FrameWriter OutputDestination::channelWriter() {
     return [](const std::shared_ptr<PTChannel>& channel, uint32_t type, uint32_t tag,
               const QByteArray& payload, Completion completion) {
@@ -12,6 +14,8 @@ OutputDestination::FrameWriter OutputDestination::channelWriter() {
                            completion = std::move(completion)]() mutable {
             if (std::shared_ptr<PTChannel> channel = weak.lock())
                 channel->sendFrameOfType(type, tag, payload, std::move(completion));
+            else if (completion)
+                completion(Error::posix(ENOTCONN));
         });
     };
 }

@@ -66,17 +66,43 @@ QByteArray OutputDestination::videoPayload(int32_t frameType, const EncodedSampl
     return payload;
 }
 
+bool OutputDestination::reserveFrame() {
+    int inFlight = framesInFlight_.load();
+    do {
+        if (inFlight >= kMaxFramesInFlight) {
+            keyFrameWanted_.store(true);
+            return false;
+        }
+    } while (!framesInFlight_.compare_exchange_weak(inFlight, inFlight + 1));
+    return true;
+}
+
+void OutputDestination::releaseFrame() {
+    // Never below zero: a write of a stream that was reset meanwhile may still report.
+    int inFlight = framesInFlight_.load();
+    while (inFlight > 0 && !framesInFlight_.compare_exchange_weak(inFlight, inFlight - 1)) {
+    }
+}
+
 void OutputDestination::sendEncodedData(const SamplePtr& sample, const std::shared_ptr<PTChannel>& channel,
                                         const void* /*peer*/) {
-    if (!sample || stopped_.load() || !active_.load() || channel_.load() != kChannelUSB || !channel) return;
+    if (!sample || stopped_.load() || !active_.load() || channel_.load() != kChannelUSB || !channel) {
+        releaseFrame();
+        return;
+    }
     const int32_t frameType = frameType_.load();
     uint32_t tag = 0;
     // A frame type that is not video goes out as that type with no payload.
     const QByteArray payload = videoPayload(frameType, *sample, &tag);
-    if (payload.isEmpty() && (frameType == kFrameTypeH264Video || frameType == kFrameTypeJPEGVideo)) return;
+    if (payload.isEmpty() && (frameType == kFrameTypeH264Video || frameType == kFrameTypeJPEGVideo)) {
+        releaseFrame();
+        return;
+    }
     QPointer<OutputDestination> self(this);
     writer_(channel, uint32_t(frameType), tag, payload, [self](const OptError& error) {
-        if (!error || !self) return;
+        if (!self) return;
+        self->releaseFrame();
+        if (!error) return;
         // A channel that failed once is not written again in this stream.
         self->reset();
         self->stopped_.store(true);
@@ -120,6 +146,9 @@ void OutputDestination::stopCompressor() {
 void OutputDestination::reset() {
     outputStartTime_ = 0;
     stopped_.store(true);
+    // A new stream starts with the channel free; what the old one still had in flight is its own.
+    framesInFlight_.store(0);
+    keyFrameWanted_.store(false);
 }
 
 void OutputDestination::stopOutput() {
@@ -146,26 +175,6 @@ void OutputDestination::observe(CompressorBase* compressor) {
 void OutputDestination::unobserve(CompressorBase*) {
     if (erroredConnection_) disconnect(erroredConnection_);
     erroredConnection_ = {};
-}
-
-QVariantMap OutputDestination::archive() const {
-    QVariantMap a{
-        {QStringLiteral("destination"), destination_}, {QStringLiteral("name"), name_},
-        {QStringLiteral("type_name"), typeName_},      {QStringLiteral("output_format"), outputFormat_},
-        {QStringLiteral("active"), active_.load()},    {QStringLiteral("stream_delay"), streamDelay_}};
-    if (!compressorName_.isEmpty()) a.insert(QStringLiteral("compressor_name"), compressorName_);
-    return a;
-}
-
-void OutputDestination::unarchive(const QVariantMap& a) {
-    setDestination(a.value(QStringLiteral("destination")).toString());
-    name_ = a.value(QStringLiteral("name")).toString();
-    typeName_ = a.value(QStringLiteral("type_name")).toString();
-    outputFormat_ = a.value(QStringLiteral("output_format")).toString();
-    streamDelay_ = a.value(QStringLiteral("stream_delay")).toInt();
-    compressorName_ = a.value(QStringLiteral("compressor_name")).toString();
-    // Last: becoming active binds the compressor named above.
-    setActive(a.value(QStringLiteral("active")).toBool());
 }
 
 QString OutputDestination::description() const {

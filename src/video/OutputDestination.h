@@ -38,7 +38,8 @@ public:
                                            uint32_t tag, const QByteArray& payload, Completion completion)>;
 
     // The live writer: the channel's sendFrameOfType(), called on the main thread, where the channel
-    // lives. A channel that is gone by then is skipped.
+    // lives. A channel that is gone by then is skipped, its completion told ENOTCONN. Every writer
+    // calls the completion exactly once: the picture's place in flight is given back there.
     static FrameWriter channelWriter();
 
     OutputDestination(const QString& type, FrameWriter writer);
@@ -52,6 +53,19 @@ public:
 
     void sendEncodedData(const SamplePtr& sample, const std::shared_ptr<PTChannel>& channel,
                          const void* peer);
+
+    // Pictures between being handed to the encoder and leaving on the channel. A device that stops
+    // reading must cost neither memory nor latency: when the channel is behind, the frame clock
+    // skips instead of queuing one picture behind another.
+    static constexpr int kMaxFramesInFlight = 2;
+    // Frame clock thread: takes a place for one picture, or says the channel is behind.
+    bool reserveFrame();
+    // The picture of a place is gone: written, failed, or dropped before it was sent.
+    void releaseFrame();
+    // Whether pictures were skipped since the last one fed; the next one is then a key frame, so
+    // the device starts afresh from what it gets.
+    bool takeKeyFrameRequest() { return keyFrameWanted_.exchange(false); }
+    int framesInFlight() const { return framesInFlight_.load(); }
 
     void setActive(bool active);
     bool active() const { return active_.load(); }
@@ -89,8 +103,6 @@ public:
     void setCompressor_name(const QString& name) { compressorName_ = name; }
     const QColor& textColor() const { return textColor_; }
 
-    QVariantMap archive() const;
-    void unarchive(const QVariantMap& archive);
     QString description() const;
 
 private:
@@ -106,6 +118,8 @@ private:
     std::atomic<int32_t> frameType_{0};
     int32_t streamDelay_ = 0;
     std::atomic<int32_t> channel_{0};
+    std::atomic<int> framesInFlight_{0};
+    std::atomic<bool> keyFrameWanted_{false};
     QString serverName_, typeName_, outputFormat_, streamKey_;
     CompressorSettingsController* settingsController_ = nullptr;
     QColor textColor_;

@@ -255,7 +255,9 @@ bool StreamController::sleepUntil(double deadline) const {
 }
 
 bool StreamController::isFresh() const {
-    // The newest captured picture is less than a second old.
+    // The newest captured picture is less than a second old, or was skipped while the channel was
+    // behind and not sent since.
+    if (pictureOwed_.load()) return true;
     const uint64_t captured = videoCaptureSession_ ? videoCaptureSession_->currentIOSurfaceTime() : 0;
     return double(captured) + 1e9 > mach_time_seconds() * 1e9;
 }
@@ -295,19 +297,25 @@ void StreamController::newFrame() {
     if (FramePtr frame = videoCaptureSession_->getCurrentFrame()) processVideoFrame(frame);
 }
 
-FramePtr StreamController::currentFrame() const {
-    return videoCaptureSession_ ? videoCaptureSession_->getCurrentFrame() : nullptr;
-}
-
 void StreamController::processVideoFrame(const FramePtr& frame) {
     if (!captureRunning_.load()) return;
     if (firstFrameTime_ == 0) firstFrameTime_ = frameTime_;
     const MediaTime pts{int64_t((frameTime_ - firstFrameTime_) * 1e6), 1000000};
     const MediaTime duration{1000, int32_t(captureFPS() * 1000)};
-    if (AppleVTCompressor* compressor = activeCompressor()) {
-        compressor->compressVideoFrame(frame, pts, duration);
-        compressedFrameCount_.fetch_add(1);
+    AppleVTCompressor* compressor = activeCompressor();
+    if (!compressor) return;
+    OutputDestination& output = *captureDestinations_.back();
+    if (!output.reserveFrame()) {
+        // The channel is behind: this slot is skipped, and the picture is owed once it drains.
+        pictureOwed_.store(true);
+        return;
     }
+    pictureOwed_.store(false);
+    if (!compressor->compressVideoFrame(frame, pts, duration, output.takeKeyFrameRequest())) {
+        output.releaseFrame();
+        return;
+    }
+    compressedFrameCount_.fetch_add(1);
 }
 
 AppleVTCompressor* StreamController::activeCompressor() const {

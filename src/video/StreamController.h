@@ -78,7 +78,6 @@ public:
 
     void setupFrameTimer();
     double frameInterval() const { return frameInterval_.load(); }
-    FramePtr currentFrame() const;
 
     double mach_time_seconds() const;
     // Sleeps the frame clock to an absolute deadline; false when it had passed or the stream stops.
@@ -99,7 +98,6 @@ public:
 
     // -- State, for the session and for tests.
     bool captureRunning() const { return captureRunning_.load(); }
-    void setCaptureRunning(bool running) { captureRunning_.store(running); }
     DesktopCapture* videoCaptureSession() const { return videoCaptureSession_.get(); }
     const QMap<QString, std::shared_ptr<CompressorBase>>& compressors() const { return compressors_; }
     const std::vector<std::unique_ptr<OutputDestination>>& captureDestinations() const {
@@ -154,6 +152,9 @@ private:
     QString resolutionOption_ = QStringLiteral("None");
     std::unique_ptr<DesktopCapture> videoCaptureSession_;
     std::atomic<int64_t> compressedFrameCount_{0};
+    // A slot was skipped because the channel was behind: the picture goes out once it drains, even
+    // if the screen did not change again.
+    std::atomic<bool> pictureOwed_{false};
     QMap<QString, std::shared_ptr<CompressorBase>> compressors_;
     std::shared_ptr<CompressorBase> selectedCompressor_;
     QStringList videoTypes_, compressorTypes_, arOptions_;

@@ -10,20 +10,13 @@
 namespace {
 
 QString freshPath() {
-    static int n = 0;
-    return tempPath(QStringLiteral("ud-%1/sub/zubpad.plist").arg(++n));
+    return freshTempPath(QStringLiteral("ud-")) + QStringLiteral("/sub/zubpad.plist");
 }
 
 QVariantMap onDisk(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return {};
     return PropertyList::parseDictionary(file.readAll());
-}
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
 }
 
 } // namespace
@@ -61,7 +54,6 @@ TEST(UserDefaultsTest, BooleansAreNumbersOnDiskAndEveryWriteIsThereAtOnce) {
 
 TEST(UserDefaultsTest, ValuesWrittenByHandAreReadLeniently) {
     const QString path = freshPath();
-    UserDefaults(path).setBool(false, QStringLiteral("seed")); // makes the directory
     QVariantMap values{
         {QStringLiteral("yesText"), QStringLiteral(" YES")},
         {QStringLiteral("trueText"), QStringLiteral("true")},
@@ -75,7 +67,7 @@ TEST(UserDefaultsTest, ValuesWrittenByHandAreReadLeniently) {
         {QStringLiteral("list"), QVariantList{1}},
         {QStringLiteral("rate"), QStringLiteral(" 60 ")},
     };
-    writeFile(path, PropertyList::serialize(values, PropertyList::Format::Binary));
+    ASSERT_TRUE(writeFile(path, PropertyList::serialize(values, PropertyList::Format::Binary)));
     UserDefaults defaults(path);
     for (const char* key : {"yesText", "trueText", "oneText", "plistTrue", "half"})
         EXPECT_TRUE(defaults.boolForKey(QLatin1String(key))) << key;
@@ -90,7 +82,7 @@ TEST(UserDefaultsTest, ValuesWrittenByHandAreReadLeniently) {
 TEST(UserDefaultsTest, ADamagedFileIsSetAsideAndTheDomainStartsEmpty) {
     const QString path = freshPath();
     UserDefaults(path).setBool(true, QStringLiteral("seed"));
-    writeFile(path, QByteArray("bplist00 this is no property list"));
+    ASSERT_TRUE(writeFile(path, QByteArray("bplist00 this is no property list")));
     UserDefaults defaults(path);
     EXPECT_FALSE(defaults.containsKey(QStringLiteral("seed")));
     EXPECT_FALSE(defaults.status());
@@ -103,7 +95,7 @@ TEST(UserDefaultsTest, ADamagedFileIsSetAsideAndTheDomainStartsEmpty) {
 
     // A property list that is not a dictionary is as unusable as noise.
     const QByteArray list = PropertyList::serialize(QVariantList{1, 2}, PropertyList::Format::Xml);
-    writeFile(path, list);
+    ASSERT_TRUE(writeFile(path, list));
     EXPECT_FALSE(UserDefaults(path).containsKey(QStringLiteral("autoUpdateApp")));
     const auto setAside = [&] {
         QFile file(path + QStringLiteral(".damaged"));
@@ -111,7 +103,7 @@ TEST(UserDefaultsTest, ADamagedFileIsSetAsideAndTheDomainStartsEmpty) {
     };
     EXPECT_EQ(setAside(), list);
     // An empty file is an empty domain, not a damaged one.
-    writeFile(path, QByteArray());
+    ASSERT_TRUE(writeFile(path, QByteArray()));
     UserDefaults empty(path);
     EXPECT_FALSE(empty.status());
     EXPECT_EQ(setAside(), list);
@@ -122,7 +114,7 @@ TEST(UserDefaultsTest, AnUnwritableDirectoryIsReportedNotHidden) {
     UserDefaults(path).setBool(true, QStringLiteral("seed"));
     // Root ignores permissions: a file where the directory should be fails for everyone.
     const QString blocked = QFileInfo(path).absolutePath() + QStringLiteral("/file/zubpad.plist");
-    writeFile(QFileInfo(path).absolutePath() + QStringLiteral("/file"), "x");
+    ASSERT_TRUE(writeFile(QFileInfo(path).absolutePath() + QStringLiteral("/file"), "x"));
     UserDefaults defaults(blocked);
     defaults.setBool(true, QStringLiteral("autoUpdateApp"));
     const OptError error = defaults.synchronize();

@@ -1,10 +1,8 @@
 #include "VideoDecoder.h"
 #include "fakes/FakeEncoderServices.h"
 #include "fakes/TestSupport.h"
-#include "platform/codec/LinuxEncoderServices.h"
 #include "video/OutputDestination.h"
 
-#include <QFile>
 #include <QtEndian>
 #include <gtest/gtest.h>
 
@@ -99,44 +97,6 @@ TEST(VideoPayloadParse, RejectsEveryMalformedPayload) {
     }
 }
 
-TEST(VideoDecoder, NeedsAKeyFrameFirstAndSavesThePicture) {
-    LinuxEncoderServices services;
-    std::vector<SamplePtr> samples;
-    auto session = services.createCompressionSession(
-        96, 64, kCodecTypeH264, {},
-        [&](std::shared_ptr<const void>, const OptError&, SamplePtr s) { samples.push_back(s); }, nullptr);
-    ASSERT_TRUE(session);
-    auto picture = PixelBuffer::create(96, 64, PixelBuffer::kBGRA);
-    for (int i = 0; i < 2; ++i) {
-        memset(picture->data(), 0x30 + 0x40 * i, size_t(picture->bytesPerRow()) * 64);
-        ASSERT_FALSE(session->encodeFrame(picture, MediaTime{i, 30}, MediaTime{1, 30}, nullptr));
-        session->completeFrames();
-    }
-    session->invalidate();
-    ASSERT_EQ(samples.size(), 2u);
-
-    VideoDecoder decoder;
-    const QString png = tempPath(QStringLiteral("last.png"));
-    EXPECT_TRUE(decoder.saveLastPicture(png));
-    uint32_t tag = 0;
-    const QByteArray second = build(kFrameTypeH264Video, *samples[1], &tag);
-    OptError error = decoder.decodeFrame(107, tag, second);
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->code, 6);
-    const QByteArray first = build(kFrameTypeH264Video, *samples[0], &tag);
-    ASSERT_FALSE(decoder.decodeFrame(107, tag, first));
-    ASSERT_FALSE(decoder.decodeFrame(107, 0, second));
-    EXPECT_EQ(decoder.picturesDecoded(), 2);
-    EXPECT_EQ(decoder.codecName(), QStringLiteral("H.264"));
-    EXPECT_NEAR(qBlue(decoder.lastPicture().pixel(40, 30)), 0x70, 4);
-
-    ASSERT_FALSE(decoder.saveLastPicture(png));
-    QImage saved(png);
-    EXPECT_EQ(saved.size(), QSize(96, 64));
-    EXPECT_NEAR(qBlue(saved.pixel(10, 10)), 0x70, 4);
-    EXPECT_TRUE(decoder.saveLastPicture(QStringLiteral("/nonexistent-dir/x.png")));
-}
-
 TEST(VideoDecoder, BrokenPicturesAreErrorsNotCrashes) {
     VideoDecoder decoder;
     uint32_t tag = 0;
@@ -145,6 +105,7 @@ TEST(VideoDecoder, BrokenPicturesAreErrorsNotCrashes) {
     EXPECT_TRUE(decoder.lastPicture().isNull());
     EXPECT_TRUE(decoder.decodeFrame(107, 100, build(kFrameTypeH264Video, *h264Sample(200, true), &tag)));
     EXPECT_EQ(decoder.picturesDecoded(), 0);
+    EXPECT_TRUE(decoder.saveLastPicture(tempPath(QStringLiteral("none.png")))) << "nothing to save yet";
 }
 
 } // namespace

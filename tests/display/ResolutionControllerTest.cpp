@@ -1,13 +1,4 @@
-#include "display/ResolutionController.h"
-#include "FakeDisplayHost.h"
-#include "base/UserDefaults.h"
-#include "display/DisplayArrangement.h"
-#include "display/ZDVirtualScreenController.h"
-#include "fakes/FakeDesktop.h"
-#include "fakes/FakeDisplayServices.h"
-#include "fakes/TestSupport.h"
-
-#include <gtest/gtest.h>
+#include "DisplayFixture.h"
 
 namespace {
 
@@ -18,29 +9,15 @@ QVariantMap device(const char* hardware, double width, double height, int sizeIn
              QVariantMap{{QStringLiteral("Width"), width}, {QStringLiteral("Height"), height}}}};
 }
 
-class ResolutionTest : public ::testing::Test {
+class ResolutionTest : public DisplayTest {
 protected:
-    void SetUp() override {
-        displays.addDisplay({.id = 1, .bounds = {0, 0, 1366, 1024}});
-        displays.addDisplay({.id = 2, .bounds = {1366, 0, 1920, 1080}});
-        host.deviceInfo = device("iPad7,3", 1366, 1024);
-    }
+    void SetUp() override { host.deviceInfo = device("iPad7,3", 1366, 1024); }
 
     // What adjustInitialMode decides for a device, as the introduction would present it.
     int32_t introduce(const QVariantMap& info) {
         host.deviceInfo = info;
         return resolutions.adjustInitialMode(info);
     }
-
-    FakeDisplayServices displays;
-    ZDVirtualScreenController controller{displays};
-    FakeDisplayHost host;
-    // A file of its own per test: a fixture made at the address of the one before must not find its settings.
-    static inline int files_ = 0;
-    UserDefaults defaults{tempPath(QStringLiteral("resolution-%1.plist").arg(++files_))};
-    FakeAlerts alerts;
-    DisplayArrangement arrangement{controller, host, defaults};
-    ResolutionController resolutions{controller, host, defaults, alerts, arrangement};
 };
 
 TEST_F(ResolutionTest, InitialModeFollowsTheDeviceAndTheEncoder) {

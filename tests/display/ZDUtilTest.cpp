@@ -7,42 +7,28 @@
 
 #include <tuple>
 
+// A textual comparison gets "10.0" and "1.2.3" wrong; parts beyond any integer type still compare by
+// value; text after the digits only breaks ties.
 TEST(ZDUtil, ComparesVersionsNumericallyPartByPart) {
-    EXPECT_GT(ZDUtil::compareVersion("1.0.10", "1.0.9"), 0);
-    EXPECT_LT(ZDUtil::compareVersion("1.0.9", "1.0.10"), 0);
-    EXPECT_LT(ZDUtil::compareVersion("1.9", "1.10"), 0);
-    EXPECT_GT(ZDUtil::compareVersion("2", "1.99.99"), 0);
-    EXPECT_EQ(ZDUtil::compareVersion("1.0.9", "1.0.9"), 0);
-    // A textual comparison would get these wrong.
-    EXPECT_GT(ZDUtil::compareVersion("10.0", "9.0"), 0);
-    EXPECT_LT(ZDUtil::compareVersion("1.2.3", "1.12.0"), 0);
-}
-
-TEST(ZDUtil, MissingPartsLeadingZerosAndLongNumbers) {
-    EXPECT_EQ(ZDUtil::compareVersion("1.0", "1.0.0"), 0);
-    EXPECT_EQ(ZDUtil::compareVersion("1", "1.0.0"), 0);
-    EXPECT_LT(ZDUtil::compareVersion("1.0", "1.0.1"), 0);
-    EXPECT_EQ(ZDUtil::compareVersion("1.01", "1.1"), 0);
-    EXPECT_EQ(ZDUtil::compareVersion("", "0"), 0);
-    EXPECT_LT(ZDUtil::compareVersion("", "0.0.1"), 0);
-    // Parts beyond any integer type still compare by value.
+    const struct {
+        const char *a, *b;
+        int sign;
+    } cases[] = {
+        {"1.0.10", "1.0.9", 1},  {"1.9", "1.10", -1},     {"2", "1.99.99", 1}, {"1.0.9", "1.0.9", 0},
+        {"10.0", "9.0", 1},      {"1.2.3", "1.12.0", -1}, {"1.0", "1.0.0", 0}, {"1", "1.0.0", 0},
+        {"1.0", "1.0.1", -1},    {"1.01", "1.1", 0},      {"", "0", 0},        {"", "0.0.1", -1},
+        {"1.0.10b", "1.0.9", 1}, {"1.0.9", "1.0.9b", -1}, {"beta", "1", -1},
+    };
+    const auto sign = [](int v) { return (v > 0) - (v < 0); };
+    for (const auto& c : cases) {
+        EXPECT_EQ(sign(ZDUtil::compareVersion(c.a, c.b)), c.sign) << c.a << " vs " << c.b;
+        EXPECT_EQ(sign(ZDUtil::compareVersion(c.b, c.a)), -c.sign) << c.b << " vs " << c.a;
+    }
     EXPECT_GT(ZDUtil::compareVersion("1.123456789012345678901234567890", "1.99999999999999999999"), 0);
     EXPECT_EQ(ZDUtil::compareVersion("1.000000000000000000000000000007", "1.7"), 0);
 }
 
-TEST(ZDUtil, TextAfterTheDigitsOnlyBreaksTies) {
-    EXPECT_GT(ZDUtil::compareVersion("1.0.10b", "1.0.9"), 0);
-    EXPECT_LT(ZDUtil::compareVersion("1.0.9", "1.0.9b"), 0);
-    EXPECT_LT(ZDUtil::compareVersion("beta", "1"), 0);
-}
-
-TEST(ZDUtil, SystemVersionComesFromSystemInfo) {
-    FakeSystemInfo info;
-    info.osVersion = "22.04";
-    EXPECT_EQ(ZDUtil::getMacOSVersionString(info), "22.04");
-}
-
-TEST(ZDUtil, ParsesMajorMinorAndPatch) {
+TEST(ZDUtil, ParsesMajorMinorAndPatchAndGatesOnTheRunningSystem) {
     int32_t major = -1, minor = -1, patch = -1;
     const auto parse = [&](const char* text) {
         ZDUtil::parseVersionString(QString::fromLatin1(text), &major, &minor, &patch);
@@ -62,10 +48,6 @@ TEST(ZDUtil, ParsesMajorMinorAndPatch) {
     info.osVersion = "22.04.3";
     ZDUtil::getMacOSVersionCode(info, &major, &minor, &patch);
     EXPECT_EQ(std::tuple(major, minor, patch), std::tuple(22, 4, 3));
-}
-
-TEST(ZDUtil, VersionGatesCompareWithTheRunningSystem) {
-    FakeSystemInfo info;
     info.osVersion = "10.10";
     EXPECT_TRUE(ZDUtil::isMacOSVersionAboveOrEqualTo("10.10", info));
     EXPECT_TRUE(ZDUtil::isMacOSVersionAboveOrEqualTo("10.9", info));
@@ -74,19 +56,20 @@ TEST(ZDUtil, VersionGatesCompareWithTheRunningSystem) {
     EXPECT_TRUE(ZDUtil::isMacOSVersionAboveTo("10.9.5", info));
 }
 
+// Only a 64-bit Intel system runs translated code.
 TEST(ZDUtil, ArmOrTranslatedMachines) {
-    FakeSystemInfo info;
-    info.architecture = "x86_64";
-    EXPECT_FALSE(ZDUtil::isM1Mac(info));
-    info.translated = true;
-    EXPECT_TRUE(ZDUtil::isM1Mac(info));
-    EXPECT_TRUE(ZDUtil::isProcessTranslated(info));
-    info.architecture = "i686"; // only a 64-bit Intel system runs translated code
-    EXPECT_FALSE(ZDUtil::isM1Mac(info));
-    info.translated = false;
-    for (const char* arm : {"arm64", "aarch64"}) {
-        info.architecture = arm;
-        EXPECT_TRUE(ZDUtil::isM1Mac(info)) << arm;
+    const struct {
+        const char* architecture;
+        bool translated, arm;
+    } cases[] = {
+        {"x86_64", false, false}, {"x86_64", true, true},   {"i686", true, false},
+        {"arm64", false, true},   {"aarch64", false, true},
+    };
+    for (const auto& c : cases) {
+        FakeSystemInfo info;
+        info.architecture = c.architecture;
+        info.translated = c.translated;
+        EXPECT_EQ(ZDUtil::isM1Mac(info), c.arm) << c.architecture << c.translated;
     }
 }
 

@@ -1,36 +1,9 @@
-#include "display/ZDVirtualScreenController.h"
-#include "base/NotificationCenter.h"
-#include "fakes/FakeDisplayServices.h"
-
-#include <gtest/gtest.h>
+#include "DisplayFixture.h"
 
 namespace {
 
 using Flag = DisplayServices::ReconfigurationFlag;
-
-class ControllerTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        displays.addDisplay({.id = 69, .bounds = {0, 0, 1440, 900}, .name = QStringLiteral("Color LCD")});
-        displays.addDisplay({.id = 5, .bounds = {1440, 0, 1920, 1080}});
-        controller.registerDisplayCallback();
-        auto& center = NotificationCenter::defaultCenter();
-        observers = {
-            center.addObserver(ZDVirtualScreenController::kUpdateMenuNotification, nullptr,
-                               [this](const Notification&) { ++menuUpdates; }),
-            center.addObserver(ZDVirtualScreenController::kModeWasChangedNotification, nullptr,
-                               [this](const Notification& n) { modes.push_back(n.userInfo.value("mode")); })};
-    }
-    void TearDown() override {
-        for (auto id : observers)
-            NotificationCenter::defaultCenter().removeObserver(id);
-    }
-    FakeDisplayServices displays;
-    ZDVirtualScreenController controller{displays};
-    std::vector<NotificationCenter::ObserverId> observers;
-    int menuUpdates = 0;
-    std::vector<QVariant> modes; // one per stream restart
-};
+using ControllerTest = DisplayTest;
 
 TEST(ZDVirtualScreenController, DirectoryNamesAndThe256Rule) {
     FakeDisplayServices displays;
@@ -64,22 +37,22 @@ TEST(ZDVirtualScreenController, NoDisplayMeansZeroIDsUntilOneAppears) {
 }
 
 TEST_F(ControllerTest, PlugsAndUnplugsRebuildTheDirectoryOnEachAnnouncedChange) {
-    EXPECT_EQ(controller.builtinDisplayID(), 69u);
-    EXPECT_EQ(controller.cloneDisplayID(), 69u);
-    displays.addDisplay({.id = 11, .bounds = {0, 900, 1024, 768}, .name = QStringLiteral("Projector")});
+    EXPECT_EQ(controller.builtinDisplayID(), 1u);
+    EXPECT_EQ(controller.cloneDisplayID(), 1u);
+    displays.addDisplay({.id = 11, .bounds = {0, 1024, 1024, 768}, .name = QStringLiteral("Projector")});
     EXPECT_EQ(controller.onlineDisplays().size(), 2u); // cached until the system says something changed
     displays.fire(11, Flag::kAddFlag | Flag::kEnabledFlag);
     EXPECT_EQ(menuUpdates, 1);
     ASSERT_EQ(controller.onlineDisplays().size(), 3u);
     EXPECT_EQ(controller.onlineDisplays()[2], (DisplayDirectoryEntry{11, QStringLiteral("Projector")}));
 
-    displays.removeDisplay(69);
-    displays.fire(69, Flag::kAddFlag | Flag::kRemoveFlag); // both flags: told twice
+    displays.removeDisplay(1);
+    displays.fire(1, Flag::kAddFlag | Flag::kRemoveFlag); // both flags: told twice
     EXPECT_EQ(menuUpdates, 3);
     EXPECT_EQ(controller.onlineDisplays().size(), 2u);
     // The primary display is chosen once; the mirror target changes only when the shell says so.
-    EXPECT_EQ(controller.builtinDisplayID(), 69u);
-    EXPECT_EQ(controller.cloneDisplayID(), 69u);
+    EXPECT_EQ(controller.builtinDisplayID(), 1u);
+    EXPECT_EQ(controller.cloneDisplayID(), 1u);
     EXPECT_TRUE(modes.empty());
 }
 
@@ -90,16 +63,16 @@ TEST_F(ControllerTest, OnlyASizeChangeOfTheMirrorTargetRestartsTheStream) {
         displays.setBounds(id, bounds);
         displays.fire(id, Flag::kSetModeFlag | Flag::kDesktopShapeChangedFlag);
     };
-    change(69, {100, 50, 1440, 900}); // moved, same size
-    change(5, {1440, 0, 2560, 1440}); // another display
+    change(1, {100, 50, 1366, 1024}); // moved, same size
+    change(2, {1366, 0, 2560, 1440}); // another display
     EXPECT_EQ(modes.size(), 1u);
-    change(69, {0, 0, 1680, 1050});
+    change(1, {0, 0, 1680, 1050});
     EXPECT_EQ(modes.size(), 2u);
     EXPECT_EQ(controller.prevCloneDisplayRect(), QRectF(0, 0, 1680, 1050));
-    displays.fire(69, Flag::kDesktopShapeChangedFlag); // the same arrangement told twice
+    displays.fire(1, Flag::kDesktopShapeChangedFlag); // the same arrangement told twice
     EXPECT_EQ(modes.size(), 2u);
     controller.setBCloneDisplay(false); // extended mode follows no mirror target
-    change(69, {0, 0, 1024, 768});
+    change(1, {0, 0, 1024, 768});
     EXPECT_EQ(modes.size(), 2u);
     // setMode ignores its argument: the mode announced stays the controller's.
     controller.setMode(812);
@@ -107,22 +80,22 @@ TEST_F(ControllerTest, OnlyASizeChangeOfTheMirrorTargetRestartsTheStream) {
 }
 
 TEST_F(ControllerTest, AnUnmirrorEventTakesThePrimaryDisplayOutOfItsMirrorSet) {
-    displays.fire(5, Flag::kUnMirrorFlag);
+    displays.fire(2, Flag::kUnMirrorFlag);
     displays.failConfigurations = true; // one that cannot begin is skipped without a word
-    displays.fire(69, Flag::kUnMirrorFlag);
-    EXPECT_EQ(displays.mirrorCalls, (std::vector<FakeDisplayServices::MirrorCall>{{69, 0}, {69, 0}}));
+    displays.fire(1, Flag::kUnMirrorFlag);
+    EXPECT_EQ(displays.mirrorCalls, (std::vector<FakeDisplayServices::MirrorCall>{{1, 0}, {1, 0}}));
     EXPECT_EQ(menuUpdates + int(modes.size()), 0);
 }
 
 TEST_F(ControllerTest, ScreensAreCachedUntilTheNextConfigurationEvent) {
-    EXPECT_EQ(controller.builtinScreen()->screenNumber, 69u);
-    controller.setCloneDisplayID(5);
-    EXPECT_EQ(*controller.cloneScreen(), (DisplayScreen{5, QRectF(1440, -180, 1920, 1080)}));
-    displays.setBounds(5, {1440, 0, 1280, 1024});
+    EXPECT_EQ(controller.builtinScreen()->screenNumber, 1u);
+    controller.setCloneDisplayID(2);
+    EXPECT_EQ(*controller.cloneScreen(), (DisplayScreen{2, QRectF(1366, -56, 1920, 1080)}));
+    displays.setBounds(2, {1366, 0, 1280, 900});
     EXPECT_EQ(controller.cloneScreen()->frame.width(), 1920);
-    displays.fire(5, Flag::kSetModeFlag);
-    EXPECT_EQ(controller.cloneScreen()->frame, QRectF(1440, -124, 1280, 1024));
-    displays.setBounds(5, {1440, 0, 800, 600});
+    displays.fire(2, Flag::kSetModeFlag);
+    EXPECT_EQ(controller.cloneScreen()->frame, QRectF(1366, 124, 1280, 900));
+    displays.setBounds(2, {1366, 0, 800, 600});
     controller.setCloneScreen(std::nullopt);
     EXPECT_EQ(controller.cloneScreen()->frame.width(), 800);
     controller.setCloneDisplayID(1234); // not online: no screen
@@ -140,7 +113,7 @@ TEST_F(ControllerTest, TheCallbackGoesWithTheControllerAndTheFlagNotifiesEverySe
     }
     EXPECT_EQ(displays.callbackCount(), 1u);
     controller.unregisterDisplayCallback();
-    displays.fire(5, Flag::kAddFlag);
+    displays.fire(2, Flag::kAddFlag);
     EXPECT_EQ(menuUpdates, 0);
 
     std::vector<bool> seen;

@@ -19,7 +19,6 @@ public:
     std::vector<QString> registered;
     std::vector<qint64> terminated;
     std::vector<QUrl> openedURLs;
-    bool openSucceeds = true;
 
     OptError registerRunningApplication(const QString& bundleIdentifier) override;
     std::vector<RunningApplication>
@@ -45,28 +44,22 @@ class FakePower final : public Power {
 public:
     bool watchDisplayPower(DisplayPowerHandler h) override;
     void stopWatchingDisplayPower() override { handler = nullptr; }
-    bool preventDisplaySleep(bool prevent, const QString& reason) override;
+    bool preventDisplaySleep(bool, const QString&) override { return true; }
     // Delivers a display power message as the system would.
     void deliver(uint32_t message) const;
 
-    bool canWatch = true;
     DisplayPowerHandler handler;
-    bool sleepPrevented = false;
 };
 
 class FakePermissions final : public Permissions {
 public:
-    bool screenRecordingGranted() override {
-        ++grantedAsked;
-        return granted;
-    }
+    bool screenRecordingGranted() override { return granted; }
     bool openScreenRecordingSettings() override {
         ++settingsOpened;
         return true;
     }
 
     bool granted = true;
-    int grantedAsked = 0;
     int settingsOpened = 0;
 };
 

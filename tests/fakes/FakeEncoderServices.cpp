@@ -1,5 +1,7 @@
 #include "fakes/FakeEncoderServices.h"
 
+#include <utility>
+
 namespace {
 
 class FakeSession final : public EncoderSession {
@@ -7,21 +9,18 @@ public:
     FakeSession(std::shared_ptr<FakeEncoderServices::SessionRecord> record, FakeEncoderServices* services,
                 OutputCallback callback)
         : record_(std::move(record)), services_(services), callback_(std::move(callback)) {}
-    ~FakeSession() override { record_->alive = false; }
 
     OptError setProperty(const QString& key, const QVariant& value) override {
         record_->properties.insert(key, value);
         return std::nullopt;
     }
-    QVariant copyProperty(const QString& key) const override {
-        if (key == kCompressionPropertyUsingHardwareAcceleratedVideoEncoder)
-            return services_->hardwareSessions;
-        return record_->properties.value(key);
-    }
+    QVariant copyProperty(const QString& key) const override { return record_->properties.value(key); }
     OptError encodeFrame(FramePtr image, MediaTime pts, MediaTime duration,
                          std::shared_ptr<const void> frameContext) override {
         if (record_->invalidated)
             return Error::make(kEncoderErrorDomain, kEncoderErrorInvalidated, QStringLiteral("invalidated"));
+        if (std::exchange(record_->keyFrameRequested, false))
+            record_->keyFrames.push_back(record_->pts.size());
         record_->images.push_back(image);
         record_->pts.push_back(pts);
         record_->durations.push_back(duration);
@@ -38,6 +37,7 @@ public:
         return std::nullopt;
     }
     void completeFrames() override { ++record_->completed; }
+    void requestKeyFrame() override { record_->keyFrameRequested = true; }
     void invalidate() override { record_->invalidated = true; }
 
 private:

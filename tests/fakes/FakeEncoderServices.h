@@ -17,16 +17,16 @@ public:
         std::vector<FramePtr> images;
         // The presentation time and duration given with each picture.
         std::vector<MediaTime> pts, durations;
+        // The indexes of the pictures that were asked to be key frames.
+        std::vector<size_t> keyFrames;
+        bool keyFrameRequested = false;
         int completed = 0;
         bool invalidated = false;
-        bool alive = true;
     };
 
     std::vector<QVariantMap> encoders;
     bool failCreate = false;
-    bool h264TakesBGRA = true;
     bool jpegTakesBGRA = true;
-    bool hardwareSessions = false;
     // Makes the sample for a picture; null means the encoder dropped it.
     std::function<SamplePtr(const PixelBuffer&)> produce;
     std::vector<std::shared_ptr<SessionRecord>> sessions;
@@ -39,9 +39,7 @@ public:
                                                              EncoderSession::OutputCallback callback,
                                                              OptError* error) override;
     std::unique_ptr<PixelTransferSession> createPixelTransferSession() override;
-    bool acceptsBGRA(CodecType codec) const override {
-        return codec == kCodecTypeH264 ? h264TakesBGRA : jpegTakesBGRA;
-    }
+    bool acceptsBGRA(CodecType codec) const override { return codec == kCodecTypeH264 || jpegTakesBGRA; }
 
     std::shared_ptr<SessionRecord> lastSession() const {
         return sessions.empty() ? nullptr : sessions.back();

@@ -4,8 +4,12 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QThread>
+
+#include <atomic>
 
 bool waitUntil(const std::function<bool()>& done, int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);
@@ -30,6 +34,17 @@ int openDescriptorCount() { return int(QDir(QStringLiteral("/proc/self/fd")).ent
 QString tempPath(const QString& name) {
     static QTemporaryDir dir;
     return dir.filePath(name);
+}
+
+QString freshTempPath(const QString& stem) {
+    static std::atomic<int> n{0};
+    return tempPath(stem + QString::number(++n));
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
 QString binDir() {

@@ -11,6 +11,10 @@ void spinEventLoop(int ms);
 int openDescriptorCount();
 // A path in a fresh temporary directory that lives until the process ends.
 QString tempPath(const QString& name);
+// A path there that no earlier call gave: `stem` and a number.
+QString freshTempPath(const QString& stem);
+// Writes `bytes` to `path`, making its directory first; whether all of it was written.
+bool writeFile(const QString& path, const QByteArray& bytes);
 // Directory of the built binaries (usbmuxd-sim, device-sim, zubpad).
 QString binDir();
 

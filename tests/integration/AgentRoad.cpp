@@ -51,11 +51,3 @@ void AgentRoad::attach(qint64 id, uint16_t port) {
 bool AgentRoad::waitIntroduced(int timeoutMs) {
     return waitUntil([&] { return controller->currentChannel() == 1; }, timeoutMs);
 }
-
-QStringList AgentRoad::textsReceived(const DeviceSimProcess& device) {
-    QStringList texts;
-    for (const QJsonObject& line : device.record())
-        if (line.value("dir") == "in" && line.value("type").toInt() == 101)
-            texts << line.value("text").toString();
-    return texts;
-}

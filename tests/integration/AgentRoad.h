@@ -28,8 +28,6 @@ protected:
     void attach(qint64 id, uint16_t port);
     // Until the app introduced itself and the agent answered.
     bool waitIntroduced(int timeoutMs = 5000);
-    // The texts a device received, from its record.
-    static QStringList textsReceived(const DeviceSimProcess& device);
 
     // Where loopback attempts go: a port held and not listened on.
     uint16_t refusedPort() const { return refusedPort_; }

@@ -1,6 +1,6 @@
-// The agent itself on real sockets: usbmuxd-sim on a private socket, device-sim attached to it as a USB
-// device, and build*/bin/zubpad on the test's X display with a configuration and runtime directory of
-// its own.
+// The agent itself, and link-probe, on real sockets: usbmuxd-sim on a private socket, device-sim attached
+// to it as a USB device, and build*/bin/zubpad on the test's X display with a configuration and runtime
+// directory of its own.
 #include "LinkRoad.h"
 #include "fakes/SimProcess.h"
 #include "fakes/TestSupport.h"
@@ -24,7 +24,6 @@ const QString kDeviceScript = QStringLiteral(
 class AgentTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (qEnvironmentVariableIsEmpty("DISPLAY")) GTEST_SKIP() << "the agent needs an X display";
         daemon_ = std::make_unique<SimProcess>(QStringLiteral("agent-usbmuxd-%1").arg(++count_));
         ASSERT_TRUE(daemon_->started()) << daemon_->transcript().toStdString();
         home_ = tempPath(QStringLiteral("agent-%1").arg(count_));
@@ -47,14 +46,6 @@ protected:
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
 
-    static bool received(const DeviceSimProcess& device, const QString& text) {
-        for (const QJsonObject& line : device.record())
-            if (line.value(QStringLiteral("dir")).toString() == u"in" &&
-                line.value(QStringLiteral("text")).toString() == text)
-                return true;
-        return false;
-    }
-
     static inline int count_ = 0;
     std::unique_ptr<SimProcess> daemon_;
     QString home_;
@@ -63,6 +54,7 @@ protected:
 } // namespace
 
 TEST_F(AgentTest, SigtermTellsTheDeviceAndEndsWithStatusZero) {
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) GTEST_SKIP() << "the agent needs an X display";
     DeviceSimProcess device(kDeviceScript, {QStringLiteral("--once")});
     ASSERT_TRUE(device.listening()) << device.process().transcript().toStdString();
     ChildProcess agent(QStringLiteral("zubpad"), {}, environment());
@@ -71,23 +63,18 @@ TEST_F(AgentTest, SigtermTellsTheDeviceAndEndsWithStatusZero) {
 
     // Linked and introduced: the device has its answer.
     ASSERT_TRUE(waitUntil(
-        [&] {
-            for (const QJsonObject& line : device.record())
-                if (line.value(QStringLiteral("text")).toString().startsWith(QStringLiteral("Version:")))
-                    return true;
-            return false;
-        },
-        20000))
+        [&] { return !device.textsReceived().filter(QRegularExpression("^Version:")).isEmpty(); }, 20000))
         << agent.transcript().toStdString();
 
     agent.signal(SIGTERM);
     EXPECT_EQ(agent.waitForExit(10000), std::optional<int>(0)) << agent.transcript().toStdString();
     EXPECT_EQ(device.process().waitForExit(10000), std::optional<int>(0))
         << device.process().transcript().toStdString();
-    EXPECT_TRUE(received(device, QStringLiteral("appWillTerminate")));
+    EXPECT_TRUE(device.textsReceived().contains(QStringLiteral("appWillTerminate")));
 }
 
 TEST_F(AgentTest, ASecondStartEndsTheFirstAndSighupEndsItInOrder) {
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) GTEST_SKIP() << "the agent needs an X display";
     ChildProcess first(QStringLiteral("zubpad"), {}, environment());
     ASSERT_TRUE(first.started());
     const QString firstPid = QString::number(first.processId());
@@ -107,6 +94,23 @@ TEST_F(AgentTest, ASecondStartEndsTheFirstAndSighupEndsItInOrder) {
 
     second.signal(SIGHUP);
     EXPECT_EQ(second.waitForExit(10000), std::optional<int>(0)) << second.transcript().toStdString();
+}
+
+TEST_F(AgentTest, LinkProbePlaysTheDemoWithTheDemoDevice) {
+    QFile demoScript(QStringLiteral(ZUB_SOURCE_DIR "/tools/device-sim/scripts/link-demo.txt"));
+    ASSERT_TRUE(demoScript.open(QIODevice::ReadOnly));
+    DeviceSimProcess device(QString::fromUtf8(demoScript.readAll()), {"--once"});
+    daemon_->command(QStringLiteral("attach 1 %1 SIM-1").arg(device.port()));
+    ChildProcess probe(QStringLiteral("link-probe"), {"--timeout", "20"}, environment());
+    EXPECT_EQ(probe.waitForExit(20000), 0) << probe.transcript().toStdString();
+    const QString said = probe.transcript();
+    for (const char* line :
+         {"device attached: ID 1 (USB, serial SIM-1)", "link: up",
+          "introduction: protocolVersion=1.0.9 hardwareString=iPad8,1 softwareString=ZubApp "
+          "softwareVersion=2.0",
+          "\"eventName\":\"ReadyToReceive\"", "\"text\":\"thanks\"", "link: ended cleanly"})
+        EXPECT_TRUE(said.contains(QLatin1String(line))) << line << "\n" << said.toStdString();
+    EXPECT_EQ(device.process().waitForExit(), 0) << device.process().transcript().toStdString();
 }
 
 // From a console or over SSH there is no display to reach: one line, and status 1 instead of Qt's abort.

@@ -1,50 +1,39 @@
 #include "LinkRoad.h"
 
-#include "base/PropertyList.h"
 #include "fakes/TestSupport.h"
 #include "session/PeerMessage.h"
 
+#include <QFile>
 #include <QJsonDocument>
 
 namespace {
 
 QString writeScript(const QString& script) {
-    static int n = 0;
-    const QString path = tempPath(QStringLiteral("script-%1.txt").arg(++n));
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly)) file.write(script.toUtf8());
+    const QString path = freshTempPath(QStringLiteral("script-"));
+    writeFile(path, script.toUtf8());
     return path;
-}
-
-QString freshRecordPath() {
-    static int n = 0;
-    return tempPath(QStringLiteral("record-%1.jsonl").arg(++n));
 }
 
 } // namespace
 
-const FrameCollector::Frame* FrameCollector::find(uint32_t type, const QString& textOrEventName) const {
-    for (const Frame& frame : frames) {
+const RecordingDelegate::Frame* findFrame(const RecordingDelegate& delegate, uint32_t type,
+                                          const QString& textOrEventName) {
+    for (const RecordingDelegate::Frame& frame : delegate.frames) {
         if (frame.type != type) continue;
         if (textOrEventName.isNull()) return &frame;
-        OptError error;
         if (type == PeerMessage::kFrameTypeTextMessage &&
             PeerMessage::decodeText(frame.payload) == textOrEventName)
             return &frame;
-        if (type == PeerMessage::kFrameTypeEvent &&
-            PropertyList::parseDictionary(frame.payload, &error).value(QStringLiteral("eventName")) ==
-                textOrEventName)
+        const auto event = PeerMessage::decodeDictionary(frame.payload);
+        if (type == PeerMessage::kFrameTypeEvent && event &&
+            event->value(QStringLiteral("eventName")) == textOrEventName)
             return &frame;
     }
     return nullptr;
 }
 
-bool FrameCollector::waitFor(uint32_t type, const QString& textOrEventName, int timeoutMs) const {
-    return waitUntil([&] { return find(type, textOrEventName) != nullptr; }, timeoutMs);
-}
-
 DeviceSimProcess::DeviceSimProcess(const QString& script, const QStringList& extraArguments)
-    : recordPath_(freshRecordPath()),
+    : recordPath_(freshTempPath(QStringLiteral("record-"))),
       process_(QStringLiteral("device-sim"), QStringList{QStringLiteral("--script"), writeScript(script),
                                                          QStringLiteral("--record"), recordPath_} +
                                                  extraArguments) {
@@ -61,4 +50,13 @@ std::vector<QJsonObject> DeviceSimProcess::record() const {
     for (const QByteArray& line : file.readAll().split('\n'))
         if (!line.isEmpty()) lines.push_back(QJsonDocument::fromJson(line).object());
     return lines;
+}
+
+QStringList DeviceSimProcess::textsReceived() const {
+    QStringList texts;
+    for (const QJsonObject& line : record())
+        if (line.value(QStringLiteral("dir")).toString() == u"in" &&
+            line.value(QStringLiteral("type")).toInt() == 101)
+            texts << line.value(QStringLiteral("text")).toString();
+    return texts;
 }

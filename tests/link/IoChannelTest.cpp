@@ -1,4 +1,5 @@
 #include "link/IoChannel.h"
+#include "fakes/ManualClock.h"
 #include "fakes/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -119,6 +120,55 @@ TEST(IoChannel, WritesCompleteInOrderAndAfterACloseWithoutStop) {
     char buf[64];
     const ssize_t n = ::read(p.theirs, buf, sizeof buf);
     EXPECT_EQ(QByteArray(buf, int(n)), "headbodyonly-body");
+}
+
+TEST(IoChannel, ACloseWithoutStopOutlivesItsOwnerUntilTheWritesDrainOrTimeOut) {
+    const QByteArray big(4 << 20, 'v'); // far more than a socket buffer holds
+    const int before = openDescriptorCount();
+    {
+        SCOPED_TRACE("a slow reader still gets every byte");
+        Pair p;
+        std::vector<int> results;
+        bool cleaned = false;
+        auto io = IoChannel::create(p.ours, [&](int) { cleaned = true; });
+        io->write(big, {}, [&](int err) { results.push_back(err); });
+        io->write("tail", {}, [&](int err) { results.push_back(err); });
+        io->close(false);
+        io.reset();
+        qsizetype received = 0;
+        char buf[65536];
+        for (int turn = 0; turn < 5000 && !cleaned; ++turn) {
+            spinEventLoop(1);
+            const ssize_t n = ::recv(p.theirs, buf, sizeof buf, MSG_DONTWAIT);
+            if (n > 0) received += n;
+        }
+        ASSERT_TRUE(cleaned);
+        while (true) {
+            const ssize_t n = ::recv(p.theirs, buf, sizeof buf, MSG_DONTWAIT);
+            if (n <= 0) break;
+            received += n;
+        }
+        EXPECT_EQ(received, big.size() + 4);
+        EXPECT_EQ(results, (std::vector<int>{0, 0}));
+    }
+    {
+        SCOPED_TRACE("a peer that never reads");
+        ManualClock clock;
+        Pair p;
+        std::vector<int> results;
+        bool cleaned = false;
+        auto io = IoChannel::create(p.ours, [&](int) { cleaned = true; });
+        io->write(big, {}, [&](int err) { results.push_back(err); });
+        io->close(false);
+        io.reset();
+        spinEventLoop(20);
+        EXPECT_FALSE(cleaned);
+        clock.advance(IoChannel::kDrainTimeout);
+        ASSERT_TRUE(waitUntil([&] { return cleaned; }));
+        EXPECT_EQ(results, (std::vector<int>{ETIMEDOUT}));
+    }
+    spinEventLoop(20);
+    EXPECT_EQ(openDescriptorCount(), before);
 }
 
 TEST(IoChannel, StopCancelsPendingWorkAndReleasesTheDescriptorOnce) {

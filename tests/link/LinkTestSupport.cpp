@@ -92,8 +92,12 @@ TcpPair::TcpPair() {
     server->listenOnPort(0, INADDR_LOOPBACK, [&](const OptError& e) { listenError = e; });
     EXPECT_FALSE(listenError);
     OptError connectError{Error::posix(-1)};
-    client->connectToPort(server->localPort(), INADDR_LOOPBACK,
-                          [&](const OptError& e, const PTAddress&) { connectError = e; });
+    bool connected = false;
+    client->connectToPort(server->localPort(), INADDR_LOOPBACK, [&](const OptError& e, const PTAddress&) {
+        connectError = e;
+        connected = true;
+    });
+    EXPECT_TRUE(waitUntil([&] { return connected; }));
     EXPECT_FALSE(connectError);
     EXPECT_TRUE(waitUntil([&] { return !serverDelegate.accepted.empty(); }));
     if (!serverDelegate.accepted.empty()) accepted = serverDelegate.accepted.front();

@@ -1,5 +1,6 @@
 #include "LinkTestSupport.h"
 
+#include "fakes/ManualClock.h"
 #include "fakes/TestSupport.h"
 #include "link/PTProtocol.h"
 
@@ -153,6 +154,15 @@ TEST(PTChannelReading, DelegateMayCloseOrDropTheChannelFromItsCallbacks) {
         EXPECT_EQ(d.ends, 0) << "a dropped channel tells nobody";
         EXPECT_TRUE(waitUntil([&] { return peer.closedByChannel(); })) << "the peer sees the connection end";
     }
+    {
+        // As the link does when it shuts down: closed, then let go at once. Its end is still told.
+        RecordingDelegate d;
+        RawPeer peer(&d);
+        peer.channel->close();
+        peer.channel.reset();
+        ASSERT_TRUE(waitUntil([&] { return d.ends > 0; }));
+        EXPECT_FALSE(d.endError);
+    }
 }
 
 TEST(PTChannelTcp, ListenAcceptAndExchangeFramesBothWays) {
@@ -263,14 +273,61 @@ TEST(PTChannelTcp, ConnectingWhereNobodyListensIsRefused) {
         error = e;
         address = a;
     });
+    ASSERT_TRUE(waitUntil([&] { return error.has_value(); }));
     ::close(holder);
-    ASSERT_TRUE(error);
     EXPECT_EQ(error->domain, "NSPOSIXErrorDomain");
     EXPECT_EQ(error->code, ECONNREFUSED);
     EXPECT_TRUE(address.isEmpty());
     EXPECT_EQ(channel->connState(), PTChannel::kClosed);
     spinEventLoop(20);
     EXPECT_EQ(d.ends, 0) << "an attempt that failed never was a connection";
+}
+
+// A listener that never accepts, with its queue full, leaves the handshake unanswered: the connect
+// must neither block the caller nor wait for the kernel's minutes of retries.
+TEST(PTChannelTcp, AConnectThatHangsGivesUpWithoutBlocking) {
+    const int before = openDescriptorCount();
+    {
+        ManualClock clock;
+        const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        ASSERT_EQ(::listen(listener, 0), 0);
+        socklen_t len = sizeof addr;
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+        // Fill the accept queue: later handshakes go unanswered.
+        std::vector<int> fillers;
+        for (int i = 0; i < 3; ++i) {
+            fillers.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+            ::connect(fillers.back(), reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        }
+        spinEventLoop(50);
+
+        RecordingDelegate d;
+        auto channel = PTChannel::channelWithDelegate(&d);
+        OptError error;
+        bool called = false;
+        channel->connectToPort(ntohs(addr.sin_port), INADDR_LOOPBACK,
+                               [&](const OptError& e, const PTAddress&) {
+                                   called = true;
+                                   error = e;
+                               });
+        spinEventLoop(50);
+        EXPECT_FALSE(called) << "the handshake cannot have completed";
+        EXPECT_EQ(channel->connState(), PTChannel::kConnecting);
+        clock.advance(PTChannel::kConnectTimeout);
+        ASSERT_TRUE(waitUntil([&] { return called; }));
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->code, ETIMEDOUT);
+        EXPECT_EQ(channel->connState(), PTChannel::kClosed);
+        for (int fd : fillers)
+            ::close(fd);
+        ::close(listener);
+    }
+    spinEventLoop(20);
+    EXPECT_EQ(openDescriptorCount(), before);
 }
 
 TEST(PTChannelTcp, ListeningOnAPortInUseFailsAndKeepsNothingOpen) {

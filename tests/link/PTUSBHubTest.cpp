@@ -1,7 +1,9 @@
 #include "link/PTUSBHub.h"
+#include "LinkTestSupport.h"
 #include "UsbmuxFakes.h"
 #include "base/Bundle.h"
 #include "base/NotificationCenter.h"
+#include "fakes/ManualClock.h"
 #include "fakes/TestSupport.h"
 #include "link/IoChannel.h"
 #include "link/PTUSBChannel.h"
@@ -28,20 +30,26 @@ QVariantMap attached(qint64 id) {
              QVariantMap{{QStringLiteral("SerialNumber"), QStringLiteral("S%1").arg(id)}}}};
 }
 
+// Runs `body`, then checks that it left no descriptor open.
+void leavesNothingOpen(const std::function<void()>& body) {
+    const int before = openDescriptorCount();
+    body();
+    spinEventLoop(30);
+    EXPECT_EQ(openDescriptorCount(), before);
+}
+
+void setEnvironment(const char* name, const QByteArray& value) {
+    value.isNull() ? qunsetenv(name) : qputenv(name, value);
+}
+
 // Records the hub's notifications.
 struct Notes {
-    struct Note {
-        QString name;
-        QVariantMap userInfo;
-    };
-    std::vector<Note> seen;
+    std::vector<Notification> seen;
     std::vector<NotificationCenter::ObserverId> ids;
     explicit Notes(const PTUSBHub* hub) {
         for (const QString& name : {kPTUSBDeviceDidAttachNotification, kPTUSBDeviceDidDetachNotification})
-            ids.push_back(
-                NotificationCenter::defaultCenter().addObserver(name, hub, [this](const Notification& n) {
-                    seen.push_back({n.name, n.userInfo});
-                }));
+            ids.push_back(NotificationCenter::defaultCenter().addObserver(
+                name, hub, [this](const Notification& n) { seen.push_back(n); }));
     }
     ~Notes() {
         for (auto id : ids)
@@ -49,7 +57,7 @@ struct Notes {
     }
 };
 
-// A hub listening on a fake daemon whose "Listen" was answered.
+// A hub listening on a fake daemon.
 struct ListeningHub {
     FakeDaemon daemon;
     PTUSBHub hub;
@@ -60,12 +68,7 @@ struct ListeningHub {
         hub.listenOnQueue([this](const OptError& e) { starts.push_back(e); },
                           [this](const OptError&) { ++ends; });
     }
-    void answerListen() {
-        const FakeDaemon::Request r = daemon.nextRequest();
-        daemon.send(0, FakeDaemon::packet(r.header.tag, answer(0)));
-        waitUntil([&] { return !starts.empty(); });
-    }
-    // A broadcast after `bytes` must still arrive: the stream is in step.
+    // A broadcast after what went before must still arrive: the stream is in step.
     bool stillInStep(qint64 id) {
         daemon.send(0, FakeDaemon::packet(0, attached(id)));
         return waitUntil([&] {
@@ -77,8 +80,7 @@ struct ListeningHub {
 } // namespace
 
 TEST(PTUSBHub, ListenIsAnXmlRequestWithTagOneAnsweredOnce) {
-    const int before = openDescriptorCount();
-    {
+    leavesNothingOpen([] {
         ListeningHub h(QStringLiteral("listen.sock"));
         const FakeDaemon::Request r = h.daemon.nextRequest();
         EXPECT_EQ(r.header.protocol, 1u);
@@ -98,9 +100,7 @@ TEST(PTUSBHub, ListenIsAnXmlRequestWithTagOneAnsweredOnce) {
         bool again = false;
         h.hub.listenOnQueue([&](const OptError& e) { again = !e; }, nullptr);
         EXPECT_TRUE(again) << "an already listening hub answers at once";
-    }
-    spinEventLoop(30);
-    EXPECT_EQ(openDescriptorCount(), before);
+    });
 }
 
 TEST(PTUSBHub, SharedHubIsMadeOnceAndListensFromTheStart) {
@@ -109,10 +109,7 @@ TEST(PTUSBHub, SharedHubIsMadeOnceAndListensFromTheStart) {
     qputenv("USBMUXD_SOCKET_ADDRESS", "UNIX:" + daemon.path().toLocal8Bit());
     PTUSBHub* hub = PTUSBHub::sharedHub();
     EXPECT_EQ(PTUSBHub::sharedHub(), hub);
-    if (saved.isNull())
-        qunsetenv("USBMUXD_SOCKET_ADDRESS");
-    else
-        qputenv("USBMUXD_SOCKET_ADDRESS", saved);
+    setEnvironment("USBMUXD_SOCKET_ADDRESS", saved);
     Notes notes(hub);
     const FakeDaemon::Request r = daemon.nextRequest();
     EXPECT_EQ(r.dict.value(kMessageType), QStringLiteral("Listen"));
@@ -124,7 +121,7 @@ TEST(PTUSBHub, SharedHubIsMadeOnceAndListensFromTheStart) {
 
 TEST(PTUSBHub, BroadcastsBecomeNotificationsAndOthersAreIgnored) {
     ListeningHub h(QStringLiteral("broadcasts.sock"));
-    h.answerListen();
+    h.daemon.send(0, FakeDaemon::packet(h.daemon.nextRequest().header.tag, answer(0)));
     const QVariantMap detached{{kMessageType, QStringLiteral("Detached")}, {QStringLiteral("DeviceID"), 5}};
     h.daemon.send(0, FakeDaemon::packet(0, attached(5)) +
                          FakeDaemon::packet(
@@ -141,24 +138,19 @@ TEST(PTUSBHub, BroadcastsBecomeNotificationsAndOthersAreIgnored) {
 }
 
 TEST(PTUSBHub, MalformedPacketsFailTheirRequestAndKeepTheStreamInStep) {
-    struct Case {
-        const char* what;
-        QByteArray bytes;
-        QString domain;
-        QString text;
-    };
     const QByteArray array = PropertyList::serialize(QVariantList{1, 2}, PropertyList::Format::Xml);
     const QByteArray truncated = PropertyList::serialize(answer(0), PropertyList::Format::Binary).chopped(5);
-    const std::vector<Case> cases{
-        {"protocol 0", UsbmuxPacket::encode(0, 8, 1, array), kPTUSBHubErrorDomain,
-         QStringLiteral("Unexpected package protocol")},
-        {"message type 7", UsbmuxPacket::encode(1, 7, 1, array), kPTUSBHubErrorDomain,
-         QStringLiteral("Unexpected package type")},
-        {"array payload", UsbmuxPacket::encodePlist(1, array), kPropertyListErrorDomain, {}},
-        {"truncated plist", UsbmuxPacket::encodePlist(1, truncated), kPropertyListErrorDomain, {}},
+    const struct {
+        QByteArray bytes;
+        QString domain, text;
+    } cases[] = {
+        {UsbmuxPacket::encode(0, 8, 1, array), kPTUSBHubErrorDomain, "Unexpected package protocol"},
+        {UsbmuxPacket::encode(1, 7, 1, array), kPTUSBHubErrorDomain, "Unexpected package type"},
+        {UsbmuxPacket::encodePlist(1, array), kPropertyListErrorDomain, {}},
+        {UsbmuxPacket::encodePlist(1, truncated), kPropertyListErrorDomain, {}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bytes.toHex().left(40).toStdString());
         ListeningHub h(QStringLiteral("malformed.sock"));
         h.daemon.nextRequest();
         h.daemon.send(0, c.bytes);
@@ -177,32 +169,29 @@ TEST(PTUSBHub, MalformedPacketsFailTheirRequestAndKeepTheStreamInStep) {
 }
 
 TEST(PTUSBHub, ImpossibleLengthsEndTheConnectionBeforeAnythingIsRead) {
-    const int before = openDescriptorCount();
-    for (uint32_t length : {0u, 15u, UsbmuxPacket::kMaxLength + 1, 0xffffffffu}) {
-        SCOPED_TRACE(length);
-        ListeningHub h(QStringLiteral("length.sock"));
-        h.daemon.nextRequest();
-        // A well-formed answer follows the bad length word: it must not be read.
-        QByteArray word(4, Qt::Uninitialized);
-        qToLittleEndian<quint32>(length, word.data());
-        h.daemon.send(0, word + FakeDaemon::packet(1, answer(0)));
-        ASSERT_TRUE(waitUntil([&] { return !h.starts.empty() && h.ends == 1; }));
-        ASSERT_TRUE(h.starts[0]);
-        EXPECT_EQ(h.starts[0]->domain, kPTUSBHubErrorDomain);
-        EXPECT_EQ(h.starts[0]->description, QStringLiteral("Invalid packet length %1").arg(length));
-        EXPECT_TRUE(h.daemon.waitForHangUp());
-        EXPECT_FALSE(h.hub.isListening())
-            << "an ended connection is forgotten, so listening again reconnects";
-        spinEventLoop(10);
-        EXPECT_EQ(h.starts.size(), 1u);
-    }
-    spinEventLoop(30);
-    EXPECT_EQ(openDescriptorCount(), before);
+    leavesNothingOpen([] {
+        for (uint32_t length : {0u, 15u, UsbmuxPacket::kMaxLength + 1, 0xffffffffu}) {
+            SCOPED_TRACE(length);
+            ListeningHub h(QStringLiteral("length.sock"));
+            h.daemon.nextRequest();
+            // A well-formed answer follows the bad length word: it must not be read.
+            QByteArray word(4, Qt::Uninitialized);
+            qToLittleEndian<quint32>(length, word.data());
+            h.daemon.send(0, word + FakeDaemon::packet(1, answer(0)));
+            ASSERT_TRUE(waitUntil([&] { return !h.starts.empty() && h.ends == 1; }));
+            ASSERT_TRUE(h.starts[0]);
+            EXPECT_EQ(h.starts[0]->description, QStringLiteral("Invalid packet length %1").arg(length));
+            EXPECT_TRUE(h.daemon.waitForHangUp());
+            EXPECT_FALSE(h.hub.isListening())
+                << "an ended connection is forgotten, so listening again reconnects";
+            spinEventLoop(10);
+            EXPECT_EQ(h.starts.size(), 1u);
+        }
+    });
 }
 
 TEST(PTUSBHub, DaemonClosingFailsWaitingRequests) {
-    const int before = openDescriptorCount();
-    {
+    leavesNothingOpen([] {
         ListeningHub h(QStringLiteral("close.sock"));
         ConnectResult c;
         connectTo(h.hub, 3, 23481, c);
@@ -218,14 +207,11 @@ TEST(PTUSBHub, DaemonClosingFailsWaitingRequests) {
         spinEventLoop(20);
         EXPECT_EQ(c.ends, 0) << "a socket never handed over ends through onStart only";
         EXPECT_EQ(h.starts.size(), 1u);
-    }
-    spinEventLoop(30);
-    EXPECT_EQ(openDescriptorCount(), before);
+    });
 }
 
 TEST(PTUSBHub, ConnectHandsOverTheStreamFromTheByteAfterTheAnswer) {
-    const int before = openDescriptorCount();
-    {
+    leavesNothingOpen([] {
         FakeDaemon daemon(QStringLiteral("connect.sock"));
         PTUSBHub hub(UsbmuxAddress::unixSocket(daemon.path()));
         ConnectResult c;
@@ -239,7 +225,6 @@ TEST(PTUSBHub, ConnectHandsOverTheStreamFromTheByteAfterTheAnswer) {
         daemon.send(0, FakeDaemon::packet(1, answer(0)) + "HELLO");
         ASSERT_TRUE(waitUntil([&] { return c.started; }));
         ASSERT_FALSE(c.error) << c.error->toString().toStdString();
-        ASSERT_TRUE(c.io);
         QByteArray got;
         c.io->read(5, [&](int, QByteArray data, bool) { got = data; });
         ASSERT_TRUE(waitUntil([&] { return !got.isEmpty(); }));
@@ -251,18 +236,15 @@ TEST(PTUSBHub, ConnectHandsOverTheStreamFromTheByteAfterTheAnswer) {
         ASSERT_TRUE(waitUntil([&] { return c.ends == 1; }));
         EXPECT_EQ(c.starts, 1);
         c.io.reset();
-    }
-    spinEventLoop(30);
-    EXPECT_EQ(openDescriptorCount(), before);
+    });
 }
 
 TEST(PTUSBHub, ResultNumbersBecomeErrorsWithTheirTexts) {
-    struct Case {
+    const struct {
         QVariantMap answer;
         int code;
         const char* text;
-    };
-    const std::vector<Case> cases{
+    } cases[] = {
         {answer(1), 1, "illegal command"},
         {answer(2), 2, "unknown device"},
         {answer(3), 3, "connection refused"},
@@ -271,49 +253,78 @@ TEST(PTUSBHub, ResultNumbersBecomeErrorsWithTheirTexts) {
         {{{kMessageType, QStringLiteral("Result")}}, 0, ""},
         {{{QStringLiteral("Number"), QStringLiteral("0")}}, 0, ""}, // not a number: not a success either
     };
-    const int before = openDescriptorCount();
-    FakeDaemon daemon(QStringLiteral("codes.sock"));
+    leavesNothingOpen([&] {
+        FakeDaemon daemon(QStringLiteral("codes.sock"));
+        PTUSBHub hub(UsbmuxAddress::unixSocket(daemon.path()));
+        for (size_t i = 0; i < std::size(cases); ++i) {
+            SCOPED_TRACE(i);
+            ConnectResult c;
+            connectTo(hub, 1, 80, c);
+            daemon.send(i, FakeDaemon::packet(daemon.nextRequest(i).header.tag, cases[i].answer));
+            ASSERT_TRUE(waitUntil([&] { return c.started; }));
+            ASSERT_TRUE(c.error);
+            EXPECT_EQ(c.error->domain, kPTUSBHubErrorDomain);
+            EXPECT_EQ(c.error->code, cases[i].code);
+            EXPECT_EQ(c.error->description, QString::fromUtf8(cases[i].text));
+            EXPECT_EQ(c.io, nullptr);
+            EXPECT_TRUE(daemon.waitForHangUp(i)) << "a refused connect closes its socket";
+            EXPECT_EQ(c.ends, 0);
+        }
+    });
+}
+
+// A daemon that sends an answer with nothing in it, or never answers at all, must not leave the
+// attempt hanging: the connection manager only tries again once the attempt has ended.
+TEST(PTUSBHub, ConnectWithoutAUsableAnswerFailsAndClosesItsSocket) {
+    ManualClock clock;
+    FakeDaemon daemon(QStringLiteral("silent.sock"));
     PTUSBHub hub(UsbmuxAddress::unixSocket(daemon.path()));
-    for (size_t i = 0; i < cases.size(); ++i) {
-        SCOPED_TRACE(i);
-        ConnectResult c;
-        connectTo(hub, 1, 80, c);
-        const FakeDaemon::Request r = daemon.nextRequest(i);
-        daemon.send(i, FakeDaemon::packet(r.header.tag, cases[i].answer));
-        ASSERT_TRUE(waitUntil([&] { return c.started; }));
-        ASSERT_TRUE(c.error);
-        EXPECT_EQ(c.error->domain, kPTUSBHubErrorDomain);
-        EXPECT_EQ(c.error->code, cases[i].code);
-        EXPECT_EQ(c.error->description, QString::fromUtf8(cases[i].text));
-        EXPECT_EQ(c.io, nullptr);
-        EXPECT_TRUE(daemon.waitForHangUp(i)) << "a refused connect closes its socket";
-        EXPECT_EQ(c.starts, 1);
-        EXPECT_EQ(c.ends, 0);
-    }
-    spinEventLoop(30);
-    EXPECT_EQ(openDescriptorCount(), before + 1) << "only the fake daemon's listening socket is left";
+
+    ConnectResult bare;
+    connectTo(hub, 1, 80, bare);
+    const FakeDaemon::Request first = daemon.nextRequest(0);
+    daemon.send(0, FakeDaemon::header(16, 1, 8, first.header.tag)); // a header and no dictionary
+    ASSERT_TRUE(waitUntil([&] { return bare.started; }));
+    ASSERT_TRUE(bare.error);
+    EXPECT_EQ(bare.error->domain, kPTUSBHubErrorDomain);
+    EXPECT_EQ(bare.io, nullptr);
+    EXPECT_TRUE(daemon.waitForHangUp(0));
+
+    ConnectResult silent;
+    connectTo(hub, 1, 80, silent);
+    ASSERT_EQ(daemon.nextRequest(1).dict.value(kMessageType), QStringLiteral("Connect"));
+    clock.advance(PTUSBHub::kConnectTimeout - 0.1);
+    spinEventLoop(20);
+    EXPECT_FALSE(silent.started);
+    clock.advance(0.2);
+    ASSERT_TRUE(waitUntil([&] { return silent.started; }));
+    ASSERT_TRUE(silent.error);
+    EXPECT_EQ(silent.error->code, ETIMEDOUT);
+    EXPECT_TRUE(daemon.waitForHangUp(1));
+    // An answer after the timeout changes nothing.
+    EXPECT_EQ(silent.starts, 1);
+    EXPECT_EQ(silent.ends, 0);
 }
 
 TEST(PTUSBHub, NoDaemonIsAPosixErrorAndLeavesNothingOpen) {
-    const int before = openDescriptorCount();
-    PTUSBHub absent(UsbmuxAddress::unixSocket(tempPath(QStringLiteral("nobody.sock"))));
-    ConnectResult c;
-    connectTo(absent, 1, 80, c);
-    ASSERT_TRUE(c.started);
-    ASSERT_TRUE(c.error);
-    EXPECT_EQ(c.error->domain, kPOSIXErrorDomain);
-    EXPECT_EQ(c.error->code, ENOENT);
-    OptError listen;
-    absent.listenOnQueue([&](const OptError& e) { listen = e; }, nullptr);
-    ASSERT_TRUE(listen);
-    EXPECT_FALSE(absent.isListening());
+    leavesNothingOpen([] {
+        PTUSBHub absent(UsbmuxAddress::unixSocket(tempPath(QStringLiteral("nobody.sock"))));
+        ConnectResult c;
+        connectTo(absent, 1, 80, c);
+        ASSERT_TRUE(c.started && c.error);
+        EXPECT_EQ(c.error->domain, kPOSIXErrorDomain);
+        EXPECT_EQ(c.error->code, ENOENT);
+        OptError listen;
+        absent.listenOnQueue([&](const OptError& e) { listen = e; }, nullptr);
+        ASSERT_TRUE(listen);
+        EXPECT_FALSE(absent.isListening());
 
-    PTUSBHub tooLong(UsbmuxAddress::unixSocket(QString(200, QLatin1Char('x'))));
-    ConnectResult l;
-    connectTo(tooLong, 1, 80, l);
-    ASSERT_TRUE(l.error);
-    EXPECT_EQ(l.error->code, ENAMETOOLONG);
-    EXPECT_EQ(openDescriptorCount(), before);
+        PTUSBHub tooLong(UsbmuxAddress::unixSocket(QString(200, QLatin1Char('x'))));
+        ConnectResult l;
+        connectTo(tooLong, 1, 80, l);
+        ASSERT_TRUE(l.error);
+        EXPECT_EQ(l.error->code, ENAMETOOLONG);
+    });
 }
 
 TEST(UsbmuxAddress, EnvironmentForms) {
@@ -326,9 +337,7 @@ TEST(UsbmuxAddress, EnvironmentForms) {
     EXPECT_EQ(tcp->kind, UsbmuxAddress::Tcp);
     EXPECT_EQ(tcp->host, QStringLiteral("127.0.0.1"));
     EXPECT_EQ(tcp->port, 27015);
-    auto v6 = UsbmuxAddress::fromString(QStringLiteral("[::1]:5"));
-    ASSERT_TRUE(v6);
-    EXPECT_EQ(v6->host, QStringLiteral("::1"));
+    EXPECT_EQ(UsbmuxAddress::fromString(QStringLiteral("[::1]:5"))->host, QStringLiteral("::1"));
     for (const char* bad : {"", "UNIX:", "nohost", ":80", "host:0", "host:65536", "host:x"})
         EXPECT_FALSE(UsbmuxAddress::fromString(QString::fromUtf8(bad))) << bad;
 
@@ -337,10 +346,7 @@ TEST(UsbmuxAddress, EnvironmentForms) {
     EXPECT_EQ(UsbmuxAddress::fromEnvironment().path, QStringLiteral("/var/run/usbmuxd"));
     qputenv("USBMUXD_SOCKET_ADDRESS", "garbage");
     EXPECT_TRUE(UsbmuxAddress::fromEnvironment().path.isEmpty()) << "a bad setting reaches no daemon";
-    if (saved.isNull())
-        qunsetenv("USBMUXD_SOCKET_ADDRESS");
-    else
-        qputenv("USBMUXD_SOCKET_ADDRESS", saved);
+    setEnvironment("USBMUXD_SOCKET_ADDRESS", saved);
 }
 
 TEST(UsbmuxAddress, TcpDaemonAndBinaryRequests) {
@@ -377,8 +383,7 @@ TEST(PTUSBChannel, EveryWaitingRequestFailsOnceWhenTheConnectionEnds) {
     for (int i = 0; i < 3; ++i)
         channel->sendRequest(PTUSBChannel::packetDictionaryWithPacketType(QStringLiteral("Listen")),
                              [&calls, i](const OptError& e, const std::optional<QVariantMap>& a) {
-                                 EXPECT_TRUE(e);
-                                 EXPECT_FALSE(a);
+                                 EXPECT_TRUE(e && !a);
                                  ++calls[size_t(i)];
                              });
     EXPECT_EQ(channel->pendingRequestCount(), 3u);
@@ -415,4 +420,58 @@ TEST(PTUSBChannel, AHandlerGivenWhileAReadIsOutstandingGetsTheBroadcasts) {
     ::close(fds[1]);
     spinEventLoop(20);
     EXPECT_EQ(answers, 2);
+}
+
+// The channel's side of the USB road.
+TEST(PTChannelUsb, AReadErrorEndsTheChannelWithThatErrorNotAsACleanEnd) {
+    FakeDaemon daemon(QStringLiteral("channel-usb.sock"));
+    PTUSBHub hub(UsbmuxAddress::unixSocket(daemon.path()));
+    RecordingDelegate d;
+    auto channel = PTChannel::channelWithDelegate(&d);
+    OptError result = Error::posix(-1);
+    channel->connectToPortOverUSBHub(23481, &hub, 7, [&](const OptError& e) { result = e; });
+    EXPECT_EQ(channel->connState(), PTChannel::kConnecting);
+    const FakeDaemon::Request request = daemon.nextRequest();
+    EXPECT_EQ(request.dict.value("MessageType"), "Connect");
+    daemon.send(0, FakeDaemon::packet(request.header.tag, answer(0)));
+    ASSERT_TRUE(waitUntil([&] { return !result; }));
+    EXPECT_EQ(channel->connState(), PTChannel::kConnected);
+
+    daemon.send(0, rawFrame(100, 1, "device") + rawFrame(100, 0, "x", 2));
+    ASSERT_TRUE(waitUntil([&] { return d.ends > 0; }));
+    spinEventLoop(20);
+    EXPECT_EQ(d.frames.size(), 1u);
+    EXPECT_EQ(d.ends, 1);
+    // The daemon socket itself closed cleanly; the delegate must still learn why the link ended.
+    ASSERT_TRUE(d.endError);
+    EXPECT_EQ(d.endError->domain, "PTProtocolError");
+    EXPECT_TRUE(daemon.waitForHangUp());
+}
+
+TEST(PTChannelUsb, AFailedOrAbandonedAttemptNeverReportsAnEnd) {
+    FakeDaemon daemon(QStringLiteral("channel-usb-fail.sock"));
+    PTUSBHub hub(UsbmuxAddress::unixSocket(daemon.path()));
+    RecordingDelegate d;
+    auto refused = PTChannel::channelWithDelegate(&d);
+    OptError result;
+    refused->connectToPortOverUSBHub(23481, &hub, 7, [&](const OptError& e) { result = e; });
+    daemon.send(0, FakeDaemon::packet(daemon.nextRequest(0).header.tag, answer(3)));
+    ASSERT_TRUE(waitUntil([&] { return result.has_value(); }));
+    EXPECT_EQ(result->code, 3);
+    EXPECT_EQ(refused->connState(), PTChannel::kClosed);
+
+    // Closed by its owner while the daemon was still answering: the socket it gets is let go.
+    auto abandoned = PTChannel::channelWithDelegate(&d);
+    OptError late;
+    abandoned->connectToPortOverUSBHub(23481, &hub, 8, [&](const OptError& e) { late = e; });
+    const FakeDaemon::Request second = daemon.nextRequest(1);
+    abandoned->close();
+    EXPECT_EQ(abandoned->connState(), PTChannel::kClosed);
+    daemon.send(1, FakeDaemon::packet(second.header.tag, answer(0)));
+    ASSERT_TRUE(waitUntil([&] { return late.has_value(); }));
+    EXPECT_EQ(late->code, ECANCELED);
+    EXPECT_TRUE(daemon.waitForHangUp(1));
+    spinEventLoop(50);
+    EXPECT_EQ(d.ends, 0) << "an attempt that never became a connection has no end to report";
+    EXPECT_TRUE(d.frames.empty());
 }

@@ -223,13 +223,28 @@ TEST_F(SessionTest, IntroducedLoopbackChannelEndingKeepsTheChannelNumber) {
     controller->sendMessage("stopStream", PeerMessage::kChannelCurrent); // goes nowhere, harmlessly
 }
 
-TEST_F(SessionTest, LoopbackListenerOfAnotherUserIsRefusedBeforeItIsHeard) {
+TEST_F(SessionTest, LoopbackListenerOfAnotherUserIsNeverHeard) {
     info.listeners[23481] = {info.uid, 4242};
     controller->setupLink();
     link->attach(7);
     settle();
     link->fail(openAttempt(kUSB));
-    auto impostor = link->succeed(openAttempt(kLoopback));
+    clock.advance(2.0);
+    settle();
+    EXPECT_EQ(link->count(kLoopback), 0u) << "no connect is made to a port a stranger listens on";
+    info.listeners.erase(23481); // nobody listening at all: nothing to connect to either
+    clock.advance(1.0);
+    settle();
+    EXPECT_EQ(link->count(kLoopback), 0u);
+
+    // Root's or our own listener is tried, but one that changed hands while the connect ran is
+    // closed before anything it sends is read.
+    info.listeners[23481] = {0};
+    clock.advance(1.0);
+    settle();
+    const size_t attempt = openAttempt(kLoopback);
+    info.listeners[23481] = {4242};
+    auto impostor = link->succeed(attempt);
     impostor->sendIntroduction({{"protocolVersion", "1.0.9"}});
     ASSERT_TRUE(waitUntil([&] { return impostor->ended; }));
     settle();
@@ -238,20 +253,46 @@ TEST_F(SessionTest, LoopbackListenerOfAnotherUserIsRefusedBeforeItIsHeard) {
     EXPECT_EQ(controller->currentChannel(), 0);
     EXPECT_TRUE(impostor->frames.empty());
 
-    // Tried again like any other attempt; root's or our own listener is accepted.
-    info.listeners[23481] = {0};
+    info.listeners[23481] = {info.uid};
     clock.advance(1.0);
     settle();
     auto trusted = link->succeed(openAttempt(kLoopback));
     EXPECT_TRUE(controller->ptChannelConnected());
-    info.listeners.erase(23481); // no listener found at all counts as untrusted
-    trusted->close();
-    ASSERT_TRUE(waitUntil([&] { return !controller->ptChannelConnected(); }));
+}
+
+// The USB and loopback attempts run side by side: whichever links first stays, and the other
+// kind is tried again once that link is gone.
+TEST_F(SessionTest, TheFirstLinkStaysAndTheOtherKindIsTriedAgainAfterIt) {
+    controller->setupLink();
+    link->attach(7);
+    settle();
+    const size_t loopback = openAttempt(kLoopback);
+    auto usbPeer = link->succeed(openAttempt(kUSB));
+    introduce(*usbPeer);
+    auto lateLoopback = link->succeed(loopback);
+    ASSERT_TRUE(waitUntil([&] { return lateLoopback->ended; }));
+    settle();
+    EXPECT_FALSE(usbPeer->ended) << "an introduced USB link is not torn down by a late loopback link";
+    EXPECT_EQ(controller->currentChannel(), 1);
+
+    usbPeer->close();
+    ASSERT_TRUE(waitUntil([&] { return controller->currentChannel() == 0; }));
     clock.advance(1.0);
     settle();
-    auto ghost = link->succeed(openAttempt(kLoopback));
-    ASSERT_TRUE(waitUntil([&] { return ghost->ended; }));
-    EXPECT_FALSE(controller->ptChannelConnected());
+    const size_t usb = openAttempt(kUSB);
+    auto loopbackPeer = link->succeed(openAttempt(kLoopback));
+    auto lateUsb = link->succeed(usb);
+    ASSERT_TRUE(waitUntil([&] { return lateUsb->ended; }));
+    EXPECT_EQ(controller->ptChannelConnected()->userInfo().toString(), "127.0.0.1:23481");
+
+    loopbackPeer->close();
+    ASSERT_TRUE(waitUntil([&] { return !controller->ptChannelConnected(); }));
+    refuseLoopback();
+    clock.advance(1.0);
+    settle();
+    auto usbAgain = link->succeed(openAttempt(kUSB));
+    introduce(*usbAgain);
+    EXPECT_EQ(controller->connectedDeviceID(), 7);
 }
 
 TEST_F(SessionTest, RefusedFrameTypeClosesTheChannelAndTheLinkComesBack) {
@@ -295,13 +336,17 @@ TEST_F(SessionTest, ChannelZeroAgainStillResetsTheStreamAndTellsTheShell) {
     EXPECT_FALSE(video.calls.contains("setChannel(0)"));
 }
 
-TEST_F(SessionTest, ShutdownClosesTheLinkAndStopsRetrying) {
+TEST_F(SessionTest, QuittingClosesTheLinkStopsTheStreamAndStopsRetrying) {
     controller->setupLink();
     auto peer = linkDevice(7);
     introduce(*peer);
-    controller->shutdownLink();
+    controller->applicationShouldTerminate();
     ASSERT_TRUE(waitUntil([&] { return peer->ended; }));
     EXPECT_TRUE(video.calls.contains("stopDisplayStream"));
+    EXPECT_TRUE(video.calls.contains("applicationWillTerminate"));
+    // The end of the link that was shut down is reported like any other.
+    ASSERT_TRUE(waitUntil([&] { return controller->currentChannel() == 0; }));
+    EXPECT_FALSE(controller->bUSBConnected());
     for (size_t i : link->open(kLoopback))
         link->fail(i);
     const size_t before = link->attempts.size();

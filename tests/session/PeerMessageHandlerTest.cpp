@@ -237,7 +237,7 @@ TEST(PeerMessageHandler, OnlyTheAppsFrameTypesAreAcceptedByTheChannel) {
     CaptureController controller(info, std::make_unique<FakeLinkConnector>());
     for (uint32_t type : {0u, 100u, 101u, 102u, 103u, 104u})
         EXPECT_TRUE(controller.ioFrameChannelShouldAcceptFrameOfType(nullptr, type, 0, 0)) << type;
-    for (uint32_t type : {99u, 105u, 107u, 108u})
+    for (uint32_t type : {1u, 99u, 105u, 107u, 108u, 0xffffffffu})
         EXPECT_FALSE(controller.ioFrameChannelShouldAcceptFrameOfType(nullptr, type, 0, 0)) << type;
 }
 

@@ -41,13 +41,6 @@ TEST(PeerMessage, DictionariesRoundTripAndNonDictionariesAreRefused) {
     EXPECT_FALSE(decodeDictionary(encodeDictionary({{"a", array}}).left(20))); // truncated
 }
 
-TEST(PeerMessage, OnlyTheAppsFrameTypesAreAccepted) {
-    for (uint32_t t : {0u, 100u, 101u, 102u, 103u, 104u})
-        EXPECT_TRUE(isAcceptedFromDevice(t)) << t;
-    for (uint32_t t : {1u, 99u, 105u, 107u, 108u, 0xffffffffu})
-        EXPECT_FALSE(isAcceptedFromDevice(t)) << t;
-}
-
 TEST(PeerMessage, ValuesAreReadLeniently) {
     const QVariantMap m{
         {"yes", true},
@@ -95,11 +88,3 @@ TEST(PeerMessage, ValuesAreReadLeniently) {
         EXPECT_TRUE(stringValue(m, k).isNull()) << k;
 }
 
-TEST(PeerMessage, ChannelAndModeNames) {
-    EXPECT_EQ(channelName(kChannelNone), "None");
-    EXPECT_EQ(channelName(kChannelUSB), "USB");
-    EXPECT_EQ(channelName(kChannelAir), "Air");
-    EXPECT_EQ(connectionModeName(kConnectionModeAuto), "Auto");
-    EXPECT_EQ(connectionModeName(3), "Undef");
-    EXPECT_EQ(connectionModeName(-1), "Undef");
-}

@@ -82,6 +82,7 @@ public:
     }
     void stopStream() override { calls << "stopStream"; }
     void resetStream() override { calls << "resetStream"; }
+    void applicationWillTerminate() override { calls << "applicationWillTerminate"; }
     void setPtChannel(std::shared_ptr<PTChannel> channel) override {
         calls << (channel ? "setPtChannel(channel)" : "setPtChannel(nil)");
         encoderChannel = std::move(channel);

@@ -56,14 +56,9 @@ protected:
     StreamController& make(QVariantMap resource = liveResource()) {
         controller = std::make_unique<StreamController>(
             StreamController::Services{
-                streams,
-                displays,
-                system,
-                defaults,
-                [this](bool p, const QString& r) { return power.preventDisplaySleep(p, r); },
-                encoders,
-                {},
-                resource},
+                streams, displays, system, defaults,
+                [this](bool p, const QString& r) { return power.preventDisplaySleep(p, r); }, encoders,
+                writer, resource},
             &host);
         return *controller;
     }
@@ -94,6 +89,8 @@ protected:
     RecordingPower power;
     std::shared_ptr<FakeEncoderServices> encoders = std::make_shared<FakeEncoderServices>();
     FakeStreamHost host;
+    // How pictures leave; empty: the channel's own send (no channel is linked in most tests).
+    OutputDestination::FrameWriter writer;
     std::unique_ptr<StreamController> controller;
 };
 
@@ -367,6 +364,48 @@ TEST_F(StreamControllerTest, AStreamStoppedByTheDeviceCapturesAgainWhenTheDevice
     tick(1.0 / 30);
     tick(1.0 / 30);
     EXPECT_FALSE(pts().empty()) << "pictures flow again";
+    c.stopStream();
+}
+
+// A device that stops reading must cost neither memory nor latency: at most two pictures are in
+// flight, the clock skips meanwhile, and once the channel drains the newest picture goes out at the
+// next slot as a key frame, also when the screen has been still since.
+TEST_F(StreamControllerTest, AChannelThatIsBehindIsNotFedAndTheNextPictureAfterItIsAKeyFrame) {
+    std::mutex mutex;
+    std::vector<OutputDestination::Completion> held; // writes the device has not taken yet
+    writer = [&](const std::shared_ptr<PTChannel>&, uint32_t, uint32_t, const QByteArray&,
+                 OutputDestination::Completion done) {
+        std::lock_guard lock(mutex);
+        held.push_back(std::move(done));
+    };
+    StreamController& c = make();
+    c.resetResolution(5);
+    const std::shared_ptr<PTChannel> channel{reinterpret_cast<PTChannel*>(0x1), [](PTChannel*) {}};
+    c.activeCompressor()->setPtChannel(channel);
+    c.captureDestinations().back()->setChannel(1);
+    streams.last()->deliver(DisplayStream::kFrameComplete, streams.last()->picture(1));
+    c.startStream();
+    ASSERT_TRUE(clock.waitForSleepers(1));
+    for (int i = 0; i < 15; ++i) {
+        streams.last()->deliver(DisplayStream::kFrameComplete, streams.last()->picture(uint8_t(i + 2)));
+        tick(1.0 / 30);
+    }
+    for (int i = 0; i < 60; ++i) // two seconds of a still screen
+        tick(1.0 / 30);
+    std::vector<OutputDestination::Completion> written;
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(held.size(), size_t(OutputDestination::kMaxFramesInFlight));
+        written.swap(held);
+    }
+    EXPECT_EQ(pts().size(), size_t(OutputDestination::kMaxFramesInFlight)) << "the encoder is not fed";
+    EXPECT_TRUE(encoders->lastSession()->keyFrames.empty());
+
+    for (auto& done : written) // the device reads again
+        done(std::nullopt);
+    tick(1.0 / 30);
+    ASSERT_EQ(pts().size(), size_t(OutputDestination::kMaxFramesInFlight) + 1);
+    EXPECT_EQ(encoders->lastSession()->keyFrames, std::vector<size_t>{pts().size() - 1});
     c.stopStream();
 }
 

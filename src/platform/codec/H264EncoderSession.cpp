@@ -13,6 +13,7 @@ extern "C" {
 
 #include <QHash>
 #include <QSet>
+#include <atomic>
 #include <deque>
 #include <mutex>
 
@@ -188,6 +189,7 @@ public:
     }
     void completeFrames() override { worker_.completeFrames(); }
     void invalidate() override { worker_.invalidate(); }
+    void requestKeyFrame() override { keyFrameRequested_.store(true); }
 
 private:
     struct InFlight {
@@ -209,7 +211,7 @@ private:
         lastPts_ = pts;
         havePts_ = true;
         frame_->pts = pts;
-        frame_->pict_type = AV_PICTURE_TYPE_NONE;
+        frame_->pict_type = keyFrameRequested_.exchange(false) ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
         job.image.reset(); // the picture is converted: its buffer can go back to capture
 
         AVFrame* input = frame_.get();
@@ -223,6 +225,7 @@ private:
                 return;
             }
             uploaded->pts = pts;
+            uploaded->pict_type = frame_->pict_type;
             input = uploaded.get();
         }
         inFlight_.push_back({pts, job.duration, std::move(job.frameContext)});
@@ -342,6 +345,8 @@ private:
     QByteArray sps_, pps_;
     int64_t lastPts_ = 0;
     bool havePts_ = false;
+    // Set on the frame clock's thread, taken by the next picture encoded.
+    std::atomic<bool> keyFrameRequested_{false};
     EncoderWorker worker_; // last: its thread stops before the members it uses go
 };
 

@@ -109,31 +109,26 @@ void expectDecodes(Pipeline& p, uint32_t expectedType, const std::vector<FramePt
     EXPECT_LT(differenceAt(last, 5, 5, 0xFF204080u), 30);
 }
 
-TEST(CompressorPipeline, H264ForcedThroughTheCapabilityFlagArrivesDecodable) {
-    Pipeline p(true);
-    const auto pictures = movingSquares(352, 240, 10);
-    p.stream(pictures, 20);
-    EXPECT_EQ(p.compressor->codecType(), uint32_t(kCodecTypeH264));
-    EXPECT_EQ(p.written.front().tag, kKeyFrameTag);
-    expectDecodes(p, 107, pictures);
-}
-
-TEST(CompressorPipeline, JpegWhereNoHardwareEncoderOpens) {
-    Pipeline p(false);
-    if (p.compressor->bH264HWCodec()) GTEST_SKIP() << "this machine has a hardware H.264 encoder";
-    const auto pictures = movingSquares(352, 240, 6);
-    p.stream(pictures, 10);
-    EXPECT_EQ(p.compressor->codecType(), uint32_t(kCodecTypeJPEG));
-    expectDecodes(p, 108, pictures);
-}
-
-TEST(CompressorPipeline, YuvsPathDecodesToThePicture) {
-    Pipeline p(true);
-    p.compressor->setUseBGRAForJpecCodec(false);
-    p.compressor->setBOSSupportBGRA(false);
-    const auto pictures = movingSquares(352, 240, 4);
-    p.stream(pictures, 20);
-    expectDecodes(p, 107, pictures);
+// H.264 forced through the capability flag, from BGRA and through the YUVS conversion, and JPEG where no
+// hardware encoder opens: each arrives decodable, ending on the last picture given.
+TEST(CompressorPipeline, EveryCodecAndPixelPathArrivesDecodable) {
+    const struct { bool h264, bgra; } paths[] = {{true, true}, {true, false}, {false, true}};
+    for (const auto& path : paths) {
+        SCOPED_TRACE(path.h264 * 2 + path.bgra);
+        Pipeline p(path.h264);
+        if (!path.h264 && p.compressor->bH264HWCodec()) continue; // this machine has a hardware encoder
+        if (!path.bgra) {
+            p.compressor->setUseBGRAForJpecCodec(false);
+            p.compressor->setBOSSupportBGRA(false);
+        }
+        const auto pictures = movingSquares(352, 240, 6);
+        p.stream(pictures, 20);
+        EXPECT_EQ(p.compressor->codecType(), uint32_t(path.h264 ? kCodecTypeH264 : kCodecTypeJPEG));
+        if (path.h264) {
+            EXPECT_EQ(p.written.front().tag, kKeyFrameTag);
+        }
+        expectDecodes(p, path.h264 ? 107 : 108, pictures);
+    }
 }
 
 } // namespace

@@ -7,8 +7,6 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
-#include <QDir>
-#include <QFile>
 #include <QProcess>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -32,18 +30,6 @@ struct NoticeLog {
     std::vector<NotificationCenter::ObserverId> ids;
     QStringList names;
 };
-
-void writeFile(const QString& path, const QByteArray& text) {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(text);
-}
-
-QString freshDirectory() {
-    static int n = 0;
-    return tempPath(QStringLiteral("gtk-%1").arg(++n));
-}
 
 // A private message bus for the test, and the desktop services that answer on it: the screen saver,
 // logind and the settings portal. They live on their own thread, so that the blocking calls the code
@@ -132,7 +118,7 @@ TEST(LinuxSystemEventsTest, TheDesktopsServicesOverDBusBecomeNotices) {
     bus.offerLogind();
     bus.offerPortal();
 
-    LinuxSystemEvents events({*bus.client, *bus.client, freshDirectory(), QString()});
+    LinuxSystemEvents events({*bus.client, *bus.client, freshTempPath(QStringLiteral("gtk-")), QString()});
     EXPECT_TRUE(events.screenSaverOverDBus());
     EXPECT_TRUE(events.lockOverLogind());
     EXPECT_TRUE(events.appearanceFromPortal());
@@ -171,7 +157,7 @@ TEST(LinuxSystemEventsTest, TheDesktopsServicesOverDBusBecomeNotices) {
 TEST(LinuxSystemEventsTest, ABusWithoutTheServicesLeavesEverythingSilent) {
     PrivateBus bus;
     if (!bus.ok()) GTEST_SKIP() << "no dbus-daemon to run a private bus";
-    LinuxSystemEvents events({*bus.client, *bus.client, freshDirectory(), QString()});
+    LinuxSystemEvents events({*bus.client, *bus.client, freshTempPath(QStringLiteral("gtk-")), QString()});
     EXPECT_FALSE(events.screenSaverOverDBus());
     EXPECT_FALSE(events.lockOverLogind());
     EXPECT_FALSE(events.appearanceFromPortal());
@@ -179,7 +165,7 @@ TEST(LinuxSystemEventsTest, ABusWithoutTheServicesLeavesEverythingSilent) {
 }
 
 TEST(LinuxSystemEventsTest, TheGtkThemeTellsDarkFromLight) {
-    const QString home = freshDirectory();
+    const QString home = freshTempPath(QStringLiteral("gtk-"));
     EXPECT_FALSE(LinuxSystemEvents::gtkPrefersDark(home, QString()));
     EXPECT_TRUE(LinuxSystemEvents::gtkPrefersDark(home, QStringLiteral("Adwaita:dark")));
     EXPECT_FALSE(LinuxSystemEvents::gtkPrefersDark(home, QStringLiteral("Adwaita")));
@@ -195,7 +181,7 @@ TEST(LinuxSystemEventsTest, TheGtkThemeTellsDarkFromLight) {
 }
 
 TEST(LinuxSystemEventsTest, EditingTheGtkSettingsPostsTheAppearanceNotice) {
-    const QString home = freshDirectory();
+    const QString home = freshTempPath(QStringLiteral("gtk-"));
     writeFile(home + QStringLiteral("/gtk-3.0/settings.ini"), "[Settings]\ngtk-theme-name=Adwaita\n");
     LinuxSystemEvents events({std::nullopt, std::nullopt, home, QString()});
     EXPECT_FALSE(events.isDarkMode());

@@ -13,17 +13,9 @@ namespace {
 
 const QString kId = QStringLiteral("app.zubpad.agent");
 
-QString freshDirectory() {
-    static int n = 0;
-    return tempPath(QStringLiteral("runtime-%1").arg(++n));
-}
-
 void writeRecord(const QString& dir, const QByteArray& text) {
-    QDir().mkpath(dir);
+    ASSERT_TRUE(writeFile(dir + QStringLiteral("/app.zubpad.agent.pids"), text));
     ::chmod(QFile::encodeName(dir).constData(), 0700);
-    QFile file(dir + QStringLiteral("/app.zubpad.agent.pids"));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(text);
 }
 
 QByteArray line(qint64 pid, quint64 start) {
@@ -55,7 +47,7 @@ public:
 } // namespace
 
 TEST(LinuxWorkspaceTest, RegisteredInstancesAreListedOnceInLaunchOrder) {
-    const QString dir = freshDirectory();
+    const QString dir = freshTempPath(QStringLiteral("runtime-"));
     Sleeper older;
     ASSERT_GT(older.pid(), 0);
     writeRecord(dir, line(older.pid(), *LinuxWorkspace::processStartTime(older.pid())));
@@ -70,7 +62,7 @@ TEST(LinuxWorkspaceTest, RegisteredInstancesAreListedOnceInLaunchOrder) {
 }
 
 TEST(LinuxWorkspaceTest, EndedAndReusedProcessesDropOutOfTheRecord) {
-    const QString dir = freshDirectory();
+    const QString dir = freshTempPath(QStringLiteral("runtime-"));
     qint64 ended = 0;
     {
         Sleeper gone;
@@ -91,7 +83,7 @@ TEST(LinuxWorkspaceTest, EndedAndReusedProcessesDropOutOfTheRecord) {
 }
 
 TEST(LinuxWorkspaceTest, ForceTerminateEndsOnlyTheRecordedInstance) {
-    const QString dir = freshDirectory();
+    const QString dir = freshTempPath(QStringLiteral("runtime-"));
     Sleeper instance, stranger, reused;
     // `reused` stands for a process that got a recorded pid after the instance ended.
     writeRecord(dir, line(instance.pid(), *LinuxWorkspace::processStartTime(instance.pid())) +
@@ -109,7 +101,7 @@ TEST(LinuxWorkspaceTest, ForceTerminateEndsOnlyTheRecordedInstance) {
 }
 
 TEST(LinuxWorkspaceTest, ARecordOutsideAPrivateDirectoryIsRefused) {
-    const QString dir = freshDirectory();
+    const QString dir = freshTempPath(QStringLiteral("runtime-"));
     QDir().mkpath(dir);
     ::chmod(QFile::encodeName(dir).constData(), 0777);
     LinuxWorkspace workspace(dir);
@@ -119,13 +111,13 @@ TEST(LinuxWorkspaceTest, ARecordOutsideAPrivateDirectoryIsRefused) {
     EXPECT_TRUE(workspace.runningApplicationsWithBundleIdentifier(kId).empty());
 
     // A link planted where the directory should be is no better.
-    const QString link = freshDirectory();
-    ASSERT_TRUE(QFile::link(freshDirectory(), link));
+    const QString link = freshTempPath(QStringLiteral("runtime-"));
+    ASSERT_TRUE(QFile::link(freshTempPath(QStringLiteral("runtime-")), link));
     EXPECT_TRUE(LinuxWorkspace(link).registerRunningApplication(kId));
 }
 
 TEST(LinuxWorkspaceTest, AnIdentifierCannotLeadOutOfTheDirectory) {
-    const QString dir = freshDirectory();
+    const QString dir = freshTempPath(QStringLiteral("runtime-"));
     LinuxWorkspace workspace(dir);
     ASSERT_FALSE(workspace.registerRunningApplication(QStringLiteral("../../escape")));
     EXPECT_FALSE(QFile::exists(dir + QStringLiteral("/../../escape.pids")));
