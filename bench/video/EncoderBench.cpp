@@ -3,7 +3,7 @@
 //    against one direct TurboJPEG call with the same settings. Aim: 0.95 of its rate or better.
 //  - H.264: 1920x1080 frames through the same path, against the ffmpeg command line with libx264
 //    (ultrafast, zerolatency) on the same frames. Aim: 1.2 times its frame rate or better.
-#include "platform/x11/LinuxEncoderServices.h"
+#include "platform/codec/LinuxEncoderServices.h"
 #include "video/AppleVTCompressor.h"
 #include "video/OutputDestination.h"
 

@@ -2,15 +2,15 @@
 #include "base/Bundle.h"
 #include "base/UserDefaults.h"
 #include "display/ZDVirtualScreenController.h"
-#include "platform/x11/LinuxEncoderServices.h"
-#include "platform/x11/LinuxSystemInfo.h"
-#include "platform/x11/QtAlerts.h"
+#include "platform/codec/LinuxEncoderServices.h"
+#include "platform/linux/LinuxSystemInfo.h"
+#include "platform/linux/LinuxWorkspace.h"
+#include "platform/linux/QtAlerts.h"
 #include "platform/x11/X11DisplayServices.h"
 #include "platform/x11/X11DisplayStream.h"
 #include "platform/x11/X11Permissions.h"
 #include "platform/x11/X11Power.h"
 #include "platform/x11/X11SystemEvents.h"
-#include "platform/x11/X11Workspace.h"
 #include "session/CaptureController.h"
 #include "session/PeerMessage.h"
 #include "session/StreamBinding.h"
@@ -29,6 +29,13 @@
 int main(int argc, char** argv) {
     // A device that goes away must show up as a write error, not end the agent.
     std::signal(SIGPIPE, SIG_IGN);
+
+    // Started from a console or over SSH there is no desktop to show or capture; Qt would abort.
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        std::fprintf(stderr,
+                     "zubpad: needs a desktop session (neither DISPLAY nor WAYLAND_DISPLAY is set)\n");
+        return 1;
+    }
 
     QApplication app(argc, argv);
     const Bundle& bundle = Bundle::main();
@@ -53,7 +60,7 @@ int main(int argc, char** argv) {
     }
     ZDVirtualScreenController displayController(*displays);
 
-    X11Workspace workspace;
+    LinuxWorkspace workspace;
     X11SystemEvents systemEvents;
     X11Power power;
     X11Permissions permissions;

@@ -1,6 +1,7 @@
 #include "display/ZDVirtualScreenController.h"
 
 #include "base/Bundle.h"
+#include "base/Logging.h"
 #include "base/NotificationCenter.h"
 
 ZDVirtualScreenController::ZDVirtualScreenController(DisplayServices& displays, QObject* parent)
@@ -116,8 +117,10 @@ void ZDVirtualScreenController::postModeChangeNotificationToRestartStream() {
 }
 
 void ZDVirtualScreenController::unmirrorDisplay(DisplayID display) {
-    // A configuration that cannot be made leaves the displays as they are; nobody is told.
-    (void)displays_.configureDisplayMirrorOfDisplay(display, kNullDisplayID);
+    // A configuration that cannot be made leaves the displays as they are; only the log is told.
+    if (OptError error = displays_.configureDisplayMirrorOfDisplay(display, kNullDisplayID))
+        qCWarning(lcDisplay, "cannot take display %u out of its mirror set: %s", display,
+                  qUtf8Printable(error->description));
 }
 
 void ZDVirtualScreenController::setIsFramebufferActive(bool active) {

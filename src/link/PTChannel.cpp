@@ -1,5 +1,6 @@
 #include "link/PTChannel.h"
 
+#include "base/Logging.h"
 #include "base/MainQueue.h"
 #include "link/IoChannel.h"
 #include "link/PTProtocol.h"
@@ -233,7 +234,7 @@ void PTChannel::connectToPort(uint16_t port, uint32_t ipv4Address, ConnectCallba
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
         const int err = errno;
-        qWarning("socket(AF_INET, SOCK_STREAM, 0) failed: %s", errnoText(err));
+        qCWarning(lcLink, "socket(AF_INET, SOCK_STREAM, 0) failed: %s", errnoText(err));
         connState_ = kClosed;
         callback(Error::posix(err), PTAddress());
         return;
@@ -329,12 +330,13 @@ bool PTChannel::acceptIncomingConnection(int serverSocket) {
     if (fd < 0) {
         const int err = errno;
         // Nothing (more) pending is not a failure worth a line.
-        if (err != EAGAIN && err != EWOULDBLOCK && err != EINTR) qWarning("accept(): %s", errnoText(err));
+        if (err != EAGAIN && err != EWOULDBLOCK && err != EINTR)
+            qCWarning(lcLink, "accept(): %s", errnoText(err));
         return false;
     }
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
-        qWarning("fcntl(.. O_NONBLOCK): %s", errnoText(errno));
+        qCWarning(lcLink, "fcntl(.. O_NONBLOCK): %s", errnoText(errno));
         ::close(fd);
         return false;
     }

@@ -1,5 +1,6 @@
 #include "link/PTUSBHub.h"
 
+#include "base/Logging.h"
 #include "base/MainQueue.h"
 #include "base/NotificationCenter.h"
 #include "link/IoChannel.h"
@@ -8,6 +9,8 @@
 #include <QtEndian>
 #include <cerrno>
 #include <utility>
+
+#include <cerrno>
 
 namespace {
 const QString kDefaultSocketPath = QStringLiteral("/var/run/usbmuxd");
@@ -39,6 +42,11 @@ std::optional<UsbmuxAddress> UsbmuxAddress::fromString(const QString& text) {
     a.host = host;
     a.port = quint16(port);
     return a;
+}
+
+QString UsbmuxAddress::toString() const {
+    if (kind == Tcp) return (host.contains(u':') ? u'[' + host + u']' : host) + u':' + QString::number(port);
+    return path.isEmpty() ? QStringLiteral("(no address: USBMUXD_SOCKET_ADDRESS names none)") : path;
 }
 
 UsbmuxAddress UsbmuxAddress::fromEnvironment() {
@@ -144,10 +152,25 @@ void PTUSBHub::connectToDevice(qint64 deviceID, quint16 port, ConnectStart onSta
                          });
 }
 
+QString PTUSBHub::unreachableText(const Error& error) const {
+    const bool absent =
+        error.domain == kPOSIXErrorDomain && (error.code == ENOENT || error.code == ECONNREFUSED);
+    return QStringLiteral("usbmuxd %1 at %2 (%3)")
+        .arg(absent ? QStringLiteral("is not running") : QStringLiteral("cannot be reached"),
+             address_.toString(), error.description);
+}
+
 void PTUSBHub::handleBroadcastPacket(const QVariantMap& packet) {
     const QString type = packet.value(QStringLiteral("MessageType")).toString();
-    if (type == QLatin1String("Attached"))
+    const QString deviceID = packet.value(QStringLiteral("DeviceID")).toString();
+    if (type == QLatin1String("Attached")) {
+        const QVariantMap properties = packet.value(QStringLiteral("Properties")).toMap();
+        qCInfo(lcLink, "device %s attached (serial number %s, over %s)", qUtf8Printable(deviceID),
+               qUtf8Printable(properties.value(QStringLiteral("SerialNumber")).toString()),
+               qUtf8Printable(properties.value(QStringLiteral("ConnectionType")).toString()));
         NotificationCenter::defaultCenter().post(kPTUSBDeviceDidAttachNotification, this, packet);
-    else if (type == QLatin1String("Detached"))
+    } else if (type == QLatin1String("Detached")) {
+        qCInfo(lcLink, "device %s detached", qUtf8Printable(deviceID));
         NotificationCenter::defaultCenter().post(kPTUSBDeviceDidDetachNotification, this, packet);
+    }
 }

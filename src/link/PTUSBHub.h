@@ -36,6 +36,8 @@ struct UsbmuxAddress {
     // "UNIX:/path", "host:port" or "[v6-host]:port"; nothing for any other text.
     static std::optional<UsbmuxAddress> fromString(const QString& text);
     static UsbmuxAddress unixSocket(const QString& path);
+    // The socket's path or "host:port", as a log line shows it.
+    QString toString() const;
 };
 
 inline const QString kPTUSBDeviceDidAttachNotification = QStringLiteral("PTUSBDeviceDidAttachNotification");
@@ -72,6 +74,9 @@ public:
     void handleBroadcastPacket(const QVariantMap& packet);
 
     const UsbmuxAddress& address() const { return address_; }
+    // Why the daemon could not be reached, for a log line: "usbmuxd is not running at /var/run/usbmuxd
+    // (No such file or directory)" when nothing listens there, "usbmuxd cannot be reached at ..." else.
+    QString unreachableText(const Error& error) const;
     bool isListening() const { return channel_ != nullptr; }
 
 private:

@@ -1,5 +1,6 @@
 #include "session/ConnectionManager.h"
 
+#include "base/Logging.h"
 #include "base/MainQueue.h"
 #include "link/PTChannel.h"
 #include "link/PTUSBHub.h"
@@ -223,6 +224,7 @@ void ConnectionManager::usbAttemptDone(const std::shared_ptr<PTChannel>& channel
         // The device this channel reaches, even if the target moved on while it connected.
         setConnectedDeviceID(deviceID);
         setPtChannelConnected(channel);
+        qCInfo(lcSession, "link up: device %lld over USB, port %u", deviceID, unsigned(usbPort_));
         return;
     }
     // Rotate to another attached device, so one whose app is not running does not hold up the rest.
@@ -291,6 +293,7 @@ void ConnectionManager::loopbackAttemptDone(const std::shared_ptr<PTChannel>& ch
             disconnectFromCurrentChannel();
             setPtChannelConnected(channel);
             channel->setUserInfo(peer);
+            qCInfo(lcSession, "link up: %s over loopback TCP", qUtf8Printable(peer));
         }
     }
     if (!linkUp_) {
@@ -309,6 +312,7 @@ void ConnectionManager::loopbackAttemptDone(const std::shared_ptr<PTChannel>& ch
 void ConnectionManager::disconnectFromCurrentChannel() {
     if (!_connectedDeviceID || !_ptChannelConnected) return;
     auto channel = _ptChannelConnected;
+    qCInfo(lcSession, "link down: device %lld: closed by the agent", *_connectedDeviceID);
     channel->close();
     setPtChannelConnected(nullptr);
 }
@@ -372,8 +376,13 @@ void ConnectionManager::setCurrentChannel(int32_t value) {
     if (ports_.delegate) ports_.delegate->updateUI(value, _connectionMode);
 }
 
-void ConnectionManager::ioFrameChannelDidEndWithError(PTChannel* channel, const OptError&) {
+void ConnectionManager::ioFrameChannelDidEndWithError(PTChannel* channel, const OptError& error) {
     if (!channel) return;
+    if (_ptChannelConnected && channel == _ptChannelConnected.get())
+        qCInfo(lcSession, "link down: %s%s: %s",
+               channel->userInfo().typeId() == QMetaType::LongLong ? "device " : "",
+               qUtf8Printable(channel->userInfo().toString()),
+               error ? qUtf8Printable(error->description) : "connection closed");
     if (_connectedDeviceID && userInfoIsDevice(*channel, *_connectedDeviceID))
         didDisconnectFromDevice(*_connectedDeviceID);
     if (_ptChannelConnected && channel == _ptChannelConnected.get()) setPtChannelConnected(nullptr);

@@ -1,5 +1,6 @@
 #include "session/LinkConnector.h"
 
+#include "base/Logging.h"
 #include "base/MainQueue.h"
 #include "link/PTChannel.h"
 
@@ -42,6 +43,12 @@ void HubLinkConnector::listen() {
     hub_->listenOnQueue(
         [weak](const OptError& error) {
             auto self = weak.lock();
+            if (error && self && *self && !std::exchange((*self)->daemonAbsenceSaid_, true))
+                qCWarning(lcSession, "%s: retrying every second",
+                          qUtf8Printable((*self)->hub_->unreachableText(*error)));
+            if (!error && self && *self && std::exchange((*self)->daemonAbsenceSaid_, false))
+                qCInfo(lcSession, "usbmuxd is back at %s",
+                       qUtf8Printable((*self)->hub_->address().toString()));
             if (error && self && *self) (*self)->relistenLater(); // no daemon (yet)
         },
         [weak](const OptError&) {
@@ -50,6 +57,9 @@ void HubLinkConnector::listen() {
 }
 
 void HubLinkConnector::daemonLost() {
+    if (wanted_ && !std::exchange(daemonAbsenceSaid_, true))
+        qCWarning(lcSession, "usbmuxd at %s went away: retrying every second",
+                  qUtf8Printable(hub_->address().toString()));
     // Whatever ran through the daemon is gone with it; the devices come back with its next "Listen".
     const std::set<qint64> gone = std::exchange(attached_, {});
     for (qint64 deviceID : gone)

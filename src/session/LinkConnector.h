@@ -58,6 +58,7 @@ private:
     std::unique_ptr<PTUSBHub> hub_;
     bool wanted_ = false;
     std::optional<Clock::TimerId> relistenTimer_;
+    bool daemonAbsenceSaid_ = false; // logged once while the daemon is away
     // The devices the daemon has announced and not yet taken back.
     std::set<qint64> attached_;
     std::vector<NotificationCenter::ObserverId> observers_;

@@ -1,6 +1,7 @@
 #include "session/PeerMessageHandler.h"
 
 #include "base/Bundle.h"
+#include "base/Logging.h"
 #include "display/ZDUtil.h"
 #include "link/PTChannel.h"
 #include "platform/SystemInfo.h"
@@ -19,6 +20,7 @@ bool PeerMessageHandler::ioFrameChannelShouldAcceptFrameOfType(PTChannel* channe
                                                                uint32_t) {
     if (isAcceptedFromDevice(type)) return true;
     // Not something the app sends: the channel ends, and the link is made again.
+    qCWarning(lcSession, "the device sent a frame of unknown type %u: closing the link", type);
     if (channel) channel->close();
     return false;
 }
@@ -40,6 +42,13 @@ void PeerMessageHandler::ioFrameChannelDidReceiveFrameOfType(PTChannel*, uint32_
 
 void PeerMessageHandler::handleDeviceInfo(const QByteArray& payload) {
     _peerDeviceInfo = decodeDictionary(payload).value_or(QVariantMap());
+    const auto info = [this](const char* key) {
+        const QString value = stringValue(_peerDeviceInfo, QLatin1String(key));
+        return value.isEmpty() ? QStringLiteral("?") : value;
+    };
+    qCInfo(lcSession, "the device introduced itself: %s, %s %s, protocol %s",
+           qUtf8Printable(info("hardwareString")), qUtf8Printable(info("softwareString")),
+           qUtf8Printable(info("softwareVersion")), qUtf8Printable(info("protocolVersion")));
     _bDeviceResignActive = false;
     bool hardwareEncoder = false;
     if (!ports_.compressors.empty()) hardwareEncoder = ports_.compressors.back()->bH264HWCodec();

@@ -1,9 +1,13 @@
 #include "shell/SingleInstance.h"
 
+#include "base/Logging.h"
 #include "platform/Workspace.h"
 
 OptError SingleInstance::launch(const QString& bundleIdentifier) {
     OptError error = workspace_.registerRunningApplication(bundleIdentifier);
+    if (error)
+        qCWarning(lcShell, "cannot record this instance, so a second start cannot end it: %s",
+                  qUtf8Printable(error->description));
     if (workspace_.runningApplicationsWithBundleIdentifier(bundleIdentifier).size() >= 2)
         quitApplicationWithBundleID(bundleIdentifier);
     return error;
@@ -16,5 +20,8 @@ bool SingleInstance::quitApplicationWithBundleID(const QString& bundleIdentifier
     // instance is younger than us.
     if (running.empty() || running.front().processIdentifier == workspace_.currentProcessIdentifier())
         return false;
-    return workspace_.forceTerminate(running.front());
+    const bool ended = workspace_.forceTerminate(running.front());
+    qCInfo(lcShell, "%s the instance already running (pid %lld)", ended ? "ended" : "could not end",
+           running.front().processIdentifier);
+    return ended;
 }

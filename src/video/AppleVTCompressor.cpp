@@ -1,5 +1,6 @@
 #include "video/AppleVTCompressor.h"
 
+#include "base/Logging.h"
 #include "video/OutputDestination.h"
 
 namespace {
@@ -7,6 +8,10 @@ namespace {
 // JPEG pictures with more pixels than 1024x768 are sent at low quality to keep them small.
 constexpr int64_t kJpegFullQualityPixels = 1024 * 768;
 constexpr double kLargeJpegQuality = 0.1;
+
+const char* codecName(uint32_t codec) {
+    return codec == kCodecTypeH264 ? "H.264" : "JPEG";
+}
 
 const QString kArchiveName = QStringLiteral("name");
 const QString kArchiveAverageBitrate = QStringLiteral("average_bitrate");
@@ -103,11 +108,20 @@ bool AppleVTCompressor::setupCompressor(const FramePtr& frame) {
         [this](std::shared_ptr<const void>, const OptError&, SamplePtr sample) { outputCallback(sample); },
         &error);
     if (!session_) {
+        // Tried again at every frame until the stream stops: said once.
+        if (!errored())
+            qCWarning(lcVideo, "cannot start the %s encoder at %dx%d: %s", codecName(codec), w, h,
+                      error ? qUtf8Printable(error->description) : "no reason given");
         setErrored(true);
         return false;
     }
-    // Informational only: either kind of encoder serves the stream.
-    (void)session_->copyProperty(kCompressionPropertyUsingHardwareAcceleratedVideoEncoder);
+    // Either kind of encoder serves the stream; which one is worth a line.
+    const char* encoder = bH264HWCodec_.load() ? "" : ", no hardware H.264 encoder";
+    if (codec == kCodecTypeH264)
+        encoder = session_->copyProperty(kCompressionPropertyUsingHardwareAcceleratedVideoEncoder).toBool()
+                      ? ", hardware encoder"
+                      : ", software encoder";
+    qCInfo(lcVideo, "stream started: %s, %dx%d%s", codecName(codec), w, h, encoder);
     if (codec == kCodecTypeH264) {
         session_->setProperty(kCompressionPropertyRealTime, true);
         session_->setProperty(kCompressionPropertyAllowFrameReordering, false);
@@ -164,6 +178,8 @@ void AppleVTCompressor::endSession(std::unique_ptr<EncoderSession> session) {
 
 void AppleVTCompressor::reset() {
     if (!session_) return;
+    qCInfo(lcVideo, "stream stopped: %s, %dx%d", codecName(codecType_.load()), working_width(),
+           working_height());
     endSession(std::move(session_));
     setErrored(false);
     outputDest_.store(nullptr);

@@ -1,6 +1,7 @@
 #include "video/DesktopCapture.h"
 
 #include "base/Bundle.h"
+#include "base/Logging.h"
 #include "base/MainQueue.h"
 #include "platform/DisplayServices.h"
 #include "platform/SystemInfo.h"
@@ -115,7 +116,7 @@ bool DesktopCapture::setupDisplayStream() {
         running = state_->displayStream != nullptr;
     }
     if (running) {
-        qWarning().noquote() << kNotStoppedLog;
+        qCWarning(lcVideo).noquote() << kNotStoppedLog;
         stopDisplayStream();
     }
 
@@ -135,6 +136,7 @@ bool DesktopCapture::setupDisplayStream() {
     };
     std::shared_ptr<DisplayStream> stream = services_.streams.create(currentDisplay_, source, width_, height_,
                                                                      PixelBuffer::kBGRA, properties, handler);
+    if (!stream) qCWarning(lcVideo, "cannot capture display %u at %dx%d", currentDisplay_, width_, height_);
     if (!stream) return false;
     {
         std::lock_guard guard(state_->lock);
@@ -144,7 +146,8 @@ bool DesktopCapture::setupDisplayStream() {
     if (const int32_t result = stream->start(); result != DisplayStream::kSuccess) {
         const QString name =
             Bundle::main().objectForInfoDictionaryKey(QStringLiteral("CFBundleDisplayName")).toString();
-        qWarning().noquote() << QStringLiteral("[%1] Error: CGDisplayStreamStart: %2").arg(name).arg(result);
+        qCWarning(lcVideo).noquote()
+            << QStringLiteral("[%1] Error: CGDisplayStreamStart: %2").arg(name).arg(result);
     }
     if (services_.systemInfo.displayStreamNeedsRefresh()) createRefreshTimer();
     return true;

@@ -1,7 +1,7 @@
 #include "VideoReceiver.h"
 #include "fakes/ManualClock.h"
 #include "fakes/TestSupport.h"
-#include "platform/x11/LinuxEncoderServices.h"
+#include "platform/codec/LinuxEncoderServices.h"
 #include "video/OutputDestination.h"
 
 #include <QImage>

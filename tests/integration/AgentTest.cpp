@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -110,4 +111,34 @@ TEST_F(AgentTest, LinkProbePlaysTheDemoWithTheDemoDevice) {
           "\"eventName\":\"ReadyToReceive\"", "\"text\":\"thanks\"", "link: ended cleanly"})
         EXPECT_TRUE(said.contains(QLatin1String(line))) << line << "\n" << said.toStdString();
     EXPECT_EQ(device.process().waitForExit(), 0) << device.process().transcript().toStdString();
+}
+
+// From a console or over SSH there is no display to reach: one line, and status 1 instead of Qt's abort.
+TEST(AgentStartTest, WithoutADesktopSessionItSaysSoInOneLineAndEndsWithOne) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QLatin1String(name));
+    ChildProcess agent(QStringLiteral("zubpad"), {}, env);
+    ASSERT_TRUE(agent.started());
+    EXPECT_EQ(agent.waitForExit(10000), std::optional<int>(1)) << agent.transcript().toStdString();
+    EXPECT_EQ(agent.transcript(),
+              QStringLiteral("zubpad: needs a desktop session (neither DISPLAY nor WAYLAND_DISPLAY is set)"));
+}
+
+TEST_F(AgentTest, AMissingDaemonIsSaidOnceWhileItIsRetried) {
+    QProcessEnvironment env = environment();
+    const QString socket = home_ + QStringLiteral("/no-usbmuxd");
+    env.insert(QStringLiteral("USBMUXD_SOCKET_ADDRESS"), QStringLiteral("UNIX:") + socket);
+    ChildProcess agent(QStringLiteral("zubpad"), {}, env);
+    ASSERT_TRUE(agent.started());
+    const QRegularExpression notRunning(
+        QStringLiteral("usbmuxd is not running at %1 .*: retrying every second$")
+            .arg(QRegularExpression::escape(socket)));
+    ASSERT_FALSE(agent.waitForLine(notRunning, 20000).isNull()) << agent.transcript().toStdString();
+    // Three more tries, and no more lines.
+    spinEventLoop(3000);
+    EXPECT_EQ(agent.transcript().split(u'\n').filter(notRunning).size(), 1)
+        << agent.transcript().toStdString();
+    agent.signal(SIGTERM);
+    EXPECT_EQ(agent.waitForExit(10000), std::optional<int>(0)) << agent.transcript().toStdString();
 }

@@ -10,7 +10,7 @@
 #include "fakes/PrivateXvfb.h"
 #include "fakes/TestSupport.h"
 #include "link/PTChannel.h"
-#include "platform/x11/LinuxEncoderServices.h"
+#include "platform/codec/LinuxEncoderServices.h"
 #include "platform/x11/X11DisplayServices.h"
 #include "platform/x11/X11DisplayStream.h"
 #include "platform/x11/XConnection.h"

@@ -1,5 +1,6 @@
 #include "platform/x11/X11DisplayStream.h"
 
+#include "base/Logging.h"
 #include "platform/FramePool.h"
 #include "platform/x11/XConnection.h"
 
@@ -139,6 +140,8 @@ private:
     uint64_t dirtySince_ = 0; // when the change the next picture shows was first seen
     uint64_t lastFrameTime_ = 0;
     bool delivered_ = false;
+    // A capture that fails is logged once per stream.
+    bool captureFailureSaid_ = false;
 
     // The pointer, in root coordinates, and its image (premultiplied ARGB).
     bool showCursor_ = false;
@@ -333,6 +336,8 @@ bool CaptureLoop::captureOnce() {
         ownImage = image != nullptr;
     }
     if (!image || threadLastXError() != 0 || image->bits_per_pixel != 32) {
+        if (!std::exchange(captureFailureSaid_, true))
+            qCWarning(lcPlatform, "capture: the X server gives no picture of the screen");
         if (ownImage) XDestroyImage(image);
         return false;
     }
@@ -465,9 +470,14 @@ std::shared_ptr<DisplayStream> X11DisplayStreamFactory::create(uint32_t, const Q
     installXErrorHandler();
     auto shared = std::make_shared<X11DisplayStream::Shared>();
     shared->display = openXDisplay(displayName_.isEmpty() ? nullptr : displayName_.constData());
+    if (!shared->display)
+        qCWarning(lcPlatform, "capture: cannot open the X display %s",
+                  (displayName_.isEmpty() ? qgetenv("DISPLAY") : displayName_).constData());
     if (!shared->display) return nullptr;
     const int screen = DefaultScreen(shared->display);
     const QRect rootRect(0, 0, DisplayWidth(shared->display, screen), DisplayHeight(shared->display, screen));
+    if (!rootRect.intersects(sourceBounds))
+        qCWarning(lcPlatform, "capture: the display lies outside the X screen");
     if (!rootRect.intersects(sourceBounds)) return nullptr;
     shared->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (shared->wakeFd < 0) return nullptr;

@@ -1,80 +1,40 @@
 #pragma once
 
-#include "platform/SystemEvents.h"
+#include "platform/linux/LinuxSystemEvents.h"
 
-#include <QDBusConnection>
-#include <QDBusVariant>
 #include <QObject>
 #include <QString>
 #include <memory>
-#include <optional>
 
-class QFileSystemWatcher;
 class QSocketNotifier;
 
-// The desktop session's notices on Linux, from whatever the desktop offers:
-// - screen saver: org.freedesktop.ScreenSaver's ActiveChanged on the session bus when that service
-//   runs, the X screen saver extension otherwise;
-// - screen lock: logind's Lock and Unlock signals for this session on the system bus;
-// - appearance: the desktop portal's org.freedesktop.appearance color-scheme, or else the GTK theme
-//   (GTK_THEME, gtk-application-prefer-dark-theme, a theme name containing "dark").
-// Whatever is missing stays silent.
+// The desktop session's notices on an X11 desktop: LinuxSystemEvents (D-Bus, logind, portal, GTK), and
+// the X screen saver extension's start and stop when no screen saver answers on the session bus.
 class X11SystemEvents final : public QObject, public SystemEvents {
     Q_OBJECT
 public:
-    struct Sources {
-        std::optional<QDBusConnection> sessionBus;
-        std::optional<QDBusConnection> systemBus;
-        // The X display to watch; empty: $DISPLAY. Not watched at all when `watchX` is false.
-        QString xDisplayName;
-        bool watchX = true;
-        // Where GTK keeps its settings.ini files; empty: $XDG_CONFIG_HOME or ~/.config.
-        QString gtkConfigHome;
-        QString gtkThemeEnvironment; // the value of GTK_THEME
-    };
-
-    // The user's session and system buses, $DISPLAY and the user's GTK settings.
+    // The user's buses and GTK settings, and $DISPLAY.
     X11SystemEvents();
-    explicit X11SystemEvents(Sources sources);
+    // `xDisplayName` empty: $DISPLAY. The X screen saver is not watched at all when `watchX` is false.
+    explicit X11SystemEvents(LinuxSystemEvents::Sources sources, QString xDisplayName = {},
+                             bool watchX = true);
     ~X11SystemEvents() override;
 
-    NotificationCenter& distributedCenter() override { return center_; }
-    bool isDarkMode() const override { return dark_; }
+    NotificationCenter& distributedCenter() override { return desktop_.distributedCenter(); }
+    bool isDarkMode() const override { return desktop_.isDarkMode(); }
 
-    // Which sources are in use.
-    bool screenSaverOverDBus() const { return screenSaverOverDBus_; }
+    // The sources that are not X's, and whether the X screen saver is watched.
+    const LinuxSystemEvents& desktop() const { return desktop_; }
     bool screenSaverOverX() const { return xDisplay_ != nullptr; }
-    bool lockOverLogind() const { return !sessionPath_.isEmpty(); }
-    bool appearanceFromPortal() const { return portalColorScheme_.has_value(); }
-
-    // The GTK answer alone (exposed for the tests).
-    static bool gtkPrefersDark(const QString& configHome, const QString& gtkThemeEnvironment);
 
 private slots:
-    void screenSaverActiveChanged(bool active);
-    void sessionLock();
-    void sessionUnlock();
-    void portalSettingChanged(const QString& nameSpace, const QString& key, const QDBusVariant& value);
-    void gtkSettingsChanged();
     void xEventsReady();
 
 private:
-    void watchScreenSaverOverDBus();
-    void watchScreenSaverOverX();
-    void watchLogind();
-    void watchAppearance();
-    bool computeDarkMode() const;
-    // Posts the appearance notice when the answer changed.
-    void updateDarkMode();
+    void watchScreenSaverOverX(const QString& displayName);
 
-    Sources sources_;
-    NotificationCenter center_;
-    bool dark_ = false;
-    bool screenSaverOverDBus_ = false;
-    std::optional<uint> portalColorScheme_;
-    QString sessionPath_;
+    LinuxSystemEvents desktop_;
     void* xDisplay_ = nullptr; // Display*, kept out of the header
     int xEventBase_ = 0;
     std::unique_ptr<QSocketNotifier> xNotifier_;
-    std::unique_ptr<QFileSystemWatcher> gtkWatcher_;
 };

@@ -1,6 +1,7 @@
-#include "platform/x11/EncoderSessions.h"
-#include "platform/x11/EncoderWorker.h"
-#include "platform/x11/H264Units.h"
+#include "base/Logging.h"
+#include "platform/codec/EncoderSessions.h"
+#include "platform/codec/EncoderWorker.h"
+#include "platform/codec/H264Units.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -11,6 +12,7 @@ extern "C" {
 #include <libyuv.h>
 
 #include <QHash>
+#include <QSet>
 #include <atomic>
 #include <deque>
 #include <mutex>
@@ -348,6 +350,20 @@ private:
     EncoderWorker worker_; // last: its thread stops before the members it uses go
 };
 
+// "hardware encoder failed -> libx264", once per cause: a stream that starts again says nothing new.
+void sayFallback(const QString& used, int width, int height, const QStringList& reasons) {
+    static std::mutex mutex;
+    static QSet<QString> said;
+    const QString cause = reasons.join(QStringLiteral("; "));
+    {
+        std::lock_guard lock(mutex);
+        if (said.contains(cause + used)) return;
+        said.insert(cause + used);
+    }
+    qCWarning(lcPlatform, "H.264 at %dx%d: %s; using %s instead", width, height, qUtf8Printable(cause),
+              qUtf8Printable(used));
+}
+
 } // namespace
 
 const QStringList& hardwareH264Encoders() {
@@ -365,6 +381,8 @@ bool h264EncoderOpens(const QString& name) {
     if (it != known.end()) return *it;
     QString why;
     const bool opens = openEncoder(name, 640, 480, &why).has_value();
+    if (!opens)
+        qCDebug(lcPlatform, "H.264 encoder %s does not open: %s", qUtf8Printable(name), qUtf8Printable(why));
     known.insert(name, opens);
     return opens;
 }
@@ -381,8 +399,10 @@ std::unique_ptr<EncoderSession> createH264Session(int width, int height, const Q
     QStringList reasons;
     for (const QString& name : encoders) {
         QString why;
-        if (std::optional<OpenedEncoder> opened = openEncoder(name, width, height, &why))
+        if (std::optional<OpenedEncoder> opened = openEncoder(name, width, height, &why)) {
+            if (!reasons.isEmpty()) sayFallback(name, width, height, reasons);
             return std::make_unique<H264Session>(std::move(*opened), width, height, std::move(callback));
+        }
         reasons << why;
     }
     if (error)

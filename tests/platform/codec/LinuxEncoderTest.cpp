@@ -1,7 +1,7 @@
 #include "VideoDecoder.h"
-#include "platform/x11/EncoderSessions.h"
-#include "platform/x11/H264Units.h"
-#include "platform/x11/LinuxEncoderServices.h"
+#include "platform/codec/EncoderSessions.h"
+#include "platform/codec/H264Units.h"
+#include "platform/codec/LinuxEncoderServices.h"
 #include "video/OutputDestination.h"
 
 #include <QtEndian>

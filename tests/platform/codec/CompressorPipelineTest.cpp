@@ -1,5 +1,5 @@
 #include "VideoDecoder.h"
-#include "platform/x11/LinuxEncoderServices.h"
+#include "platform/codec/LinuxEncoderServices.h"
 #include "video/AppleVTCompressor.h"
 #include "video/OutputDestination.h"
 

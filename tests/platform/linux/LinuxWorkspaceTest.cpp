@@ -1,4 +1,4 @@
-#include "platform/x11/X11Workspace.h"
+#include "platform/linux/LinuxWorkspace.h"
 
 #include "fakes/TestSupport.h"
 
@@ -46,13 +46,13 @@ public:
 
 } // namespace
 
-TEST(X11WorkspaceTest, RegisteredInstancesAreListedOnceInLaunchOrder) {
+TEST(LinuxWorkspaceTest, RegisteredInstancesAreListedOnceInLaunchOrder) {
     const QString dir = freshTempPath(QStringLiteral("runtime-"));
     Sleeper older;
     ASSERT_GT(older.pid(), 0);
-    writeRecord(dir, line(older.pid(), *X11Workspace::processStartTime(older.pid())));
+    writeRecord(dir, line(older.pid(), *LinuxWorkspace::processStartTime(older.pid())));
 
-    X11Workspace workspace(dir);
+    LinuxWorkspace workspace(dir);
     ASSERT_FALSE(workspace.registerRunningApplication(kId));
     ASSERT_FALSE(workspace.registerRunningApplication(kId));
     EXPECT_EQ(pids(workspace.runningApplicationsWithBundleIdentifier(kId)),
@@ -61,7 +61,7 @@ TEST(X11WorkspaceTest, RegisteredInstancesAreListedOnceInLaunchOrder) {
     EXPECT_EQ(workspace.runningApplicationsWithBundleIdentifier(kId).front().bundleIdentifier, kId);
 }
 
-TEST(X11WorkspaceTest, EndedAndReusedProcessesDropOutOfTheRecord) {
+TEST(LinuxWorkspaceTest, EndedAndReusedProcessesDropOutOfTheRecord) {
     const QString dir = freshTempPath(QStringLiteral("runtime-"));
     qint64 ended = 0;
     {
@@ -69,12 +69,12 @@ TEST(X11WorkspaceTest, EndedAndReusedProcessesDropOutOfTheRecord) {
         ended = gone.pid();
     }
     const qint64 self = ::getpid();
-    const quint64 selfStart = *X11Workspace::processStartTime(self);
+    const quint64 selfStart = *LinuxWorkspace::processStartTime(self);
     // A pid now held by another process than the one recorded (same pid, other start time), an
     // ended one, and lines no instance writes.
     writeRecord(dir,
                 line(self, selfStart + 1) + line(ended, 12345) + "garbage\n-5 7\n\n" + line(self, selfStart));
-    X11Workspace workspace(dir);
+    LinuxWorkspace workspace(dir);
     EXPECT_EQ(pids(workspace.runningApplicationsWithBundleIdentifier(kId)), std::vector<qint64>{self});
 
     QFile file(dir + QStringLiteral("/app.zubpad.agent.pids"));
@@ -82,13 +82,13 @@ TEST(X11WorkspaceTest, EndedAndReusedProcessesDropOutOfTheRecord) {
     EXPECT_EQ(file.readAll(), line(self, selfStart));
 }
 
-TEST(X11WorkspaceTest, ForceTerminateEndsOnlyTheRecordedInstance) {
+TEST(LinuxWorkspaceTest, ForceTerminateEndsOnlyTheRecordedInstance) {
     const QString dir = freshTempPath(QStringLiteral("runtime-"));
     Sleeper instance, stranger, reused;
     // `reused` stands for a process that got a recorded pid after the instance ended.
-    writeRecord(dir, line(instance.pid(), *X11Workspace::processStartTime(instance.pid())) +
-                         line(reused.pid(), *X11Workspace::processStartTime(reused.pid()) - 1));
-    X11Workspace workspace(dir);
+    writeRecord(dir, line(instance.pid(), *LinuxWorkspace::processStartTime(instance.pid())) +
+                         line(reused.pid(), *LinuxWorkspace::processStartTime(reused.pid()) - 1));
+    LinuxWorkspace workspace(dir);
 
     EXPECT_FALSE(workspace.forceTerminate({stranger.pid(), kId}));
     EXPECT_FALSE(workspace.forceTerminate({reused.pid(), kId}));
@@ -100,11 +100,11 @@ TEST(X11WorkspaceTest, ForceTerminateEndsOnlyTheRecordedInstance) {
     EXPECT_TRUE(workspace.runningApplicationsWithBundleIdentifier(kId).empty());
 }
 
-TEST(X11WorkspaceTest, ARecordOutsideAPrivateDirectoryIsRefused) {
+TEST(LinuxWorkspaceTest, ARecordOutsideAPrivateDirectoryIsRefused) {
     const QString dir = freshTempPath(QStringLiteral("runtime-"));
     QDir().mkpath(dir);
     ::chmod(QFile::encodeName(dir).constData(), 0777);
-    X11Workspace workspace(dir);
+    LinuxWorkspace workspace(dir);
     const OptError error = workspace.registerRunningApplication(kId);
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, EPERM);
@@ -113,22 +113,22 @@ TEST(X11WorkspaceTest, ARecordOutsideAPrivateDirectoryIsRefused) {
     // A link planted where the directory should be is no better.
     const QString link = freshTempPath(QStringLiteral("runtime-"));
     ASSERT_TRUE(QFile::link(freshTempPath(QStringLiteral("runtime-")), link));
-    EXPECT_TRUE(X11Workspace(link).registerRunningApplication(kId));
+    EXPECT_TRUE(LinuxWorkspace(link).registerRunningApplication(kId));
 }
 
-TEST(X11WorkspaceTest, AnIdentifierCannotLeadOutOfTheDirectory) {
+TEST(LinuxWorkspaceTest, AnIdentifierCannotLeadOutOfTheDirectory) {
     const QString dir = freshTempPath(QStringLiteral("runtime-"));
-    X11Workspace workspace(dir);
+    LinuxWorkspace workspace(dir);
     ASSERT_FALSE(workspace.registerRunningApplication(QStringLiteral("../../escape")));
     EXPECT_FALSE(QFile::exists(dir + QStringLiteral("/../../escape.pids")));
     EXPECT_EQ(QDir(dir).entryList(QDir::Files).size(), 1);
 }
 
-TEST(X11WorkspaceTest, StartTimesAreThoseOfLiveProcessesOnly) {
-    EXPECT_TRUE(X11Workspace::processStartTime(::getpid()).has_value());
-    EXPECT_FALSE(X11Workspace::processStartTime(0).has_value());
-    EXPECT_FALSE(X11Workspace::processStartTime(-1).has_value());
-    const QString defaultDir = X11Workspace().runtimeDirectory();
+TEST(LinuxWorkspaceTest, StartTimesAreThoseOfLiveProcessesOnly) {
+    EXPECT_TRUE(LinuxWorkspace::processStartTime(::getpid()).has_value());
+    EXPECT_FALSE(LinuxWorkspace::processStartTime(0).has_value());
+    EXPECT_FALSE(LinuxWorkspace::processStartTime(-1).has_value());
+    const QString defaultDir = LinuxWorkspace().runtimeDirectory();
     EXPECT_TRUE(defaultDir.endsWith(QStringLiteral("/zubpad")) ||
                 defaultDir.startsWith(QStringLiteral("/tmp/zubpad-")));
 }

@@ -1,4 +1,4 @@
-#include "platform/x11/X11Workspace.h"
+#include "platform/linux/LinuxWorkspace.h"
 
 #include <QDesktopServices>
 #include <QFile>
@@ -83,11 +83,11 @@ bool writeAll(int fd, const QByteArray& bytes) {
 
 } // namespace
 
-X11Workspace::X11Workspace(QString runtimeDirectory)
+LinuxWorkspace::LinuxWorkspace(QString runtimeDirectory)
     : runtimeDirectory_(runtimeDirectory.isEmpty() ? defaultRuntimeDirectory()
                                                    : std::move(runtimeDirectory)) {}
 
-std::optional<quint64> X11Workspace::processStartTime(qint64 pid) {
+std::optional<quint64> LinuxWorkspace::processStartTime(qint64 pid) {
     if (pid <= 0) return std::nullopt;
     QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
     if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
@@ -106,11 +106,11 @@ std::optional<quint64> X11Workspace::processStartTime(qint64 pid) {
     return ok ? std::optional<quint64>(start) : std::nullopt;
 }
 
-QString X11Workspace::recordPath(const QString& bundleIdentifier) const {
+QString LinuxWorkspace::recordPath(const QString& bundleIdentifier) const {
     return runtimeDirectory_ + u'/' + fileNameFor(bundleIdentifier);
 }
 
-OptError X11Workspace::ensureDirectory() const {
+OptError LinuxWorkspace::ensureDirectory() const {
     const QByteArray dir = QFile::encodeName(runtimeDirectory_);
     if (::mkdir(dir.constData(), 0700) != 0 && errno != EEXIST) return Error::posix(errno);
     struct stat st {};
@@ -123,8 +123,8 @@ OptError X11Workspace::ensureDirectory() const {
     return std::nullopt;
 }
 
-OptError X11Workspace::withRecord(const QString& bundleIdentifier,
-                                  const std::function<void(std::vector<Entry>&)>& fn) {
+OptError LinuxWorkspace::withRecord(const QString& bundleIdentifier,
+                                    const std::function<void(std::vector<Entry>&)>& fn) {
     if (OptError error = ensureDirectory()) return error;
     const QByteArray path = QFile::encodeName(recordPath(bundleIdentifier));
     Descriptor fd(::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
@@ -155,7 +155,7 @@ OptError X11Workspace::withRecord(const QString& bundleIdentifier,
     return std::nullopt; // closing the descriptor releases the lock
 }
 
-OptError X11Workspace::registerRunningApplication(const QString& bundleIdentifier) {
+OptError LinuxWorkspace::registerRunningApplication(const QString& bundleIdentifier) {
     const qint64 pid = currentProcessIdentifier();
     const std::optional<quint64> start = processStartTime(pid);
     if (!start)
@@ -167,7 +167,7 @@ OptError X11Workspace::registerRunningApplication(const QString& bundleIdentifie
 }
 
 std::vector<RunningApplication>
-X11Workspace::runningApplicationsWithBundleIdentifier(const QString& bundleIdentifier) {
+LinuxWorkspace::runningApplicationsWithBundleIdentifier(const QString& bundleIdentifier) {
     std::vector<RunningApplication> running;
     withRecord(bundleIdentifier, [&](std::vector<Entry>& entries) {
         for (const Entry& e : entries)
@@ -176,11 +176,11 @@ X11Workspace::runningApplicationsWithBundleIdentifier(const QString& bundleIdent
     return running;
 }
 
-qint64 X11Workspace::currentProcessIdentifier() const {
+qint64 LinuxWorkspace::currentProcessIdentifier() const {
     return qint64(::getpid());
 }
 
-bool X11Workspace::forceTerminate(const RunningApplication& application) {
+bool LinuxWorkspace::forceTerminate(const RunningApplication& application) {
     bool ended = false;
     withRecord(application.bundleIdentifier, [&](std::vector<Entry>& entries) {
         auto it = std::find_if(entries.begin(), entries.end(),
@@ -196,6 +196,6 @@ bool X11Workspace::forceTerminate(const RunningApplication& application) {
     return ended;
 }
 
-bool X11Workspace::openURL(const QUrl& url) {
+bool LinuxWorkspace::openURL(const QUrl& url) {
     return url.isValid() && QDesktopServices::openUrl(url);
 }

@@ -1,4 +1,4 @@
-#include "platform/x11/EncoderWorker.h"
+#include "platform/codec/EncoderWorker.h"
 
 #include <pthread.h>
 

@@ -1,6 +1,6 @@
-#include "platform/x11/LinuxEncoderServices.h"
+#include "platform/codec/LinuxEncoderServices.h"
 
-#include "platform/x11/EncoderSessions.h"
+#include "platform/codec/EncoderSessions.h"
 
 #include <libyuv.h>
 

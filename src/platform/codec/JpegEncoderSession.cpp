@@ -1,5 +1,5 @@
-#include "platform/x11/EncoderSessions.h"
-#include "platform/x11/EncoderWorker.h"
+#include "platform/codec/EncoderSessions.h"
+#include "platform/codec/EncoderWorker.h"
 
 #include <libyuv.h>
 #include <turbojpeg.h>

@@ -1,4 +1,4 @@
-#include "platform/x11/QtAlerts.h"
+#include "platform/linux/QtAlerts.h"
 
 #include <QMessageBox>
 #include <QPushButton>

@@ -1,4 +1,4 @@
-#include "platform/x11/H264Units.h"
+#include "platform/codec/H264Units.h"
 
 #include <QtEndian>
 

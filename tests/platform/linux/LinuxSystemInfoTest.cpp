@@ -1,4 +1,4 @@
-#include "platform/x11/LinuxSystemInfo.h"
+#include "platform/linux/LinuxSystemInfo.h"
 
 #include "fakes/TestSupport.h"
 
