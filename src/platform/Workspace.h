@@ -7,12 +7,21 @@
 #include <functional>
 #include <vector>
 
+// The application in front: its identifier (a reverse-DNS bundle identifier where the desktop has
+// one, else the closest stable name it gives) and its name in the user's language. Both empty when
+// nothing is in front.
+struct FrontmostApplicationInfo {
+    QString bundleIdentifier;
+    QString localizedName;
+    bool operator==(const FrontmostApplicationInfo&) const = default;
+};
+
 struct RunningApplication {
     qint64 processIdentifier = 0;
     QString bundleIdentifier;
 };
 
-// The running applications, URLs and, later, the application in front.
+// The running applications, the application in front, URLs.
 class Workspace {
 public:
     virtual ~Workspace() = default;
@@ -27,6 +36,12 @@ public:
     virtual qint64 currentProcessIdentifier() const = 0;
     // Ends the application at once, without asking it; false when it could not be ended.
     virtual bool forceTerminate(const RunningApplication& application) = 0;
+
+    // The application in front now.
+    virtual FrontmostApplicationInfo frontmostApplication() { return {}; }
+    // `handler` runs on the main thread each time another application comes to the front; empty
+    // stops. A desktop that cannot tell never calls it.
+    virtual void setFrontmostApplicationChangedHandler(std::function<void()> handler) { (void)handler; }
 
     // Opens the URL in the user's preferred application; false when nothing could open it.
     virtual bool openURL(const QUrl& url) = 0;
