@@ -10,13 +10,15 @@ public:
     struct Record {
         enum Kind { Post, Warp, Associate, ReleaseHeld };
         Kind kind = Post;
-        Event event;     // Post
-        int32_t tap = 0; // Post
-        QPointF location; // Warp
+        Event event;            // Post
+        int32_t tap = 0;        // Post
+        QPointF location;       // Warp
         bool connected = false; // Associate
     };
 
-    void post(const Event& event, int32_t tap) override { records.push_back({Record::Post, event, tap, {}, false}); }
+    void post(const Event& event, int32_t tap) override {
+        records.push_back({Record::Post, event, tap, {}, false});
+    }
     void warpMouseCursorPosition(QPointF location) override {
         records.push_back({Record::Warp, {}, 0, location, false});
         pointer = location;
