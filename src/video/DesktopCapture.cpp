@@ -218,19 +218,19 @@ std::vector<AbstractCaptureDevice> DesktopCapture::availableVideoDevices() const
 }
 
 void DesktopCapture::createRefreshTimer() {
-    mainQueue().async([this, alive = std::weak_ptr<bool>(alive_)] {
-        if (alive.expired()) return;
-        if (timerToMakeChange_) Clock::shared().cancel(*timerToMakeChange_);
-        scheduleRefresh();
+    mainQueue().async([self = lifetime_.guard()] {
+        if (!self) return;
+        if (self->timerToMakeChange_) Clock::shared().cancel(*self->timerToMakeChange_);
+        self->scheduleRefresh();
     });
 }
 
 void DesktopCapture::scheduleRefresh() {
     // A repeating one-second timer: every tick schedules the next.
-    timerToMakeChange_ = Clock::shared().after(1.0, [this, alive = std::weak_ptr<bool>(alive_)] {
-        if (alive.expired()) return;
-        forceScreenUpdate();
-        scheduleRefresh();
+    timerToMakeChange_ = Clock::shared().after(1.0, [self = lifetime_.guard()] {
+        if (!self) return;
+        self->forceScreenUpdate();
+        self->scheduleRefresh();
     });
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Clock.h"
+#include "base/Lifetime.h"
 #include "platform/DisplayStream.h"
 #include "video/AbstractCaptureDevice.h"
 
@@ -116,5 +117,5 @@ private:
     std::atomic<double> videoCaptureFPS_{0.0};
     std::function<void(double)> fpsObserver_;
     std::optional<Clock::TimerId> timerToMakeChange_;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    Lifetime<DesktopCapture> lifetime_{this};
 };
