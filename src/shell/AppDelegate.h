@@ -4,7 +4,6 @@
 #include "base/NotificationCenter.h"
 #include "session/ZDAppDelegate.h"
 #include "shell/ScreenRecordingGate.h"
-#include "shell/SessionControl.h"
 #include "shell/Settings.h"
 #include "shell/ShellHooks.h"
 #include "shell/SingleInstance.h"
@@ -19,6 +18,7 @@
 #include <vector>
 
 class Alerts;
+class CaptureController;
 class Permissions;
 class Power;
 class SystemEvents;
@@ -43,8 +43,8 @@ public:
         Alerts& alerts;
         // The pointer's position in the global desktop space.
         std::function<QPointF()> mouseLocation;
-        // Makes the session controller, with the shell as its delegate.
-        std::function<std::unique_ptr<SessionControl>(AppDelegate&)> makeCaptureController;
+        // Makes the session controller, with the shell as its delegate, and starts its link.
+        std::function<std::unique_ptr<CaptureController>(AppDelegate&)> makeCaptureController;
         // Leaves the run loop; the process then ends with `status`.
         std::function<void(int status)> exitProcess;
     };
@@ -75,6 +75,9 @@ public:
     bool setupDisplayWrangler() { return reactions_.setupDisplayWrangler(); }
     bool isDarkMode() const;
 
+    // The application's answer to a request to quit.
+    enum class TerminateReply { Now, Later };
+
     // The Quit item and the end signals: asks applicationShouldTerminate, and when the answer is
     // yes, applicationWillTerminate and the exit with status 0.
     void terminate();
@@ -82,7 +85,7 @@ public:
     // lets the session controller shut the link down, and a moment later replies. Answers Later
     // while this is under way (replyToApplicationShouldTerminate follows), Now when there is no
     // session controller.
-    SessionControl::TerminateReply applicationShouldTerminate();
+    TerminateReply applicationShouldTerminate();
     void replyToApplicationShouldTerminate(bool shouldTerminate);
     void applicationWillTerminate();
 
@@ -117,7 +120,7 @@ public:
     bool bScreenRecordingGranted() const { return screenRecordingGate_.bScreenRecordingGranted(); }
     bool bRequireAccessibilityGrant() const { return bRequireAccessibilityGrant_; }
     const QString& protocolVersion() const { return settings_.protocolVersion(); }
-    SessionControl* captureController() const { return captureController_.get(); }
+    CaptureController* captureController() const { return captureController_.get(); }
     ZDVirtualScreenController& displayController() const { return displayController_; }
     StatusItem& statusItem() { return statusItem_; }
 
@@ -139,7 +142,7 @@ private:
     ScreenRecordingGate screenRecordingGate_;
     SystemEventReactions reactions_;
     StatusItem statusItem_;
-    std::unique_ptr<SessionControl> captureController_;
+    std::unique_ptr<CaptureController> captureController_;
     std::vector<NotificationCenter::ObserverId> observers_;
     bool bRequireAccessibilityGrant_ = false;
     bool terminating_ = false;

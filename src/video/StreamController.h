@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Clock.h"
+#include "base/Lifetime.h"
 #include "video/CompressorBase.h"
 #include "video/DesktopCapture.h"
 #include "video/OutputDestination.h"
@@ -110,6 +111,8 @@ public:
     }
     // The encoder frames go through: the compressor of the last destination.
     AppleVTCompressor* activeCompressor() const;
+    // Whether that encoder runs on hardware (reported to the device as "H264:1").
+    bool bH264HWCodec() const;
     QSize prevSize() const { return QSize(prevWidth_, prevHeight_); }
     int32_t connectionMode() const { return connectionMode_; }
     int32_t captureWidth() const { return captureWidth_; }
@@ -145,7 +148,6 @@ private:
 
     Services services_;
     StreamHost* host_;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 
     bool displaySleepPrevented_ = false; // the activity token
     double firstFrameTime_ = 0;          // frame clock thread
@@ -179,4 +181,5 @@ private:
     std::vector<std::unique_ptr<OutputDestination>> captureDestinations_;
     std::optional<AbstractCaptureDevice> selectedVideoCapture_;
     QVariantMap extraSaveData_;
+    Lifetime<StreamController> lifetime_{this};
 };

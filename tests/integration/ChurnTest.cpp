@@ -123,7 +123,6 @@ TEST_F(ChurnTest, DropsLeaveNothingBehindAndTheLinkComesBackWithinASecondAndAHal
         ASSERT_EQ(controller->currentChannel(), 1);
         ASSERT_FALSE(device->process().waitForLine(QRegularExpression("\"script-finished\"")).isNull());
         delegate.clear();
-        video.calls.clear();
 
         if (cycle == kWarmUp) {
             fdsAfterWarmUp = openDescriptorCount();
@@ -172,7 +171,6 @@ TEST_F(ChurnTest, DropsLeaveNothingBehindAndTheLinkComesBackWithinASecondAndAHal
         ASSERT_FALSE(device->process().waitForLine(QRegularExpression("\"script-finished\"")).isNull());
     }
     delegate.clear();
-    video.calls.clear();
     spinEventLoop(50);
 
     const int fds = openDescriptorCount();

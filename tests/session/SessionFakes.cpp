@@ -3,8 +3,11 @@
 #include "base/NotificationCenter.h"
 #include "link/PTAddress.h"
 #include "link/PTUSBHub.h"
+#include "session/ConnectionManager.h"
 #include "session/PeerMessage.h"
 
+#include <QCoreApplication>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
@@ -19,43 +22,20 @@ QString num(double v) {
 } // namespace
 
 int RecordingAppDelegate::count(const QString& prefix) const {
-    int n = 0;
-    for (const QString& call : calls)
-        n += call.startsWith(prefix) ? 1 : 0;
-    return n;
+    return int(
+        std::count_if(calls.begin(), calls.end(), [&](const QString& c) { return c.startsWith(prefix); }));
 }
 
 void RecordingAppDelegate::resizeEventFromDevice(QSizeF size) {
     calls << QStringLiteral("resizeEventFromDevice(%1x%2)").arg(num(size.width()), num(size.height()));
-}
-void RecordingAppDelegate::channelChanged(int32_t channel) {
-    calls << QStringLiteral("channelChanged(%1)").arg(channel);
-}
-void RecordingAppDelegate::updateUI(int32_t channel, int32_t mode) {
-    calls << QStringLiteral("updateUI(%1,%2)").arg(channel).arg(mode);
-}
-int32_t RecordingAppDelegate::adjustInitialMode(const QVariantMap&) {
-    calls << "adjustInitialMode";
-    return 0;
 }
 void RecordingAppDelegate::handleTapEvent(QPointF p, bool ignoreSingleTap) {
     calls << QStringLiteral("handleTapEvent(%1,%2,%3)")
                  .arg(num(p.x()), num(p.y()))
                  .arg(ignoreSingleTap ? 1 : 0);
 }
-void RecordingAppDelegate::handleTwoFingerTapEvent(QPointF p) {
-    calls << QStringLiteral("handleTwoFingerTapEvent(%1,%2)").arg(num(p.x()), num(p.y()));
-}
-void RecordingAppDelegate::handleThreeFingerTapEvent(QPointF p) {
-    calls << QStringLiteral("handleThreeFingerTapEvent(%1,%2)").arg(num(p.x()), num(p.y()));
-}
-
-void FakeVideo::plugInto(SessionPorts& ports) {
-    ports.stream = this;
-    ports.destinations = {this};
-    ports.compressors = {this};
-    ports.captureSource = this;
-    ports.cursor = this;
+void RecordingAppDelegate::tap(const char* name, QPointF p) {
+    calls << QStringLiteral("%1(%2,%3)").arg(QLatin1String(name), num(p.x()), num(p.y()));
 }
 
 TestPeer::TestPeer(int fd) : channel_(PTChannel::channelWithDelegate(this)) {
@@ -91,6 +71,23 @@ QStringList TestPeer::texts() const {
         if (f.type == PeerMessage::kFrameTypeTextMessage)
             out << PeerMessage::decodeText(f.payload).value_or("<bad>");
     return out;
+}
+
+QStringList TestPeer::said() const {
+    QStringList out;
+    for (const Frame& f : frames)
+        if (f.type == PeerMessage::kFrameTypeTextMessage)
+            out << PeerMessage::decodeText(f.payload).value_or("<bad>");
+        else if (f.type == PeerMessage::kFrameTypeEvent)
+            out << "event:" + PeerMessage::decodeDictionary(f.payload)
+                                  .value_or(QVariantMap())
+                                  .value("eventName")
+                                  .toString();
+    return out;
+}
+
+bool TestPeer::waitFor(const QString& text) {
+    return waitUntil([&] { return texts().contains(text); });
 }
 
 void FakeLinkConnector::connectToUSBDevice(PTChannel& channel, quint16 port, qint64 deviceID,
@@ -168,4 +165,50 @@ void FakeLinkConnector::attach(qint64 deviceID) {
 void FakeLinkConnector::detach(qint64 deviceID) {
     NotificationCenter::defaultCenter().post(kPTUSBDeviceDidDetachNotification, this,
                                              {{"MessageType", "Detached"}, {"DeviceID", deviceID}});
+}
+
+SessionRig::SessionRig() {
+    info.listeners[ConnectionManager::kDefaultPort] = {info.uid};
+}
+
+std::unique_ptr<CaptureController> SessionRig::make() {
+    auto connector = std::make_unique<FakeLinkConnector>();
+    link = connector.get();
+    auto made = std::make_unique<CaptureController>(
+        info, std::move(connector),
+        StreamController::Services{streams, displays, info, streamDefaults, {}, encoders, {}, {}});
+    controller = made.get();
+    return made;
+}
+
+void SessionRig::settle() {
+    for (int i = 0; i < 8; ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+size_t SessionRig::openAttempt(bool usb) {
+    EXPECT_TRUE(waitUntil([&] { return !link->open(usb).empty(); }, 2000))
+        << (usb ? "no USB attempt" : "no loopback attempt");
+    const auto open = link->open(usb);
+    EXPECT_EQ(open.size(), 1u);
+    return open.empty() ? 0 : open.back();
+}
+
+std::unique_ptr<TestPeer> SessionRig::linkDevice(qint64 deviceID) {
+    link->attach(deviceID);
+    settle();
+    auto peer = link->succeed(openAttempt(kUSB));
+    settle();
+    EXPECT_TRUE(controller->ptChannelConnected());
+    return peer;
+}
+
+void SessionRig::introduce(TestPeer& peer, const QVariantMap& introduction) {
+    peer.sendIntroduction(introduction);
+    EXPECT_TRUE(waitUntil([&] { return controller->currentChannel() == 1; }));
+}
+
+void SessionRig::refuseLoopback() {
+    for (size_t i : link->open(kLoopback))
+        link->fail(i);
 }

@@ -1,13 +1,12 @@
 #pragma once
 
+#include "../session/SessionFakes.h"
 #include "base/UserDefaults.h"
 #include "display/ZDVirtualScreenController.h"
 #include "fakes/FakeDesktop.h"
-#include "fakes/FakeDisplayServices.h"
-#include "fakes/ManualClock.h"
 #include "fakes/TestSupport.h"
 #include "shell/AppDelegate.h"
-#include "shell/FakeSession.h"
+#include "shell/DisplayModeHandler.h"
 
 #include <QRectF>
 #include <gtest/gtest.h>
@@ -19,8 +18,7 @@ struct RecordingHooks final : VersionService,
                               LoginItemState,
                               FrontmostApplication,
                               TouchBarRelay,
-                              ScreenMapping,
-                              DisplayModeReactions {
+                              ScreenMapping {
     explicit RecordingHooks(QStringList& log) : log(log) {}
 
     void startCheckMinVersion() override { log << "checkMinVersion"; }
@@ -39,21 +37,6 @@ struct RecordingHooks final : VersionService,
     bool hasTouchBarWindow() const override { return touchBarWindow; }
     QPointF getRelativePoint(QPointF p) override { return {p.x() / 1920, p.y() / 1080}; }
     bool isInZubScreen(QPointF p) override { return QRectF(0, 0, 1920, 1080).contains(p); }
-    void handleModeChanged(const Notification& n) override {
-        log << QStringLiteral("handleModeChanged:%1").arg(n.userInfo.value("mode").toInt());
-    }
-    void handleUpdateMenu(const Notification&) override { log << "handleUpdateMenu"; }
-
-    ShellHooks all() {
-        return ShellHooks{.versionService = this,
-                          .accessibility = this,
-                          .updater = this,
-                          .loginItems = this,
-                          .frontmostApplication = this,
-                          .touchBar = this,
-                          .screenMapping = this,
-                          .displayModeReactions = this};
-    }
 
     QStringList& log;
     bool accessibilityGranted = true;
@@ -61,12 +44,21 @@ struct RecordingHooks final : VersionService,
     bool touchBarWindow = false;
 };
 
-class ShellTest : public ::testing::Test {
+// A shell on fake desktop services and the real session controller of SessionRig, with the display
+// controller on two displays: 4 at the origin and 9 to its right. The later parts, and the display
+// side's parts of the mode reactions, write into `log`.
+class ShellTest : public ::testing::Test, public SessionRig {
 protected:
-    ShellTest() : defaults(tempPath(QStringLiteral("defaults-%1/zubpad.plist").arg(++counter))) {}
+    ShellTest() : defaults(tempPath(QStringLiteral("defaults-%1/zubpad.plist").arg(++counter))) {
+        displays.addDisplay({.id = 4, .bounds = QRectF(0, 0, 1366, 1024), .name = QStringLiteral("Left")});
+        displays.addDisplay(
+            {.id = 9, .bounds = QRectF(1366, 0, 1920, 1080), .name = QStringLiteral("Right")});
+        display.setModeTable({{QStringLiteral("iPadProLandscapeRegular2"), 17}});
+    }
 
     // A shell wired to the fakes, after its start-up sequence.
     AppDelegate& launch(bool withHooks = true) {
+        delegate.reset();
         AppDelegate::Services services{defaults,
                                        workspace,
                                        events,
@@ -74,32 +66,67 @@ protected:
                                        permissions,
                                        alerts,
                                        [this] { return mouse; },
-                                       [this](AppDelegate&) {
-                                           auto made = std::make_unique<FakeSession>();
-                                           session = made.get();
+                                       [this](AppDelegate& shell) {
                                            log << "makeCaptureController";
+                                           auto made = make();
+                                           made->setDelegate(&shell);
+                                           made->setupLink();
                                            return made;
                                        },
                                        [this](int status) { exits.push_back(status); }};
-        delegate = std::make_unique<AppDelegate>(services, display, withHooks ? hooks.all() : ShellHooks{});
+        ShellHooks hooks{.versionService = &recorded,
+                         .accessibility = &recorded,
+                         .updater = &recorded,
+                         .loginItems = &recorded,
+                         .frontmostApplication = &recorded,
+                         .touchBar = &recorded,
+                         .screenMapping = &recorded,
+                         .displayModes = &modes};
+        delegate = std::make_unique<AppDelegate>(services, display, withHooks ? hooks : ShellHooks{});
         delegate->applicationDidFinishLaunching();
         return *delegate;
     }
+    // A device linked and introduced to the shell's controller.
+    std::unique_ptr<TestPeer> introducedDevice(const QVariantMap& intro = {{"protocolVersion", "1.0.10"},
+                                                                           {"hardwareString", "iPad7,3"}}) {
+        auto peer = linkDevice(7);
+        refuseLoopback();
+        introduce(*peer, intro);
+        return peer;
+    }
 
     static inline int counter = 0;
-    ManualClock clock;
     UserDefaults defaults;
     FakeWorkspace workspace;
     FakeSystemEvents events;
     FakePower power;
     FakePermissions permissions;
     FakeAlerts alerts;
-    FakeDisplayServices displays;
     ZDVirtualScreenController display{displays};
     QStringList log;
-    RecordingHooks hooks{log};
+    RecordingHooks recorded{log};
+    bool compatible = true, touchBar = false;
+    DisplayModeHandler modes{
+        display,
+        {
+            .checkProtocolVersion = [this] { return compatible; },
+            .adjustInitialMode =
+                [this](const QVariantMap& info) {
+                    log << "adjustInitialMode(" + info.value("hardwareString").toString() + ")";
+                    return 17;
+                },
+            .showZubPadOrCloneHiResAlert =
+                [this](bool show) {
+                    log << QStringLiteral("hiResAlert(%1)").arg(show);
+                    return false;
+                },
+            .cloneDisplay = [this] { log << "cloneDisplay()"; },
+            .extendDisplaySelected = [this] { log << "extendDisplaySelected()"; },
+            .updateMenu = [this](bool active) { log << QStringLiteral("updateMenu(%1)").arg(active); },
+            .touchBarEnabled = [this] { return touchBar; },
+            .showTouchBar = [this] { log << "showTouchBar"; },
+        }};
     QPointF mouse{100, 100};
     std::vector<int> exits;
-    FakeSession* session = nullptr;
     std::unique_ptr<AppDelegate> delegate;
 };

@@ -1,7 +1,11 @@
+#include "base/Bundle.h"
 #include "base/PropertyList.h"
 #include "shell/ShellFixture.h"
 
+#include <QAction>
 #include <QFile>
+#include <QImage>
+#include <QMenu>
 
 namespace {
 
@@ -61,7 +65,7 @@ TEST_F(StartUpTest, StepsRunInOrderAndTheSessionIsMadeWithThePermission) {
     EXPECT_EQ(log,
               (QStringList{"checkMinVersion", "assistiveAccessGranted:1", "makeCaptureController",
                            "setAutoUpdateConfig", "checkForUpdatesInBackground", "frontmostApplication"}));
-    EXPECT_EQ(delegate->captureController(), session);
+    EXPECT_EQ(delegate->captureController(), controller);
     EXPECT_EQ(displays.callbackCount(), 1u);
     EXPECT_TRUE(power.handler != nullptr);
     EXPECT_EQ(delegate->protocolVersion(), "1.0.9");
@@ -71,7 +75,7 @@ TEST_F(StartUpTest, StepsRunInOrderAndTheSessionIsMadeWithThePermission) {
     EXPECT_FALSE(defaults.containsKey("srAlertShown"));
 
     // A missing accessibility permission is remembered; without the later parts the start-up completes.
-    hooks.accessibilityGranted = false;
+    recorded.accessibilityGranted = false;
     launch();
     EXPECT_TRUE(delegate->bRequireAccessibilityGrant());
     launch(false);
@@ -96,7 +100,7 @@ TEST_F(StartUpTest, FirstLaunchWritesItsSettingsAndLaterLaunchesDoNot) {
 TEST_F(StartUpTest, TheLoginItemsRealStateWins) {
     for (bool real : {false, true}) {
         defaults.setBool(!real, "launchAtLogin"); // changed outside the program
-        hooks.loginItem = real;
+        recorded.loginItem = real;
         launch();
         delegate->settings().waitForBackgroundWork();
         EXPECT_EQ(delegate->settings().launchAtLogin(), real);
@@ -115,4 +119,32 @@ TEST_F(StartUpTest, ASecondStartEndsTheOlderInstanceNotItself) {
     workspace.terminated.clear();
     launch();
     EXPECT_TRUE(workspace.terminated.empty());
+}
+
+TEST(StatusItemTest, EveryImageIsInTheBundleAtBothScales) {
+    for (const char* name : {"zubpad", "zubpad_off", "zubpad_dark", "zubpad_off_dark"}) {
+        const QImage small =
+            QImage::fromData(Bundle::main().resourceData(QLatin1String(name), QStringLiteral("png")));
+        const QImage large = QImage::fromData(
+            Bundle::main().resourceData(QLatin1String(name) + QStringLiteral("@2x"), QStringLiteral("png")));
+        EXPECT_EQ(small.size(), QSize(22, 22)) << name;
+        EXPECT_EQ(large.size(), QSize(44, 44)) << name;
+        EXPECT_TRUE(small.hasAlphaChannel()) << name;
+    }
+}
+
+TEST_F(StartUpTest, MenuHoldsTheStatusLineAndQuitAndWorksWithoutATray) {
+    launch();
+    StatusItem& item = delegate->statusItem();
+    ASSERT_NE(item.menu(), nullptr);
+    const QList<QAction*> actions = item.menu()->actions();
+    ASSERT_EQ(actions.size(), 3);
+    EXPECT_EQ(actions[0]->text(), "Zub Pad 1.0.0");
+    EXPECT_FALSE(actions[0]->isEnabled());
+    EXPECT_TRUE(actions[1]->isSeparator());
+    EXPECT_EQ(actions[2], item.quitItem());
+    EXPECT_EQ(actions[2]->text(), "Quit");
+    // The offscreen platform has no tray: nothing is shown, and nothing else is missing.
+    EXPECT_FALSE(item.isShownInTray());
+    EXPECT_EQ(item.images().image, "zubpad_off");
 }
