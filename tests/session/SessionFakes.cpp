@@ -53,26 +53,6 @@ void TestPeer::send(uint32_t type, const QByteArray& payload, uint32_t tag) {
     channel_->sendFrameOfType(type, tag, payload, nullptr);
 }
 
-void TestPeer::sendIntroduction(const QVariantMap& info) {
-    send(PeerMessage::kFrameTypeDeviceInfo, PeerMessage::encodeDictionary(info));
-}
-
-void TestPeer::sendEvent(const QVariantMap& event) {
-    send(PeerMessage::kFrameTypeEvent, PeerMessage::encodeDictionary(event));
-}
-
-void TestPeer::close() {
-    channel_->close();
-}
-
-QStringList TestPeer::texts() const {
-    QStringList out;
-    for (const Frame& f : frames)
-        if (f.type == PeerMessage::kFrameTypeTextMessage)
-            out << PeerMessage::decodeText(f.payload).value_or("<bad>");
-    return out;
-}
-
 QStringList TestPeer::said() const {
     QStringList out;
     for (const Frame& f : frames)
@@ -86,27 +66,23 @@ QStringList TestPeer::said() const {
     return out;
 }
 
+QStringList TestPeer::texts() const {
+    QStringList out = said();
+    out.removeIf([](const QString& s) { return s.startsWith("event:"); });
+    return out;
+}
+
 bool TestPeer::waitFor(const QString& text) {
     return waitUntil([&] { return texts().contains(text); });
 }
 
 void FakeLinkConnector::connectToUSBDevice(PTChannel& channel, quint16 port, qint64 deviceID,
                                            Callback callback) {
-    Attempt a;
-    a.usb = true;
-    a.deviceID = deviceID;
-    a.port = port;
-    a.channel = channel.shared_from_this();
-    a.usbCallback = std::move(callback);
-    attempts.push_back(std::move(a));
+    attempts.push_back({true, deviceID, port, channel.shared_from_this(), std::move(callback), {}, false});
 }
 
 void FakeLinkConnector::connectToLocalIPv4Port(PTChannel& channel, quint16 port, ConnectCallback callback) {
-    Attempt a;
-    a.port = port;
-    a.channel = channel.shared_from_this();
-    a.tcpCallback = std::move(callback);
-    attempts.push_back(std::move(a));
+    attempts.push_back({false, 0, port, channel.shared_from_this(), {}, std::move(callback), false});
 }
 
 std::vector<size_t> FakeLinkConnector::open(bool usb) const {
@@ -117,40 +93,24 @@ std::vector<size_t> FakeLinkConnector::open(bool usb) const {
 }
 
 size_t FakeLinkConnector::count(bool usb) const {
-    size_t n = 0;
-    for (const Attempt& a : attempts)
-        n += a.usb == usb ? 1 : 0;
-    return n;
+    return size_t(
+        std::count_if(attempts.begin(), attempts.end(), [&](const Attempt& a) { return a.usb == usb; }));
 }
 
-void FakeLinkConnector::fail(size_t index, int err) {
-    Attempt& a = attempts.at(index);
-    ASSERT_FALSE(a.done);
-    a.done = true;
-    if (a.usb)
-        a.usbCallback(Error::posix(err));
-    else
-        a.tcpCallback(Error::posix(err), PTAddress());
-}
-
-std::unique_ptr<TestPeer> FakeLinkConnector::succeed(size_t index) {
+void FakeLinkConnector::end(size_t index, const OptError& error) {
     Attempt& a = attempts.at(index);
     EXPECT_FALSE(a.done);
     a.done = true;
+    a.usb ? a.usbCallback(error) : a.tcpCallback(error, PTAddress());
+}
+
+std::unique_ptr<TestPeer> FakeLinkConnector::succeed(size_t index) {
     int fds[2];
     EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-    auto channel = a.channel.lock();
-    EXPECT_TRUE(channel);
-    OptError error;
-    if (channel) {
-        EXPECT_TRUE(channel->startReadingFromConnectedSocket(fds[0], &error));
-    } else {
-        ::close(fds[0]);
-    }
-    if (a.usb)
-        a.usbCallback(std::nullopt);
-    else
-        a.tcpCallback(std::nullopt, PTAddress());
+    auto channel = attempts.at(index).channel.lock();
+    EXPECT_TRUE(channel && channel->startReadingFromConnectedSocket(fds[0], nullptr));
+    if (!channel) ::close(fds[0]);
+    end(index, std::nullopt);
     return std::make_unique<TestPeer>(fds[1]);
 }
 

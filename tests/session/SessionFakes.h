@@ -80,9 +80,13 @@ public:
     ~TestPeer() override;
 
     void send(uint32_t type, const QByteArray& payload = {}, uint32_t tag = 0);
-    void sendIntroduction(const QVariantMap& info);
-    void sendEvent(const QVariantMap& event);
-    void close();
+    void sendIntroduction(const QVariantMap& info) {
+        send(PeerMessage::kFrameTypeDeviceInfo, PeerMessage::encodeDictionary(info));
+    }
+    void sendEvent(const QVariantMap& event) {
+        send(PeerMessage::kFrameTypeEvent, PeerMessage::encodeDictionary(event));
+    }
+    void close() { channel_->close(); }
     bool ended() const { return ends > 0; }
     // The texts received, decoded.
     QStringList texts() const;
@@ -117,12 +121,15 @@ public:
     // The attempts not yet ended, USB or loopback.
     std::vector<size_t> open(bool usb) const;
     size_t count(bool usb) const;
-    void fail(size_t index, int err = ECONNREFUSED);
+    void fail(size_t index) { end(index, Error::posix(ECONNREFUSED)); }
     // Connects the attempt's channel to a new peer, which the test owns.
     std::unique_ptr<TestPeer> succeed(size_t index);
 
     void attach(qint64 deviceID);
     void detach(qint64 deviceID);
+
+private:
+    void end(size_t index, const OptError& error);
 };
 
 // A session controller as the program makes it, on a fake daemon, a manual clock and the real stream

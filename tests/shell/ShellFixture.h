@@ -108,24 +108,22 @@ protected:
     bool compatible = true, touchBar = false;
     DisplayModeHandler modes{
         display,
-        {
-            .checkProtocolVersion = [this] { return compatible; },
-            .adjustInitialMode =
-                [this](const QVariantMap& info) {
-                    log << "adjustInitialMode(" + info.value("hardwareString").toString() + ")";
-                    return 17;
-                },
-            .showZubPadOrCloneHiResAlert =
-                [this](bool show) {
-                    log << QStringLiteral("hiResAlert(%1)").arg(show);
-                    return false;
-                },
-            .cloneDisplay = [this] { log << "cloneDisplay()"; },
-            .extendDisplaySelected = [this] { log << "extendDisplaySelected()"; },
-            .updateMenu = [this](bool active) { log << QStringLiteral("updateMenu(%1)").arg(active); },
-            .touchBarEnabled = [this] { return touchBar; },
-            .showTouchBar = [this] { log << "showTouchBar"; },
-        }};
+        {.checkProtocolVersion = [this] { return compatible; },
+         .adjustInitialMode =
+             [this](const QVariantMap& info) {
+                 log << "adjustInitialMode(" + info.value("hardwareString").toString() + ")";
+                 return 17;
+             },
+         .showZubPadOrCloneHiResAlert =
+             [this](bool show) {
+                 log << QStringLiteral("hiResAlert(%1)").arg(show);
+                 return false;
+             },
+         .cloneDisplay = [this] { log << "cloneDisplay()"; },
+         .extendDisplaySelected = [this] { log << "extendDisplaySelected()"; },
+         .updateMenu = [this](bool on) { log << QStringLiteral("updateMenu(%1)").arg(on); },
+         .touchBarEnabled = [this] { return touchBar; },
+         .showTouchBar = [this] { log << "showTouchBar"; }}};
     QPointF mouse{100, 100};
     std::vector<int> exits;
     std::unique_ptr<AppDelegate> delegate;

@@ -55,22 +55,20 @@ TEST_F(SystemEventsTest, DisplaySleepPausesTheLinkAndWakeResumesItAtOnce) {
     EXPECT_EQ(peer->texts().filter("screen"), (QStringList{"screenOff", "screenOff", "screenOn"}));
 }
 
-TEST_F(SystemEventsTest, TheTouchBarStripFollowsItsNoticeOnlyWithItsOption) {
+// The Touch Bar strip follows its notice only with its option; a gone shell hears nothing, and leaves
+// no observer or display-power watcher behind.
+TEST_F(SystemEventsTest, InProcessNoticesReachTheShellOnlyWhileItLives) {
+    NotificationCenter& center = NotificationCenter::defaultCenter();
     for (bool enabled : {true, false}) {
         defaults.setBool(enabled, "enableTouchBar");
         launch();
         log.clear();
-        NotificationCenter::defaultCenter().post(kZDAutoHideTouchBarNotification, nullptr, {{"hide", 1}});
-        NotificationCenter::defaultCenter().post(kZDAutoHideTouchBarNotification, nullptr, {{"hide", 0}});
+        center.post(kZDAutoHideTouchBarNotification, nullptr, {{"hide", 1}});
+        center.post(kZDAutoHideTouchBarNotification, nullptr, {{"hide", 0}});
         EXPECT_EQ(log, (enabled ? QStringList{"hideTouchBar", "showTouchBar"} : QStringList{}));
     }
-}
-
-TEST_F(SystemEventsTest, AGoneShellHearsNothingAndLeavesNoObserverBehind) {
-    launch();
-    log.clear();
+    defaults.setBool(true, "enableTouchBar");
     delegate.reset();
-    NotificationCenter& center = NotificationCenter::defaultCenter();
     center.post(ZDVirtualScreenController::kModeWasChangedNotification, &display, {{"mode", 2}});
     center.post(ZDVirtualScreenController::kUpdateMenuNotification, &display);
     center.post(kZDAutoHideTouchBarNotification, nullptr, {{"hide", 1}});
