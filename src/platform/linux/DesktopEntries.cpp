@@ -143,7 +143,7 @@ QString normalisedId(const QString& announced) {
     if (id.endsWith(QLatin1String(".desktop"))) id.chop(8);
     if (id.isEmpty() || id.size() > kMaxIdLength) return {};
     for (QChar c : id)
-        if (c.unicode() <= 0x20 || c.unicode() == 0x7f) return {};
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f) return {};
     return id;
 }
 

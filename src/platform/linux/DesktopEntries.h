@@ -60,6 +60,11 @@ public:
 
     explicit DesktopEntries(QStringList directories = userApplicationDirectories(),
                             QString locale = userLocale());
+    // The index points into the entries it holds: moving keeps them where they are, copying would not.
+    DesktopEntries(DesktopEntries&&) = default;
+    DesktopEntries& operator=(DesktopEntries&&) = default;
+    DesktopEntries(const DesktopEntries&) = delete;
+    DesktopEntries& operator=(const DesktopEntries&) = delete;
 
     // The application of a window: the identifier is the announced desktop-file ID, else the ID of
     // the entry whose StartupWMClass names the window class (instance first), else of the entry
