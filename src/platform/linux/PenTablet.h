@@ -1,13 +1,14 @@
 #pragma once
 #include <QPointF>
 #include <QSize>
+#include <QString>
 // A pen with pressure and tilt that the desktop sees as a drawing tablet over the whole root window.
 struct PenSample {
-    QPointF position;      // root-window pixels
-    double pressure = 0;   // 0..1; 0 while hovering
-    double tiltX = 0;      // degrees, -90..90
-    double tiltY = 0;      // degrees, -90..90
-    bool tip = false;      // touching
+    QPointF position;    // root-window pixels
+    double pressure = 0; // 0..1; 0 while hovering
+    double tiltX = 0;    // degrees, -90..90
+    double tiltY = 0;    // degrees, -90..90
+    bool tip = false;    // touching
 };
 class PenTablet {
 public:
