@@ -27,7 +27,8 @@ protected:
 };
 
 // Every introduction is stored and answered, with the encoder's hardware flag as it is then; one
-// without a protocol version, or unreadable, still gets its answer and keeps the channel.
+// without a protocol version, or unreadable, still gets its answer and keeps the channel. The peer's
+// protocol version is compared numerically, and only as a text.
 TEST_F(PeerMessagesTest, EveryIntroductionIsStoredAndAnswered) {
     info.osVersion = "12";
     info.model = "OptiPlex 7090";
@@ -36,8 +37,13 @@ TEST_F(PeerMessagesTest, EveryIntroductionIsStoredAndAnswered) {
                             {"hardwareString", "iPad8,1"},
                             {"softwareString", "Zub Pad"},
                             {"softwareVersion", "2.1"}};
+    EXPECT_FALSE(controller->checkPeerProtocolVersion("1.0.9")); // no introduction yet
     introduce(*peer, intro);
     EXPECT_EQ(controller->peerDeviceInfo(), intro);
+    // The peer's protocol version is compared numerically.
+    EXPECT_TRUE(controller->checkPeerProtocolVersion("1.0.9"));
+    EXPECT_TRUE(controller->checkPeerProtocolVersion("1.0.10"));
+    EXPECT_FALSE(controller->checkPeerProtocolVersion("1.0.11"));
     ASSERT_TRUE(waitUntil([&] { return !peer->texts().isEmpty(); }));
     const QString version =
         Bundle::main().objectForInfoDictionaryKey("CFBundleShortVersionString").toString();
@@ -51,23 +57,15 @@ TEST_F(PeerMessagesTest, EveryIntroductionIsStoredAndAnswered) {
     ASSERT_TRUE(waitUntil([&] { return peer->texts().size() == 2; }));
     EXPECT_TRUE(peer->texts()[1].endsWith("Protocol:1.0.9 H264:0")) << peer->texts()[1].toStdString();
     EXPECT_FALSE(controller->checkPeerProtocolVersion("1.0.0"));
+    controller->setPeerDeviceInfo({{"protocolVersion", "1.0.8"}});
+    EXPECT_FALSE(controller->checkPeerProtocolVersion("1.0.9"));
+    controller->setPeerDeviceInfo({{"protocolVersion", 109}}); // not a text: as if missing
+    EXPECT_FALSE(controller->checkPeerProtocolVersion("1.0.9"));
 
     peer->send(kFrameTypeDeviceInfo, "\x01\x02 not a property list");
     ASSERT_TRUE(waitUntil([&] { return peer->texts().size() == 3; }));
     EXPECT_TRUE(controller->peerDeviceInfo().isEmpty());
     EXPECT_EQ(controller->currentChannel(), 1);
-}
-
-TEST_F(PeerMessagesTest, PeerProtocolVersionIsComparedNumerically) {
-    EXPECT_FALSE(controller->checkPeerProtocolVersion("1.0.9")); // no introduction yet
-    introduce(*peer, {{"protocolVersion", "1.0.10"}});
-    EXPECT_TRUE(controller->checkPeerProtocolVersion("1.0.9"));
-    EXPECT_TRUE(controller->checkPeerProtocolVersion("1.0.10"));
-    EXPECT_FALSE(controller->checkPeerProtocolVersion("1.0.11"));
-    controller->setPeerDeviceInfo({{"protocolVersion", "1.0.8"}});
-    EXPECT_FALSE(controller->checkPeerProtocolVersion("1.0.9"));
-    controller->setPeerDeviceInfo({{"protocolVersion", 109}}); // not a text: as if missing
-    EXPECT_FALSE(controller->checkPeerProtocolVersion("1.0.9"));
 }
 
 // A text not sent is answered at once, so that a last message can be waited for before the link goes.
