@@ -42,36 +42,23 @@ IoChannel::ReadHandler into(ReadResult& r) {
 
 } // namespace
 
-// Reads complete with exactly the length asked: partial deliveries gather, the rest of a delivery waits
-// for the next read, a read larger than any socket buffer fills, and the end of the stream hands over
-// what came.
-TEST(IoChannel, ExactReadsGatherPartialDeliveriesUntilTheEndOfTheStream) {
+// Reads complete with exactly the length asked: a read larger than any socket buffer fills (partial
+// deliveries and what is left of one for the next read are driven by PTChannelReading), and after the end
+// of the stream a read hands over what came, then nothing. The clean-up runs once.
+TEST(IoChannel, ExactReadsGatherUntilTheEndOfTheStream) {
     Pair p;
     int cleanups = 0;
     auto io = IoChannel::create(p.ours, [&](int err) { cleanups += err == 0 ? 1 : 100; });
-    ReadResult first, second, big, tail, after;
-    io->read(6, into(first));
-    sendAll(p.theirs, "abc");
-    spinEventLoop(20);
-    EXPECT_FALSE(first.done) << "three of six bytes must not complete the read";
-    sendAll(p.theirs, "defgh");
-    ASSERT_TRUE(waitUntil([&] { return first.done; }));
-    EXPECT_EQ(first.data, "abcdef");
-    io->read(2, into(second));
-    ASSERT_TRUE(waitUntil([&] { return second.done; }));
-    EXPECT_EQ(second.data, "gh");
-
+    ReadResult big, tail, after;
     QByteArray bytes(3 * 1024 * 1024 + 17, Qt::Uninitialized);
     for (qsizetype i = 0; i < bytes.size(); ++i)
         bytes[i] = char(i * 31);
     io->read(size_t(bytes.size()), into(big));
-    sendAll(p.theirs, bytes);
+    sendAll(p.theirs, bytes + "xyz");
     ASSERT_TRUE(waitUntil([&] { return big.done; }));
     EXPECT_EQ(big.err, 0);
     EXPECT_TRUE(big.data == bytes);
-
     io->read(10, into(tail));
-    sendAll(p.theirs, "xyz");
     p.hangUp();
     ASSERT_TRUE(waitUntil([&] { return tail.done; }));
     EXPECT_TRUE(tail.eof && tail.data == "xyz");
