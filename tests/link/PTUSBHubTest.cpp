@@ -53,23 +53,33 @@ struct Notes {
     }
 };
 
-// A hub listening on a fake daemon.
-struct ListeningHub {
-    FakeDaemon daemon;
-    PTUSBHub hub;
-    Notes notes{&hub};
-    std::vector<OptError> starts;
-    int ends = 0;
-    explicit ListeningHub(const QString& name) : daemon(name), hub(UsbmuxAddress::unixSocket(daemon.path())) {
-        hub.listenOnQueue([this](const OptError& e) { starts.push_back(e); },
-                          [this](const OptError&) { ++ends; });
+// One daemon connection over a socket pair: the test writes the daemon's bytes, the channel's answers
+// (as error texts) and broadcasts are recorded.
+struct DaemonSocket {
+    int fd = -1;
+    std::shared_ptr<PTUSBChannel> channel = PTUSBChannel::create();
+    std::vector<std::string> answers;
+    std::vector<QVariantMap> broadcasts;
+    DaemonSocket() {
+        int fds[2];
+        EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+        channel->openWithDescriptor(fds[0], nullptr);
+        fd = fds[1];
     }
-    // A broadcast after what went before must still arrive: the stream is in step.
-    bool stillInStep(qint64 id) {
-        daemon.send(0, FakeDaemon::packet(0, attached(id)));
-        return waitUntil([&] {
-            return !notes.seen.empty() && notes.seen.back().userInfo.value(QStringLiteral("DeviceID")) == id;
-        });
+    ~DaemonSocket() {
+        channel->cancel();
+        ::close(fd);
+    }
+    void request() {
+        channel->sendRequest({{kMessageType, QStringLiteral("ListDevices")}},
+                             [this](const OptError& e, const std::optional<QVariantMap>& answer) {
+                                 answers.push_back(errorText(e, true) + (answer ? "" : " (no answer)"));
+                             });
+    }
+    void listen() {
+        channel->listenWithBroadcastHandler(
+            [this](const QVariantMap& b) { broadcasts.push_back(b); },
+            [this](const OptError& e) { answers.push_back(errorText(e, true)); });
     }
 };
 
@@ -126,8 +136,8 @@ TEST(PTUSBHub, ListensWithAnXmlRequestAndTurnsBroadcastsIntoNotifications) {
 
 // A packet of the wrong protocol or type, or whose payload is no whole dictionary, fails the request it
 // answers and is skipped as a broadcast: the stream stays in step. A length no packet can have ends the
-// connection before anything is read for it; the ended connection is forgotten and never read again.
-TEST(PTUSBHub, MalformedPacketsFailTheirRequestAndImpossibleLengthsEndTheConnection) {
+// connection before anything is read for it, and no read is issued on it again.
+TEST(PTUSBChannel, MalformedPacketsFailTheirRequestAndImpossibleLengthsEndTheConnection) {
     const QByteArray array = PropertyList::serialize(QVariantList{1, 2}, PropertyList::Format::Xml);
     const QByteArray truncated = PropertyList::serialize(answer(0), PropertyList::Format::Binary).chopped(5);
     auto length = [](uint32_t value) {
@@ -149,27 +159,29 @@ TEST(PTUSBHub, MalformedPacketsFailTheirRequestAndImpossibleLengthsEndTheConnect
         {length(UsbmuxPacket::kMaxLength + 1), "PTUSBHubError 0: Invalid packet length 16777217", true},
         {length(0xffffffffu), "PTUSBHubError 0: Invalid packet length 4294967295", true},
     };
-    leavesNothingOpen([&] {
-        for (const auto& c : cases) {
-            SCOPED_TRACE(c.error);
-            ListeningHub h(QStringLiteral("malformed.sock"));
-            h.daemon.nextRequest();
-            h.daemon.send(0, c.bytes);
-            ASSERT_TRUE(waitUntil([&] { return !h.starts.empty() && h.ends == int(c.ends); }));
-            EXPECT_EQ(errorText(h.starts[0], true).rfind(c.error, 0), 0u) << errorText(h.starts[0], true);
-            if (c.ends) {
-                EXPECT_TRUE(h.daemon.waitForHangUp());
-                EXPECT_FALSE(h.hub.isListening()) << "listening again must reconnect";
-            } else {
-                h.daemon.send(0, UsbmuxPacket::encode(0, 8, 0, array) + UsbmuxPacket::encode(1, 7, 0, array) +
-                                     UsbmuxPacket::encodePlist(0, truncated));
-                EXPECT_TRUE(h.stillInStep(9));
-                EXPECT_EQ(h.notes.seen.size(), 1u);
-            }
-            spinEventLoop(10);
-            EXPECT_EQ(h.starts.size(), 1u);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.error);
+        DaemonSocket d;
+        d.listen();
+        sendAll(d.fd, c.bytes);
+        ASSERT_TRUE(waitUntil([&] { return !d.answers.empty() && d.channel->hasEnded() == c.ends; }));
+        EXPECT_EQ(d.answers[0].rfind(c.error, 0), 0u) << d.answers[0];
+        if (!c.ends) {
+            sendAll(d.fd, UsbmuxPacket::encode(0, 8, 0, array) + UsbmuxPacket::encode(1, 7, 0, array) +
+                              UsbmuxPacket::encodePlist(0, truncated) + FakeDaemon::packet(0, attached(9)));
+            ASSERT_TRUE(waitUntil([&] { return !d.broadcasts.empty(); }));
         }
-    });
+        spinEventLoop(10);
+        EXPECT_EQ(d.broadcasts, c.ends ? std::vector<QVariantMap>{} : std::vector<QVariantMap>{attached(9)});
+        EXPECT_EQ(d.channel->isReadingPackets(), !c.ends);
+        EXPECT_EQ(d.answers.size(), 1u);
+        if (c.ends) {
+            EXPECT_TRUE(waitUntil([&] {
+                char byte;
+                return readAvailable(d.fd).isEmpty() && ::recv(d.fd, &byte, 1, MSG_DONTWAIT) == 0;
+            })) << "the socket is closed";
+        }
+    }
 }
 
 // A "Connect" names the device and the port in network byte order, with tag 1 on its own socket. Only
@@ -295,52 +307,35 @@ TEST(UsbmuxAddress, TcpDaemonAndBinaryRequests) {
     ASSERT_TRUE(waitUntil([&] { return !result.has_value(); }));
 }
 
+// Every request waiting when the daemon closes the connection fails once; no read is re-armed, and a
+// later request fails at once.
 TEST(PTUSBChannel, EveryWaitingRequestFailsOnceWhenTheConnectionEnds) {
-    int fds[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-    auto channel = PTUSBChannel::create();
-    channel->openWithDescriptor(fds[0], nullptr);
-    std::vector<int> calls(3, 0);
+    DaemonSocket d;
     for (int i = 0; i < 3; ++i)
-        channel->sendRequest(PTUSBChannel::packetDictionaryWithPacketType(QStringLiteral("Listen")),
-                             [&calls, i](const OptError& e, const std::optional<QVariantMap>& a) {
-                                 calls[size_t(i)] += e && !a ? 1 : 100;
-                             });
-    EXPECT_EQ(channel->pendingRequestCount(), 3u);
-    ::close(fds[1]);
-    ASSERT_TRUE(waitUntil([&] { return channel->hasEnded() && calls == std::vector<int>{1, 1, 1}; }));
-    EXPECT_FALSE(channel->isReadingPackets()) << "no read is re-armed on an ended connection";
-    bool late = false;
-    channel->sendRequest({}, [&](const OptError& e, const std::optional<QVariantMap>&) { late = bool(e); });
-    ASSERT_TRUE(waitUntil([&] { return late; }));
+        d.request();
+    EXPECT_EQ(d.channel->pendingRequestCount(), 3u);
+    ::shutdown(d.fd, SHUT_WR);
+    ASSERT_TRUE(waitUntil([&] { return d.channel->hasEnded() && d.answers.size() == 3; }));
+    EXPECT_FALSE(d.channel->isReadingPackets());
+    d.request();
+    ASSERT_TRUE(waitUntil([&] { return d.answers.size() == 4; }));
     spinEventLoop(20);
-    EXPECT_EQ(calls, (std::vector<int>{1, 1, 1}));
+    EXPECT_EQ(d.answers, std::vector<std::string>(
+                             4, "PTUSBHubError 0: The usbmux daemon closed the connection (no answer)"));
 }
 
 // The first request arms the only read; listening afterwards must not start a second one, yet the
 // broadcasts reach the handler given then, and answers their requests whatever their order.
 TEST(PTUSBChannel, AHandlerGivenWhileAReadIsOutstandingGetsTheBroadcasts) {
-    int fds[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-    auto channel = PTUSBChannel::create();
-    channel->openWithDescriptor(fds[0], nullptr);
-    int answers = 0;
-    std::vector<QVariantMap> broadcasts;
-    channel->sendRequest(
-        {{kMessageType, QStringLiteral("ListDevices")}},
-        [&](const OptError& e, const std::optional<QVariantMap>&) { answers += e ? 100 : 1; });
-    channel->listenWithBroadcastHandler([&](const QVariantMap& b) { broadcasts.push_back(b); },
-                                        [&](const OptError& e) { answers += e ? 100 : 1; });
-    const QByteArray bytes = FakeDaemon::packet(0, attached(1)) + FakeDaemon::packet(2, answer(0)) +
-                             FakeDaemon::packet(1, answer(0)) + FakeDaemon::packet(0, attached(2));
-    ASSERT_EQ(::write(fds[1], bytes.constData(), size_t(bytes.size())), bytes.size());
-    ASSERT_TRUE(waitUntil([&] { return answers == 2 && broadcasts.size() == 2; }));
-    EXPECT_EQ(broadcasts[1], attached(2));
-    EXPECT_TRUE(channel->isReadingPackets()) << "a listening connection keeps one read outstanding";
-    channel->cancel();
-    ::close(fds[1]);
-    spinEventLoop(20);
-    EXPECT_EQ(answers, 2);
+    DaemonSocket d;
+    d.request();
+    d.listen();
+    sendAll(d.fd, FakeDaemon::packet(0, attached(1)) + FakeDaemon::packet(2, answer(0)) +
+                      FakeDaemon::packet(1, answer(0)) + FakeDaemon::packet(0, attached(2)));
+    ASSERT_TRUE(waitUntil([&] { return d.answers.size() == 2 && d.broadcasts.size() == 2; }));
+    EXPECT_EQ(d.broadcasts, (std::vector<QVariantMap>{attached(1), attached(2)}));
+    EXPECT_EQ(d.answers, (std::vector<std::string>{"nil", "nil"}));
+    EXPECT_TRUE(d.channel->isReadingPackets()) << "a listening connection keeps one read outstanding";
 }
 
 // The channel's side of the USB road (the road itself is driven by tests/integration): a protocol error
