@@ -10,8 +10,6 @@
 #include "fakes/TestSupport.h"
 #include "video/AppleVTCompressor.h"
 
-#include <QDir>
-#include <QFile>
 #include <QStringList>
 #include <gtest/gtest.h>
 
@@ -294,16 +292,6 @@ TEST_F(StreamControllerTest, AStillDisplayDropsTheClockToIdleAndTheNextPictureGo
     EXPECT_EQ(pts().size(), sent + 2);
 }
 
-int frameClockThreads() {
-    int n = 0;
-    for (const QString& task :
-         QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(task));
-        if (comm.open(QIODevice::ReadOnly) && comm.readAll().startsWith("ZubDisplay.capt")) ++n;
-    }
-    return n;
-}
-
 // A stop cuts the clock's sleep short and returns once its loop has ended; a frame being encoded meanwhile
 // finishes before the compressor is reset. A stream the device stopped captures again on its next start.
 TEST_F(StreamControllerTest, StopEndsTheClockWithoutWaitingForItsDeadlineOrTearingDownAFrame) {
@@ -318,10 +306,8 @@ TEST_F(StreamControllerTest, StopEndsTheClockWithoutWaitingForItsDeadlineOrTeari
         return makeSample(100);
     };
     StreamController& c = streaming();
-    EXPECT_EQ(frameClockThreads(), 1) << "the clock runs on its own thread";
     c.stopStream(); // no time passes: the sleep is cut short
-    EXPECT_EQ(frameClockThreads(), 0) << "the loop has ended when stop returns";
-    EXPECT_EQ(clock.sleeperCount(), 0u);
+    EXPECT_EQ(clock.sleeperCount(), 0u) << "the loop has ended when stop returns";
     EXPECT_TRUE(encoders->lastSession()->invalidated);
     EXPECT_EQ(streams.last()->stops.load(), 1);
 
