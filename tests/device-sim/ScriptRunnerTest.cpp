@@ -6,19 +6,19 @@
 
 namespace {
 
-// Records what the script sends: "type/tag" per frame, "raw" for raw bytes.
+// Records what the script does: "type/tag" per frame, "raw" for raw bytes, "save:path" per picture.
 class FakeLink : public FrameLink {
 public:
     void sendFrame(uint32_t type, uint32_t tag, const QByteArray&) override {
-        sent << QStringLiteral("%1/%2").arg(type).arg(tag);
+        done << QStringLiteral("%1/%2").arg(type).arg(tag);
     }
-    void sendRaw(const QByteArray&) override { sent << QStringLiteral("raw"); }
-    void disconnect() override { sent << QStringLiteral("disconnect"); }
+    void sendRaw(const QByteArray&) override { done << QStringLiteral("raw"); }
+    void disconnect() override { done << QStringLiteral("disconnect"); }
     OptError savePicture(const QString& path) override {
-        saved << path;
+        done << QStringLiteral("save:") + path;
         return saveError;
     }
-    QStringList sent, saved;
+    QStringList done;
     OptError saveError;
 };
 
@@ -28,21 +28,23 @@ QByteArray text(const char* s) {
 
 class ScriptRunnerTest : public ::testing::Test {
 protected:
-    void run(const char* script) {
+    // Plays `script`; with `destroy`, the owner destroys the runner from its finished call.
+    void run(const char* script, bool destroy = false) {
         OptError error;
         auto commands = DeviceScript::parse(QString::fromUtf8(script), &error);
         ASSERT_FALSE(error) << error->toString().toStdString();
         finishedCount = 0;
         result.reset();
-        link.sent.clear();
-        runner = std::make_unique<ScriptRunner>(std::move(commands), &link, [this](const OptError& error) {
-            ++finishedCount;
-            result = error;
-        });
+        link.done.clear();
+        runner =
+            std::make_unique<ScriptRunner>(std::move(commands), &link, [this, destroy](const OptError& e) {
+                ++finishedCount;
+                result = e;
+                if (destroy) runner.reset();
+            });
         runner->start();
     }
-    bool succeeded() const { return finishedCount == 1 && !result; }
-    QString failure() const { return result ? result->description : QString(); }
+    std::string failure() const { return result ? result->description.toStdString() : std::string(); }
 
     ManualClock clock;
     FakeLink link;
@@ -53,17 +55,11 @@ protected:
 
 } // namespace
 
-// Sends run until an expectation, which waits for its match (the introduction's road is driven by
-// tests/integration). Replies that come while the script sleeps
-// count, each expectation taking its match and what came before it, but do not cut the sleep short; an
-// expectation fails at its timeout with its line, and nothing after it runs.
-TEST_F(ScriptRunnerTest, ExpectationsTakeTheirMatchInOrderOrFailAtTheirTimeout) {
-    run("expect-text x\nsend-raw 00\n");
-    runner->frameReceived(101, text("x"));
-    EXPECT_EQ(link.sent, QStringList{"raw"});
-    EXPECT_TRUE(succeeded());
-    EXPECT_EQ(clock.pendingCount(), 0u) << "the timeout is gone once matched";
-
+// Sends run until an expectation, which waits for its match (the introduction's road, and an expectation
+// failing at its timeout with nothing after it sent, are driven by tests/integration/DeviceSimTest).
+// Replies that come while the script sleeps count, each expectation taking its match and what came
+// before it, but do not cut the sleep short.
+TEST_F(ScriptRunnerTest, RepliesThatComeEarlyAreTakenInOrderAfterTheSleep) {
     run("timeout 250\n"
         "sleep 500\n"
         "expect-text b\n"
@@ -73,35 +69,60 @@ TEST_F(ScriptRunnerTest, ExpectationsTakeTheirMatchInOrderOrFailAtTheirTimeout) 
     runner->frameReceived(101, text("a"));
     runner->frameReceived(101, text("b"));
     clock.advance(0.499);
-    EXPECT_TRUE(link.sent.isEmpty());
+    EXPECT_TRUE(link.done.isEmpty());
     clock.advance(0.002);
-    EXPECT_EQ(link.sent, QStringList{"102/0"});
+    EXPECT_EQ(link.done, QStringList{"102/0"});
     clock.advance(0.248);
     runner->frameReceived(108, {});
     EXPECT_EQ(finishedCount, 0) << "'a' came before 'b' and was used up with it";
     clock.advance(0.01);
-    EXPECT_EQ(failure(), QStringLiteral("line 5 (expect-text a): nothing matched within 250 ms"));
-    runner->frameReceived(101, text("a"));
-    clock.advance(10);
-    EXPECT_EQ(finishedCount, 1);
-    EXPECT_EQ(link.sent.size(), 1) << "nothing after a failed expectation runs";
+    EXPECT_EQ(failure(), "line 5 (expect-text a): nothing matched within 250 ms");
 }
 
-TEST_F(ScriptRunnerTest, TheLinkEndingEarlyFailsTheScriptButNotAfterItsEndOrADisconnect) {
-    run("expect-event ReadyToReceive\n");
-    runner->linkEnded(Error::posix(ECONNRESET));
-    EXPECT_TRUE(failure().startsWith(
-        QStringLiteral("line 1 (expect-event ReadyToReceive): the link ended (NSPOSIXErrorDomain")))
-        << failure().toStdString();
-    EXPECT_EQ(clock.pendingCount(), 0u);
-    for (const char* script : {"ping\n", "pong tag=3\ndisconnect\n"}) {
-        run(script);
-        EXPECT_TRUE(succeeded()) << script;
-        runner->linkEnded(std::nullopt);
-        runner->frameReceived(101, text("late"));
-        EXPECT_TRUE(succeeded()) << "a link that ends after the script is no failure";
-    }
-    EXPECT_EQ(link.sent, (QStringList{"103/3", "disconnect"}));
+// Every way a script ends is told once, with its reason; what comes after (the link's end, a late frame)
+// changes nothing, no timer is left, and the owner may destroy the runner from the call.
+TEST_F(ScriptRunnerTest, EachEndingIsToldOnceWithItsReason) {
+    enum Then { kNothing, kMatch, kTimeout, kLinkError, kLinkEnd };
+    const struct {
+        const char* script;
+        bool saveFails;
+        Then then;
+        const char* failure;
+        const char* done;
+    } cases[] = {
+        {"ping\n", false, kNothing, "", "102/0"},
+        {"pong tag=3\ndisconnect\n", false, kNothing, "", "103/3 disconnect"},
+        {"save-picture /tmp/a b.png\nsave-picture\nping\n", false, kNothing, "",
+         "save:/tmp/a b.png save: 102/0"},
+        {"ping\nsave-picture x.png\nping\n", true, kNothing, "line 2 (save-picture x.png): no picture yet",
+         "102/0 save:x.png"},
+        {"expect-text x\nsend-raw 00\n", false, kMatch, "", "raw"},
+        {"expect-text x\n", false, kTimeout, "line 1 (expect-text x): nothing matched within 5000 ms", ""},
+        {"expect-event ReadyToReceive\n", false, kLinkError,
+         "line 1 (expect-event ReadyToReceive): the link ended (NSPOSIXErrorDomain", ""},
+        {"expect-text x\n", false, kLinkEnd, "line 1 (expect-text x): the link ended", ""},
+    };
+    for (const bool destroy : {false, true})
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.script) + (destroy ? " (destroyed)" : ""));
+            link.saveError =
+                c.saveFails ? OptError(Error::make("VideoDecodeError", 10, "no picture yet")) : std::nullopt;
+            run(c.script, destroy);
+            if (runner && c.then == kMatch) runner->frameReceived(101, text("x"));
+            if (runner && c.then == kTimeout) clock.advance(6);
+            if (runner && c.then == kLinkError) runner->linkEnded(Error::posix(ECONNRESET));
+            if (runner && c.then == kLinkEnd) runner->linkEnded(std::nullopt);
+            EXPECT_EQ(runner == nullptr, destroy);
+            if (runner) {
+                runner->linkEnded(std::nullopt);
+                runner->frameReceived(101, text("x"));
+            }
+            EXPECT_EQ(finishedCount, 1);
+            EXPECT_EQ(failure().rfind(c.failure, 0), 0u) << failure();
+            EXPECT_EQ(c.failure[0] == 0, !result);
+            EXPECT_EQ(link.done.join(u' ').toStdString(), c.done);
+            EXPECT_EQ(clock.pendingCount(), 0u);
+        }
 }
 
 TEST_F(ScriptRunnerTest, OnlyTheNewestUnclaimedFramesAreKept) {
@@ -111,40 +132,5 @@ TEST_F(ScriptRunnerTest, OnlyTheNewestUnclaimedFramesAreKept) {
         runner->frameReceived(107, QByteArray(16, 'v'));
     clock.advance(0.001);
     clock.advance(5);
-    EXPECT_TRUE(failure().contains(QStringLiteral("nothing matched"))) << "the oldest frame made room";
-}
-
-TEST_F(ScriptRunnerTest, ASavedPictureThatFailsStopsTheScriptWithItsReason) {
-    run("save-picture /tmp/a b.png\nsave-picture\nping\n");
-    EXPECT_TRUE(succeeded());
-    EXPECT_EQ(link.saved, QStringList({"/tmp/a b.png", ""}));
-    link.saveError = Error::make("VideoDecodeError", 10, "no picture yet");
-    run("ping\nsave-picture x.png\nping\n");
-    EXPECT_EQ(failure(), QStringLiteral("line 2 (save-picture x.png): no picture yet"));
-    EXPECT_EQ(link.sent, QStringList{"102/0"}) << "nothing after the failed save is sent";
-}
-
-// Every way a script ends calls its owner once, and the owner may destroy the runner from that call.
-TEST_F(ScriptRunnerTest, MayBeDestroyedFromItsOwnFinishedCall) {
-    int calls = 0;
-    const std::vector<std::pair<const char*, std::function<void()>>> endings{
-        {"ping\n", [] {}},
-        {"disconnect\n", [] {}},
-        {"expect-text x\n", [&] { runner->frameReceived(101, text("x")); }},
-        {"expect-text x\n", [&] { clock.advance(6); }},
-        {"expect-text x\n", [&] { runner->linkEnded(std::nullopt); }},
-    };
-    for (const auto& [script, end] : endings) {
-        OptError error;
-        runner = std::make_unique<ScriptRunner>(DeviceScript::parse(QString::fromUtf8(script), &error), &link,
-                                                [&](const OptError&) {
-                                                    ++calls;
-                                                    runner.reset();
-                                                });
-        runner->start();
-        if (runner) end();
-        EXPECT_FALSE(runner) << script;
-    }
-    EXPECT_EQ(calls, 5);
-    EXPECT_EQ(clock.pendingCount(), 0u);
+    EXPECT_NE(failure().find("nothing matched"), std::string::npos) << "the oldest frame made room";
 }
