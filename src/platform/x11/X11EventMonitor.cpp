@@ -22,8 +22,7 @@ X11EventMonitor::~X11EventMonitor() {
 
 bool X11EventMonitor::open() {
     if (display_) return xiOpcode_ >= 0;
-    const QByteArray name = displayName_.toLocal8Bit();
-    display_ = openXDisplay(name.isEmpty() ? nullptr : name.constData());
+    display_ = openXDisplay(displayName_);
     if (!display_) return false;
     int event = 0, error = 0, major = 2, minor = 2;
     if (!XQueryExtension(display_, "XInputExtension", &xiOpcode_, &event, &error) ||

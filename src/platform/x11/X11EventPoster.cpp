@@ -137,15 +137,14 @@ struct X11EventPoster::Impl {
         return true;
     }
 
-    void press(unsigned button) {
-        if (!heldButtons.insert(button).second) return;
-        XTestFakeButtonEvent(dpy, button, True, CurrentTime);
+    // XTest's button and key requests have one shape: what is held is pressed once and let go once.
+    using FakeInput = int (*)(::Display*, unsigned, Bool, unsigned long);
+    void change(std::set<unsigned>& held, FakeInput fake, unsigned code, bool down) {
+        if (down ? !held.insert(code).second : held.erase(code) == 0) return;
+        fake(dpy, code, down, CurrentTime);
     }
-
-    void release(unsigned button) {
-        if (heldButtons.erase(button) == 0) return;
-        XTestFakeButtonEvent(dpy, button, False, CurrentTime);
-    }
+    void press(unsigned button) { change(heldButtons, XTestFakeButtonEvent, button, true); }
+    void release(unsigned button) { change(heldButtons, XTestFakeButtonEvent, button, false); }
 
     void click(unsigned button, int times) {
         for (int i = 0; i < times; ++i) {
@@ -204,15 +203,8 @@ struct X11EventPoster::Impl {
 
     // --- keys ----------------------------------------------------------------------------------
 
-    void pressKey(unsigned key) {
-        if (!heldKeys.insert(key).second) return;
-        XTestFakeKeyEvent(dpy, key, True, CurrentTime);
-    }
-
-    void releaseKey(unsigned key) {
-        if (heldKeys.erase(key) == 0) return;
-        XTestFakeKeyEvent(dpy, key, False, CurrentTime);
-    }
+    void pressKey(unsigned key) { change(heldKeys, XTestFakeKeyEvent, key, true); }
+    void releaseKey(unsigned key) { change(heldKeys, XTestFakeKeyEvent, key, false); }
 
     void postKey(const Event& event) {
         const auto key = xKeycodeForMacKey(event.keyCode);
@@ -411,8 +403,7 @@ QPointF X11EventPoster::tiltDegrees(double tiltX, double tiltY) {
 std::unique_ptr<X11EventPoster> X11EventPoster::open(DisplayServices& displays, PenTablet* pen,
                                                      const QString& displayName, OptError* error) {
     auto impl = std::make_unique<Impl>();
-    const QByteArray name = displayName.toLocal8Bit();
-    impl->dpy = openXDisplay(name.isEmpty() ? nullptr : name.constData());
+    impl->dpy = openXDisplay(displayName);
     if (!impl->dpy) {
         if (error) *error = posterError(1, QStringLiteral("cannot open display \"%1\"").arg(displayName));
         return nullptr;

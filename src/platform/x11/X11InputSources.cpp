@@ -7,8 +7,7 @@
 #include <X11/Xlib.h>
 
 X11InputSources::X11InputSources(const QString& displayName) {
-    const QByteArray name = displayName.toLocal8Bit();
-    display_ = openXDisplay(name.isEmpty() ? nullptr : name.constData());
+    display_ = openXDisplay(displayName);
     if (display_) layout_ = std::make_unique<XkbLayout>(display_);
 }
 

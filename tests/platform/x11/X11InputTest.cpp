@@ -167,7 +167,7 @@ protected:
     void SetUp() override {
         if (!xvfb->running()) GTEST_SKIP() << xvfb->failure().toStdString();
         name = xvfb->displayName();
-        dpy = openXDisplay(name.toLocal8Bit().constData());
+        dpy = openXDisplay(name);
         ASSERT_NE(dpy, nullptr);
         int op = 0, ev = 0, err = 0;
         for (const char* ext : {"XTEST", "XInputExtension", "XKEYBOARD"})
