@@ -1,5 +1,6 @@
 #include "ScribbleCanvas.h"
 
+#include "base/Clock.h"
 #include "platform/x11/XConnection.h"
 
 #include <QJsonArray>
@@ -10,19 +11,12 @@
 #include <QResizeEvent>
 #include <QSocketNotifier>
 #include <QTimer>
-#include <time.h>
 
 // Xlib last: its macros (None, Bool, Status) would break the Qt headers.
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
 
 namespace {
-
-qint64 monotonicMicroseconds() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return qint64(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
-}
 
 // Strokes show in a picture scaled down several times.
 constexpr int kStrokeWidth = 6;
@@ -141,7 +135,7 @@ void ScribbleCanvas::readEvents() {
     while (XPending(display_) > 0) {
         XEvent event;
         XNextEvent(display_, &event);
-        const qint64 received = monotonicMicroseconds();
+        const qint64 received = qint64(Clock::shared().uptime() * 1e6);
         if (event.type != GenericEvent || event.xcookie.extension != xiOpcode_ ||
             !XGetEventData(display_, &event.xcookie))
             continue;

@@ -15,7 +15,7 @@ typedef struct _XDisplay Display;
 // pointer event to a file as one JSON line:
 //   {"type":"press","root":[x,y],"window":[x,y],"button":1,"device":"...","valuators":{"Abs Pressure":0.5},
 //    "time_us":123,"x_time_ms":45}
-// "time_us" is CLOCK_MONOTONIC when the event was read, so another process can compare its own clock;
+// "time_us" is the monotonic clock (CLOCK_MONOTONIC, as device-sim's "t") when the event was read;
 // "x_time_ms" is the server's time stamp. A first line {"type":"ready","window":[x,y,w,h]} says from
 // when on events are caught.
 //
