@@ -5,6 +5,8 @@
 #include "platform/x11/KeyPositions.h"
 #include "platform/x11/XConnection.h"
 
+#include <QPoint>
+#include <QSize>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
@@ -99,6 +101,18 @@ std::vector<unsigned> modifierKeys(uint64_t flags) {
 
 double finiteOr0(double v) {
     return std::isfinite(v) ? v : 0.0;
+}
+
+// The root pixel of a global location on a root of `rootSize`, limited to the root; none for a
+// location that is no number or lies beyond the integers.
+std::optional<QPoint> rootPixel(QPointF location, QSize rootSize) {
+    const double x = std::floor(location.x()), y = std::floor(location.y());
+    // NaN fails both comparisons; an infinity or a huge value has no integer to become.
+    const auto inIntRange = [](double v) { return v >= double(INT_MIN) && v <= double(INT_MAX); };
+    if (!inIntRange(x) || !inIntRange(y)) return std::nullopt;
+    // The X protocol carries 16-bit coordinates: an unlimited value would wrap to the other side.
+    return QPoint(std::clamp(int(x), 0, std::max(0, rootSize.width() - 1)),
+                  std::clamp(int(y), 0, std::max(0, rootSize.height() - 1)));
 }
 
 } // namespace
@@ -376,16 +390,6 @@ struct X11EventPoster::Impl {
         return *mainBottom;
     }
 };
-
-std::optional<QPoint> X11EventPoster::rootPixel(QPointF location, QSize rootSize) {
-    const double x = std::floor(location.x()), y = std::floor(location.y());
-    // NaN fails both comparisons; an infinity or a huge value has no integer to become.
-    const auto inIntRange = [](double v) { return v >= double(INT_MIN) && v <= double(INT_MAX); };
-    if (!inIntRange(x) || !inIntRange(y)) return std::nullopt;
-    // The X protocol carries 16-bit coordinates: an unlimited value would wrap to the other side.
-    return QPoint(std::clamp(int(x), 0, std::max(0, rootSize.width() - 1)),
-                  std::clamp(int(y), 0, std::max(0, rootSize.height() - 1)));
-}
 
 QPointF X11EventPoster::tiltDegrees(double tiltX, double tiltY) {
     // The fields are the pen's unit direction seen from above; its height above the tablet is what

@@ -4,8 +4,6 @@
 #include "platform/DisplayServices.h"
 #include "platform/EventPoster.h"
 
-#include <QPoint>
-#include <QSize>
 #include <memory>
 #include <optional>
 
@@ -50,9 +48,6 @@ public:
     // Wheel clicks one event may send at the most: a wild value must not flood the desktop.
     static constexpr int kMaxWheelClicksPerEvent = 100;
 
-    // The root pixel of a global location on a root of `rootSize`, limited to the root; none for a
-    // location that is no number or lies beyond the integers.
-    static std::optional<QPoint> rootPixel(QPointF location, QSize rootSize);
     // The pen's tilt in degrees from the vertical, per axis (x to the right, y towards the user), for
     // the tablet tilt fields: the projections of the pen's direction on the tablet (-1..1, y upwards).
     static QPointF tiltDegrees(double tiltX, double tiltY);
