@@ -5,200 +5,127 @@
 
 class ButtonShortcutsTest : public InputTest {
 protected:
-    // A settings folder "Adobe Photoshop <version> Settings" under a root of its own, with the
-    // preferences file holding `prefs` unless it is null.
-    QString settingsFolder(const QString& version, const QByteArray& prefs, const QString& root = {}) {
-        const QString base = root.isEmpty() ? freshTempPath(QStringLiteral("prefs-root")) : root;
-        // Without a version the name has one blank between the product and "Settings".
-        const QString folder = version.isEmpty()
-                                   ? base + QStringLiteral("/Adobe Photoshop Settings")
-                                   : QStringLiteral("%1/Adobe Photoshop %2 Settings").arg(base, version);
+    // "Adobe Photoshop <version> Settings" under `root` (a new one when empty), with preferences of
+    // `size` bytes holding the legacy undo record at `recordAt` (none when negative); no preferences
+    // file when `size` is negative.
+    QString settingsFolder(const QString& version, qsizetype size, qsizetype recordAt = -1,
+                           QString root = {}) {
+        if (root.isEmpty()) root = freshTempPath(QStringLiteral("prefs-root"));
+        // Without a version the name has a single blank before "Settings".
+        const QString folder =
+            root + QStringLiteral("/Adobe Photoshop %1Settings").arg(version.isEmpty() ? "" : version + " ");
         QDir().mkpath(folder);
-        if (!prefs.isNull()) {
-            EXPECT_TRUE(
-                writeFile(QStringLiteral("%1/Adobe Photoshop %2 Prefs.psp").arg(folder, version), prefs));
-        }
-        if (!workspace.preferencesRoots.contains(base)) workspace.preferencesRoots << base;
-        return base;
-    }
-    // Preferences of `size` bytes with the legacy undo record at `offset`, or without it.
-    static QByteArray prefs(qsizetype size, qsizetype offset = -1) {
-        QByteArray bytes(size, '\x6e');
-        if (offset >= 0)
-            bytes.replace(offset, ButtonShortcuts::kPhotoshopLegacyUndoRecord.size(),
-                          ButtonShortcuts::kPhotoshopLegacyUndoRecord);
-        return bytes;
+        QByteArray bytes(std::max<qsizetype>(size, 0), 'n');
+        if (recordAt >= 0) bytes.replace(recordAt, 9, ButtonShortcuts::kPhotoshopLegacyUndoRecord);
+        if (size >= 0)
+            writeFile(QStringLiteral("%1/Adobe Photoshop %2 Prefs.psp").arg(folder, version), bytes);
+        if (!workspace.preferencesRoots.contains(root)) workspace.preferencesRoots << root;
+        return root;
     }
 };
 
-TEST_F(ButtonShortcutsTest, KeysArePostedWithTheirModifiersAndLetGoOfEverything) {
-    const struct {
-        const char* name;
-        std::function<void(ButtonShortcuts&)> post;
-        QStringList posted;
-    } cases[] = {
-        {"Command-key",
-         [](ButtonShortcuts& s) { s.postKeyWithCmd(69); },
-         {"key-down 69 0x100000", "key-up 69 0x100000", "key-up 55"}},
-        {"Command-Option-Escape",
-         [](ButtonShortcuts& s) { s.postKeyWithModifiers(53, 0x180000); },
-         {"key-down 53 0x180000 tap2", "key-up 53 tap2", "key-up 55", "key-up 58", "key-up 59", "key-up 56"}},
-        {"Command-Escape",
-         [](ButtonShortcuts& s) { s.postKeyWithModifiers(53, 0x100000); },
-         {"key-down 53 0x100000", "key-up 53", "key-up 58", "key-up 59", "key-up 56"}},
-        {"ZBrush undo",
-         [](ButtonShortcuts& s) { s.simulateUndoForZBrush(); },
-         {"key-down 6 0x40001", "key-up 6", "key-up 55", "key-up 58", "key-up 59", "key-up 56"}},
-        {"Mudbox redo",
-         [](ButtonShortcuts& s) { s.simulateRedoForMudbox(); },
-         {"key-down 6 0x20000", "key-up 6", "key-up 55", "key-up 58", "key-up 59"}},
-        {"Control alone",
-         [](ButtonShortcuts& s) { s.postKeyWithModifiers(6, 0x40000); },
-         {"key-down 6 0x40000", "key-up 6", "key-up 55", "key-up 58", "key-up 56"}},
-        {"Corel Painter redo",
-         [](ButtonShortcuts& s) { s.simulateRedoForCorelPainter(); },
-         {"key-down 16 0x100000", "key-up 16 0x100000", "key-up 55"}},
+TEST_F(ButtonShortcutsTest, KeysArePostedWithTheirModifiersAndEveryKeyIsLetGo) {
+    const std::pair<std::function<void(ButtonShortcuts&)>, QString> cases[] = {
+        {[](ButtonShortcuts& s) { s.postKeyWithCmd(69); }, "kd69^100000 ku69^100000 ku55"},
+        {[](ButtonShortcuts& s) { s.postKeyWithModifiers(53, 0x180000); },
+         "kd53^180000!2 ku53!2 ku55 ku58 ku59 ku56"},
+        {[](ButtonShortcuts& s) { s.postKeyWithModifiers(53, 0x100000); }, "kd53^100000 ku53 ku58 ku59 ku56"},
+        {[](ButtonShortcuts& s) { s.postKeyWithModifiers(6, 0x40000); }, "kd6^40000 ku6 ku55 ku58 ku56"},
+        {[](ButtonShortcuts& s) { s.simulateUndoForZBrush(); }, "kd6^40001 ku6 ku55 ku58 ku59 ku56"},
+        {[](ButtonShortcuts& s) { s.simulateRedoForMudbox(); }, "kd6^20000 ku6 ku55 ku58 ku59"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        c.post(input().shortcuts());
-        // The pressed key comes from an event source; the modifiers let go come from none.
-        const std::vector<Event> events = poster.posted();
-        EXPECT_EQ(events.front().source.has_value(), c.posted.size() != 3);
-        EXPECT_FALSE(events.back().source.has_value());
-        EXPECT_EQ(take(), c.posted);
+    for (const auto& [post, posted] : cases) {
+        post(input().shortcuts());
+        // The key with modifiers comes from an event source, the modifiers let go from none.
+        EXPECT_EQ(poster.posted().front().source.has_value(), !posted.startsWith("kd69"));
+        EXPECT_FALSE(poster.posted().back().source.has_value());
+        EXPECT_EQ(take(), posted);
     }
 }
 
 TEST_F(ButtonShortcutsTest, TheLetterKeyIsTheOneThatTypesItOnTheCurrentLayout) {
-    const struct {
-        const char* layout;
-        std::map<uint16_t, QString> keys;
-        bool hasLayout;
-        uint16_t undoKey, redoYKey;
-    } cases[] = {
-        {"US", {{6, "z"}, {16, "y"}}, true, 6, 16},
-        {"French: z where US has w", {{6, "w"}, {13, "z"}, {16, "y"}}, true, 13, 16},
-        {"German: z and y swapped", {{6, "y"}, {16, "z"}}, true, 16, 6},
-        {"a layout that cannot be translated", {{13, "z"}}, false, 6, 16},
-        {"no key types z, only Z", {{13, "Z"}}, true, 6, 16},
-        {"the first key typing it wins", {{3, "zz"}, {13, "z"}}, true, 3, 16},
+    // The layout's keys, whether it can be translated at all, the keys of z and y.
+    const std::tuple<std::map<uint16_t, QString>, bool, int, int> cases[] = {
+        {{{6, "z"}, {16, "y"}}, true, 6, 16}, {{{6, "w"}, {13, "z"}, {16, "y"}}, true, 13, 16}, // French
+        {{{6, "y"}, {16, "z"}}, true, 16, 6},                                                   // German
+        {{{13, "z"}}, false, 6, 16}, // nothing to translate with: the US keys
+        {{{13, "Z"}}, true, 6, 16},           {{{3, "zz"}, {13, "z"}}, true, 3, 16},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.layout);
-        inputSources.keys = c.keys;
-        inputSources.hasLayout = c.hasLayout;
+    for (const auto& [keys, hasLayout, undoKey, redoKey] : cases) {
+        inputSources.keys = keys;
+        inputSources.hasLayout = hasLayout;
         input().shortcuts().simulateUndo();
         input().shortcuts().simulateRedoForCorelPainter();
-        const QString undo = QStringLiteral("key-down %1 0x100000").arg(c.undoKey);
-        const QString redo = QStringLiteral("key-down %1 0x100000").arg(c.redoYKey);
-        EXPECT_EQ(take(), (QStringList{undo, QString(undo).replace("down", "up"), "key-up 55", redo,
-                                       QString(redo).replace("down", "up"), "key-up 55"}));
+        EXPECT_EQ(take(), QStringLiteral("kd%1^100000 ku%1^100000 ku55 kd%2^100000 ku%2^100000 ku55")
+                              .arg(undoKey)
+                              .arg(redoKey));
     }
 }
 
-TEST_F(ButtonShortcutsTest, PhotoshopsSettingsFolderTellsItsVersionAndItsUndoShortcuts) {
-    const QByteArray record = ButtonShortcuts::kPhotoshopLegacyUndoRecord;
-    const struct {
-        const char* name;
-        std::vector<std::pair<QString, QByteArray>> folders; // version, preferences
-        QString version;
-        float number;
-        bool shortcutNew;
-    } cases[] = {
-        {"no folder", {}, QString(), 0, false},
-        {"2019 keeps the legacy record", {{"CC 2019", prefs(4000, 100)}}, "CC 2019", 2019, false},
-        {"2020 without it", {{"2020", prefs(4000)}}, "2020", 2020, true},
-        {"the record at an odd offset across a read piece",
-         {{"2020", prefs(200000, 64 * 1024 - 3)}},
-         "2020",
-         2020,
-         false},
-        {"the record at the very end", {{"2021", prefs(70000, 70000 - record.size())}}, "2021", 2021, false},
-        {"preferences that cannot be read", {{"2020", QByteArray()}}, "2020", 2020, true},
-        {"2018 is too old for the new shortcuts", {{"CC 2018", prefs(10)}}, "CC 2018", 2018, false},
-        {"the newest of several folders wins",
-         {{"2018", prefs(10, 0)}, {"2021", prefs(10)}},
-         "2021",
-         2021,
-         true},
-        {"a folder named without a version", {{"", prefs(10)}}, "", 0, false},
-        {"a name made to run commands is only a name",
-         {{"2020 $(touch pwned); `touch pwned`", prefs(100, 1)}},
-         "2020 $(touch pwned); `touch pwned`",
-         2020,
-         false},
+// The version is read from the settings folder's name and the undo shortcuts from the preferences'
+// bytes, with no shell in between: a folder name is only ever a name.
+TEST_F(ButtonShortcutsTest, PhotoshopsSettingsTellItsVersionAndItsUndoShortcuts) {
+    // Settings folders (version, preferences size, legacy record at), the version read, its number,
+    // whether the newer shortcuts are used.
+    const std::tuple<std::vector<std::tuple<QString, qsizetype, qsizetype>>, QString, float, bool> cases[] = {
+        {{}, QString(), 0, false},
+        {{{"CC 2019", 4000, 100}}, "CC 2019", 2019, false},
+        {{{"2020", 4000, -1}}, "2020", 2020, true},
+        {{{"2020", 200000, 64 * 1024 - 3}}, "2020", 2020, false}, // across two pieces read
+        {{{"2021", 70000, 70000 - 9}}, "2021", 2021, false},
+        {{{"2020", -1, -1}}, "2020", 2020, true}, // no preferences to read
+        {{{"CC 2018", 10, -1}}, "CC 2018", 2018, false},
+        {{{"2018", 10, 0}, {"2021", 10, -1}}, "2021", 2021, true},
+        {{{"", 10, -1}}, "", 0, false},
+        {{{"2020 $(touch pwned); `touch pwned`", 100, 1}}, "2020 $(touch pwned); `touch pwned`", 2020, false},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [folders, version, number, shortcutNew] : cases) {
         workspace.preferencesRoots.clear();
-        // Several folders go under one root, as they do on disk.
         QString root;
-        for (const auto& [version, bytes] : c.folders)
-            root = settingsFolder(version, bytes, root);
+        for (const auto& [folderVersion, size, recordAt] : folders)
+            root = settingsFolder(folderVersion, size, recordAt, root);
         ButtonShortcuts& shortcuts = input().shortcuts();
-        EXPECT_EQ(shortcuts.getPhotoshopVersionString(), c.version);
-        EXPECT_EQ(shortcuts.getPhotoshopVersionString().isNull(), c.version.isNull());
-        EXPECT_EQ(ButtonShortcuts::getPhotoshopVersionNumber(c.version), c.number);
-        EXPECT_EQ(shortcuts.isPhotoshopShortcutNew(), c.shortcutNew);
+        EXPECT_EQ(shortcuts.getPhotoshopVersionString(), version);
+        EXPECT_EQ(shortcuts.getPhotoshopVersionString().isNull(), version.isNull());
+        EXPECT_EQ(ButtonShortcuts::getPhotoshopVersionNumber(version), number);
+        EXPECT_EQ(shortcuts.isPhotoshopShortcutNew(), shortcutNew) << version.toStdString();
     }
     EXPECT_FALSE(QFile::exists("pwned"));
+    for (const auto& [text, number] : std::initializer_list<std::pair<const char*, float>>{
+             {"CC", 0}, {".", 0}, {"20.19.1", 20.19f}, {"v.5", 0.5f}, {"x12y", 12}})
+        EXPECT_EQ(ButtonShortcuts::getPhotoshopVersionNumber(text), number) << text;
 
-    const std::pair<const char*, float> numbers[] = {{"CC 2019", 2019}, {"2018", 2018},      {"CC", 0},
-                                                     {".", 0},          {"20.19.1", 20.19f}, {"v.5", 0.5f},
-                                                     {"x12y", 12}};
-    for (const auto& [text, number] : numbers)
-        EXPECT_EQ(ButtonShortcuts::getPhotoshopVersionNumber(QString::fromLatin1(text)), number) << text;
-}
-
-// Photoshop coming to the front reads which undo it uses; its pencil buttons then post that undo.
-TEST_F(ButtonShortcutsTest, PhotoshopsPencilButtonsFollowItsPreferences) {
-    const struct {
-        const char* version;
-        QByteArray prefs;
-        QStringList undo;
-    } cases[] = {
-        {"2019",
-         prefs(1000, 10),
-         {"key-down 6 0x180000", "key-up 6", "key-up 55", "key-up 58", "key-up 59", "key-up 56"}},
-        {"2020", prefs(1000), {"key-down 6 0x100000", "key-up 6 0x100000", "key-up 55"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.version);
+    // Photoshop coming to the front reads which undo its pencil button then posts.
+    for (const auto& [recordAt, undo] : std::initializer_list<std::pair<qsizetype, QString>>{
+             {10, "kd6^180000 ku6 ku55 ku58 ku59 ku56"}, {-1, "kd6^100000 ku6^100000 ku55"}}) {
         workspace.preferencesRoots.clear();
-        settingsFolder(QString::fromLatin1(c.version), c.prefs);
+        settingsFolder("2020", 100, recordAt);
         activate("com.adobe.Photoshop");
-        input().handleStylusStatusChanged(message({{"stylusStatus", 100}, {"buttonAction", "1"}}));
-        EXPECT_EQ(take(), c.undo);
+        input().handleStylusStatusChanged({{"stylusStatus", 100}, {"buttonAction", "1"}});
+        EXPECT_EQ(take(), undo);
     }
 }
 
 TEST_F(ButtonShortcutsTest, PhotoshopAccessibilityAdviceIsGivenOnceForTheVersionsThatNeedIt) {
-    const struct {
-        const char* name;
-        const char* version; // null: no settings folder
-        bool needGrant, permissionExists, advice, needGrantAfter;
-    } cases[] = {
-        {"2017", "CC 2017", true, true, true, false},
-        {"2015", "CC 2015", true, true, false, false},
-        {"no Photoshop", nullptr, true, true, false, false},
-        {"already advised", "CC 2017", false, true, false, false},
-        {"a desktop without the permission", "CC 2017", true, false, false, true},
+    // The settings folder's version (null: none), "photoshopNeedGrant" before, whether the desktop has
+    // an accessibility permission, whether the advice is given, "photoshopNeedGrant" after.
+    const std::tuple<const char*, bool, bool, bool, bool> cases[] = {
+        {"CC 2017", true, true, true, false},  {"CC 2015", true, true, false, false},
+        {nullptr, true, true, false, false},   {"CC 2017", false, true, false, false},
+        {"CC 2017", true, false, false, true}, // a desktop without such a permission
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [version, needGrant, permissionExists, advice, needGrantAfter] : cases) {
         workspace.preferencesRoots.clear();
-        if (c.version) settingsFolder(QString::fromLatin1(c.version), prefs(10));
-        defaults.setBool(c.needGrant, "photoshopNeedGrant");
+        if (version) settingsFolder(version, 10);
+        defaults.setBool(needGrant, "photoshopNeedGrant");
         hooks.assistiveAccessGranted = nullptr;
-        if (c.permissionExists) hooks.assistiveAccessGranted = [](bool) { return true; };
-        hooks.alertForPhotoshopAccessibility = [this] { calls << "alertForPhotoshopAccessibility"; };
+        if (permissionExists) hooks.assistiveAccessGranted = [](bool) { return true; };
+        hooks.alertForPhotoshopAccessibility = [this] { calls << "advice"; };
         input_.reset();
         calls.clear();
-        activate("com.adobe.Photoshop");
-        activate("com.apple.finder");
-        activate("com.adobe.Photoshop");
-        EXPECT_EQ(calls.count("alertForPhotoshopAccessibility"), c.advice ? 1 : 0);
-        EXPECT_EQ(defaults.boolForKey("photoshopNeedGrant"), c.needGrantAfter);
+        for (const char* application : {"com.adobe.Photoshop", "com.apple.finder", "com.adobe.Photoshop"})
+            activate(application);
+        EXPECT_EQ(calls.count("advice"), advice ? 1 : 0) << (version ? version : "none");
+        EXPECT_EQ(defaults.boolForKey("photoshopNeedGrant"), needGrantAfter);
     }
 }

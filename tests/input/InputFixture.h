@@ -10,22 +10,21 @@
 #include "fakes/TestSupport.h"
 #include "input/InputTranslation.h"
 
-#include <QStringList>
 #include <gtest/gtest.h>
 #include <memory>
 
-// The input wired to fakes: a main display of 1920 x 1080 points that is also the streamed one, a
-// clock that moves when told, and hooks that write into `calls`.
+// The input wired to fakes: one main display of 1920 x 1080 points, streamed; a clock that moves when
+// told; hooks that write into `calls`.
 class InputTest : public ::testing::Test {
 protected:
     InputTest() : defaults(tempPath(QStringLiteral("input-defaults-%1/zubpad.plist").arg(++counter))) {
         displays.addDisplay({.id = 1, .bounds = QRectF(0, 0, 1920, 1080)});
         poster.desktopHeight = 1080;
-        hooks.checkPeerProtocolVersion = [this](const QString&) { return peerIsNew; };
+        hooks.checkPeerProtocolVersion = [this](const QString& v) { return v == "1.0.7" && peerIsNew; };
         hooks.sendMessage = [this](const QString& m, int32_t ch) {
             calls << QStringLiteral("%1/%2").arg(m).arg(ch);
         };
-        hooks.mouseCursorMoved = [this] { calls << "mouseCursorMoved"; };
+        hooks.mouseCursorMoved = [this] { calls << "cursorMoved"; };
         hooks.simulateSmartZoomEvent = [this] { calls << "smartZoom"; };
     }
 
@@ -36,64 +35,45 @@ protected:
                 controller, hooks);
         return *input_;
     }
-    // Brings an application to the front and lets the input read it.
-    int32_t activate(const QString& bundleIdentifier, const QString& name = {}) {
-        workspace.frontmost = {bundleIdentifier, name};
+    int32_t activate(const QString& identifier, const QString& name = {}) {
+        workspace.frontmost = {identifier, name};
         return input().getCurrentApp();
     }
 
-    // What was posted and warped since the last call, one line per request: "down 960,540",
-    // "key-down 6 cmd", "warp 10,20"... Fields are shown where the test asks for them.
-    QStringList take(bool withFields = false) {
-        QStringList lines;
+    // What was posted since the last call, one word each: "down@960,540#2" (click state 2), "kd6^100000"
+    // (key down with flags), "ku55!2" (key up at tap 2), "wheel:0,10", "warp@10,20", "pmove+" and
+    // "prox+" (the proximity pair, entering), "released".
+    QString take() {
+        QStringList words;
         for (const RecordingEventPoster::Record& r : poster.records) {
-            switch (r.kind) {
-            case RecordingEventPoster::Record::Warp:
-                lines << QStringLiteral("warp %1,%2").arg(r.location.x()).arg(r.location.y());
-                break;
-            case RecordingEventPoster::Record::ReleaseHeld:
-                lines << QStringLiteral("release-held");
-                break;
-            case RecordingEventPoster::Record::Associate:
-                break;
-            case RecordingEventPoster::Record::Post:
-                lines << describe(r.event, r.tap, withFields);
-                break;
-            }
+            if (r.kind == RecordingEventPoster::Record::Warp)
+                words << QStringLiteral("warp@%1,%2").arg(r.location.x()).arg(r.location.y());
+            else if (r.kind == RecordingEventPoster::Record::ReleaseHeld)
+                words << "released";
+            else if (r.kind == RecordingEventPoster::Record::Post)
+                words << describe(r.event) + (r.tap ? QStringLiteral("!%1").arg(r.tap) : QString());
         }
         poster.records.clear();
-        return lines;
+        return words.join(' ');
     }
-
-    static QString describe(const Event& e, int32_t tap, bool withFields) {
-        static const std::map<int32_t, QString> names{
-            {1, "down"},    {2, "up"},        {3, "right-down"}, {4, "right-up"}, {5, "moved"},
-            {6, "dragged"}, {10, "key-down"}, {11, "key-up"},    {22, "scroll"},  {24, "proximity"}};
-        QString line = names.count(e.type) ? names.at(e.type) : QString::number(e.type);
-        if (e.type == 10 || e.type == 11) {
-            line += QStringLiteral(" %1").arg(e.keyCode);
-            if (e.flags) line += QStringLiteral(" 0x%1").arg(e.flags, 0, 16);
-        } else if (e.type == 22) {
+    static QString describe(const Event& e) {
+        if (e.type == EventType::kKeyDown || e.type == EventType::kKeyUp)
+            return QStringLiteral("%1%2").arg(e.type == EventType::kKeyDown ? "kd" : "ku").arg(e.keyCode) +
+                   (e.flags ? QStringLiteral("^%1").arg(e.flags, 0, 16) : QString());
+        if (e.type == EventType::kScrollWheel) {
+            QStringList values;
             for (int i = 0; i < e.wheelCount; ++i)
-                line += QStringLiteral(" %1").arg(e.wheels[i]);
-        } else {
-            line += QStringLiteral(" %1,%2").arg(e.location.x()).arg(e.location.y());
+                values << QString::number(e.wheels[i]);
+            return "wheel:" + values.join(',');
         }
-        if (tap != 0) line += QStringLiteral(" tap%1").arg(tap);
-        if (withFields) {
-            for (const auto& [field, value] : e.integerFields)
-                line += QStringLiteral(" i%1=%2").arg(field).arg(value);
-            for (const auto& [field, value] : e.doubleFields)
-                line += QStringLiteral(" d%1=%2").arg(field).arg(value);
-        }
-        return line;
-    }
-
-    static QVariantMap message(std::initializer_list<std::pair<const char*, QVariant>> values) {
-        QVariantMap m;
-        for (const auto& [key, value] : values)
-            m.insert(QString::fromLatin1(key), value);
-        return m;
+        if (e.integerField(EventField::kMouseEventSubtype) == kEventSubtypeTabletProximity)
+            return QString(e.type == EventType::kTabletProximity ? "prox" : "pmove") +
+                   (e.integerField(EventField::kTabletProximityEventEnterProximity) ? '+' : '-');
+        static const std::map<int32_t, QString> names{{1, "down"}, {2, "up"},   {3, "rdown"},
+                                                      {4, "rup"},  {5, "move"}, {6, "drag"}};
+        const int64_t clicks = e.integerField(EventField::kMouseEventClickState);
+        return QStringLiteral("%1@%2,%3").arg(names.at(e.type)).arg(e.location.x()).arg(e.location.y()) +
+               (clicks ? QStringLiteral("#%1").arg(clicks) : QString());
     }
 
     static inline int counter = 0;

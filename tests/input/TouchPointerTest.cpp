@@ -1,173 +1,112 @@
 #include "input/InputFixture.h"
 
-#include <cmath>
 #include <limits>
 
 using TouchPointerTest = InputTest;
 
 TEST_F(TouchPointerTest, TapsCloserThanTheDoubleTapIntervalMakeADoubleClick) {
-    struct Case {
-        const char* name;
-        double gap;
-        bool ignoreSecond;
-        QStringList second;
-    };
-    const QStringList doubleClick{"down 960,540", "up 960,540", "down 960,540 i1=2", "up 960,540 i1=2"};
-    const QStringList singleClick{"warp 960,540", "down 960,540", "up 960,540"};
-    const Case cases[] = {
-        {"0.19 s apart", 0.19, false, doubleClick},
-        {"0.2 s apart", 0.2, false, singleClick},
-        {"0.19 s apart, single taps ignored", 0.19, true, doubleClick},
-        {"0.5 s apart, single taps ignored", 0.5, true, {}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    const QString click = "warp@960,540 down@960,540 up@960,540";
+    const QString doubleClick = "down@960,540 up@960,540 down@960,540#2 up@960,540#2";
+    // The gap after a first tap, whether single taps are ignored, what the second tap posts.
+    const std::tuple<double, bool, QString> cases[] = {
+        {0.19, false, doubleClick}, {0.2, false, click}, {0.19, true, doubleClick}, {0.5, true, ""}};
+    for (const auto& [gap, ignoreSingleTap, second] : cases) {
         clock.advance(10);
         input().handleTapEvent({0.5, 0.5}, false);
-        EXPECT_EQ(take(true), singleClick);
-        clock.advance(c.gap);
-        input().handleTapEvent({0.5, 0.5}, c.ignoreSecond);
-        EXPECT_EQ(take(true), c.second);
+        EXPECT_EQ(take(), click);
+        clock.advance(gap);
+        input().handleTapEvent({0.5, 0.5}, ignoreSingleTap);
+        EXPECT_EQ(take(), second) << gap;
     }
-    // Every single click tells the device where the cursor went.
-    EXPECT_EQ(calls.count("mouseCursorMoved"), 5);
-}
+    EXPECT_EQ(calls.count("cursorMoved"), 5); // every single click tells the device
 
-TEST_F(TouchPointerTest, ATapOnTheTouchBarClicksThereAndPutsTheCursorBack) {
+    // On the Touch Bar's picture the click happens and the cursor goes back where it was.
     hooks.isTapInTouchBar = [](QPointF p) { return p.y() > 1000; };
+    input_.reset();
     poster.pointer = {100, 200};
     input().handleTapEvent({0.5, 0.95}, false);
-    EXPECT_EQ(take(), (QStringList{"warp 960,1026", "down 960,1026", "up 960,1026", "warp 100,200"}));
-    EXPECT_EQ(calls, QStringList{"mouseCursorMoved"});
+    EXPECT_EQ(take(), "warp@960,1026 down@960,1026 up@960,1026 warp@100,200");
 }
 
 TEST_F(TouchPointerTest, TwoFingerTapsClickSecondaryZoomOrUndoByDeviceAndApplication) {
-    struct Case {
-        const char* name;
-        bool peerIsNew;
-        QString application;
-        double gap; // before a second tap; 0: a lone tap
-        QStringList posted;
-        QStringList calls;
+    const QString stepBack = "kd6^180000 ku6 ku55 ku58 ku59 ku56 ";
+    // Whether the device speaks 1.0.7, in front, the gap before a second tap (0: a lone tap), what is
+    // posted and what else is asked.
+    const std::tuple<bool, const char*, double, QString, QStringList> cases[] = {
+        {false, "com.adobe.Photoshop", 0, "rdown@300,400 rup@300,400", {}},
+        {false, "com.adobe.Photoshop", 0.25, "", {"smartZoom"}},
+        {false, "com.adobe.Photoshop", 0.35, "rdown@300,400 rup@300,400 rdown@300,400 rup@300,400", {}},
+        {true, "com.apple.finder", 0.25, "", {"smartZoom"}},
+        {true, "com.adobe.Photoshop", 0.25, (stepBack + stepBack).trimmed(), {}},
+        {true, "org.kde.krita", 0, "kd6^100000 ku6^100000 ku55", {}},
     };
-    const QStringList rightClick{"right-down 300,400", "right-up 300,400"};
-    const Case cases[] = {
-        {"older device, lone tap", false, "com.adobe.Photoshop", 0, rightClick, {}},
-        {"older device, double tap", false, "com.adobe.Photoshop", 0.25, {}, {"smartZoom"}},
-        {"older device, taps 0.35 s apart", false, "com.adobe.Photoshop", 0.35, rightClick + rightClick, {}},
-        {"new device, no shortcuts", true, "com.apple.finder", 0.25, {}, {"smartZoom"}},
-        // Photoshop without a settings folder keeps its older shortcuts: step backward.
-        {"new device, Photoshop",
-         true,
-         "com.adobe.Photoshop",
-         0.25,
-         QStringList{"key-down 6 0x180000", "key-up 6", "key-up 55", "key-up 58", "key-up 59", "key-up 56"} +
-             QStringList{"key-down 6 0x180000", "key-up 6", "key-up 55", "key-up 58", "key-up 59",
-                         "key-up 56"},
-         {}},
-        {"new device, Krita",
-         true,
-         "org.kde.krita",
-         0,
-         {"key-down 6 0x100000", "key-up 6 0x100000", "key-up 55"},
-         {}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [newPeer, application, gap, posted, asked] : cases) {
         clock.advance(10);
-        peerIsNew = c.peerIsNew;
-        activate(c.application);
+        peerIsNew = newPeer;
+        activate(application);
         poster.pointer = {300, 400};
         calls.clear();
         input().handleTwoFingerTapEvent({0.5, 0.5});
-        if (c.gap > 0) {
-            clock.advance(c.gap);
+        if (gap > 0) {
+            clock.advance(gap);
             input().handleTwoFingerTapEvent({0.5, 0.5});
         }
         clock.advance(1);
-        EXPECT_EQ(take(), c.posted);
-        EXPECT_EQ(calls, c.calls);
+        EXPECT_EQ(take(), posted) << application << " " << gap;
+        EXPECT_EQ(calls, asked);
     }
-}
-
-TEST_F(TouchPointerTest, ThreeFingerTapsRedoOnlyWhereTheApplicationHasShortcuts) {
-    const QStringList commandShiftZ{"key-down 6 0x120000", "key-up 6",  "key-up 55",
-                                    "key-up 58",           "key-up 59", "key-up 56"};
-    const struct {
-        QString application;
-        QStringList posted;
-    } cases[] = {
-        {"com.apple.finder", {}},
-        {"someone.else", {}},
-        {"org.kde.krita", commandShiftZ},
-        {"com.pixologic.zbrush",
-         {"key-down 6 0x60000", "key-up 6", "key-up 55", "key-up 58", "key-up 59", "key-up 56"}},
-        {"com.corel.Painter", {"key-down 16 0x100000", "key-up 16 0x100000", "key-up 55"}},
-        {"org.gimp.GIMP", {"key-down 16 0x100000", "key-up 16 0x100000", "key-up 55"}},
-        {"com.github.flxzt.rnote", commandShiftZ},
+    // Three fingers redo, where the application has shortcuts, whatever the device.
+    const std::pair<const char*, QString> redo[] = {
+        {"com.apple.finder", ""},
+        {"org.kde.krita", "kd6^120000 ku6 ku55 ku58 ku59 ku56"},
+        {"com.pixologic.zbrush", "kd6^60000 ku6 ku55 ku58 ku59 ku56"},
+        {"com.corel.Painter", "kd16^100000 ku16^100000 ku55"},
+        {"org.gimp.GIMP", "kd16^100000 ku16^100000 ku55"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.application.toStdString());
-        activate(c.application);
+    for (const auto& [application, posted] : redo) {
+        activate(application);
         input().handleThreeFingerTapEvent({0.5, 0.5});
-        EXPECT_EQ(take(), c.posted);
+        EXPECT_EQ(take(), posted) << application;
     }
 }
 
 TEST_F(TouchPointerTest, OneFingerScrollsByTheVerticalDistanceOrTenPixelsSideways) {
     displays.setBounds(1, QRectF(0, 0, 1280, 800));
-    struct Case {
-        const char* name;
-        QPointF from, to;
-        QStringList posted;
+    const std::tuple<QPointF, QPointF, QString> cases[] = {
+        {{0.5, 0.5}, {0.5, 0.75}, "wheel:200"}, {{0.5, 0.5}, {0.5, 0.4999}, "wheel:0"},
+        {{0.5, 0.5}, {0.6, 0.6}, "wheel:0,10"}, {{0.5, 0.5}, {0.1, 0.45}, "wheel:0,-10"},
+        {{0.5, 0.5}, {0.5, 0.5}, ""},           {{0.5, -2e6}, {0.5, 2e6}, "wheel:2147483647"},
     };
-    const Case cases[] = {
-        {"down a quarter", {0.5, 0.5}, {0.5, 0.75}, {"scroll 200"}},
-        {"up a hair", {0.5, 0.5}, {0.5, 0.4999}, {"scroll 0"}},
-        {"diagonal", {0.5, 0.5}, {0.6, 0.6}, {"scroll 0 10"}},
-        {"left, fast", {0.5, 0.5}, {0.1, 0.45}, {"scroll 0 -10"}},
-        {"still", {0.5, 0.5}, {0.5, 0.5}, {}},
-        {"a jump no wheel can carry", {0.5, -2e6}, {0.5, 2e6}, {"scroll 2147483647"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        input().handleScrollEvent(message({{"startOfScroll", true}, {"x", c.from.x()}, {"y", c.from.y()}}));
-        const QStringList start = take();
-        ASSERT_EQ(start.size(), 1);
-        EXPECT_TRUE(start[0].startsWith("warp"));
-        input().handleScrollEvent(message({{"x", c.to.x()}, {"y", c.to.y()}}));
-        input().handleScrollEvent(message({{"endOfPan", true}, {"x", 0.0}, {"y", 0.0}}));
-        EXPECT_EQ(take(), c.posted);
+    for (const auto& [from, to, posted] : cases) {
+        input().handleScrollEvent({{"startOfScroll", true}, {"x", from.x()}, {"y", from.y()}});
+        EXPECT_TRUE(take().startsWith("warp@"));
+        input().handleScrollEvent({{"x", to.x()}, {"y", to.y()}});
+        input().handleScrollEvent({{"endOfPan", true}, {"x", 0.0}, {"y", 0.0}});
+        EXPECT_EQ(take(), posted) << to.x() << "," << to.y();
     }
-    // A start hides the move from the device; a scroll without a start measures from the last end.
-    EXPECT_TRUE(calls.isEmpty());
-    input().handleScrollEvent(message({{"x", 0.0}, {"y", 0.5}}));
-    EXPECT_EQ(take(), QStringList{"scroll 400"});
+    EXPECT_TRUE(calls.isEmpty());                        // a scroll's warp is hidden from the device
+    input().handleScrollEvent({{"x", 0.0}, {"y", 0.5}}); // without a start: from the last end
+    EXPECT_EQ(take(), "wheel:400");
 }
 
-TEST_F(TouchPointerTest, DragsHoldTheLeftButtonAndHoverMovesTheCursor) {
-    input().handleDragEvent(message({{"startOfDrag", true}, {"x", 0.1}, {"y", 0.1}}));
-    input().handleDragEvent(message({{"x", 0.2}, {"y", 0.1}}));
-    input().handleDragEvent(message({{"endOfDrag", true}, {"x", 0.3}, {"y", 0.1}}));
-    input().handleHoverEvent(message({{"x", 0.5}, {"y", 0.5}}));
-    EXPECT_EQ(take(), (QStringList{"warp 192,108", "down 192,108", "dragged 384,108", "up 576,108",
-                                   "moved 960,540"}));
-    EXPECT_EQ(calls, QStringList{"mouseCursorMoved"});
-}
+// Positions come from the device: one that is not a number, or lies far beyond every screen, is not
+// posted, and a drag whose end carries one still lets its button go where the drag last was.
+TEST_F(TouchPointerTest, DragsAndHoverPostOnlyPostablePositionsAndNeverLeaveTheButtonDown) {
+    input().handleDragEvent({{"startOfDrag", true}, {"x", 0.1}, {"y", 0.1}});
+    input().handleDragEvent({{"x", 0.2}, {"y", 0.1}});
+    input().handleDragEvent({{"endOfDrag", true}, {"x", 0.3}, {"y", 0.1}});
+    input().handleHoverEvent({{"x", 0.5}, {"y", 0.5}});
+    EXPECT_EQ(take(), "warp@192,108 down@192,108 drag@384,108 up@576,108 move@960,540");
+    EXPECT_EQ(calls, QStringList{"cursorMoved"});
 
-// Positions come from the device: a value that is not a number or lies far beyond any screen is not
-// posted, and a drag whose end is such a value still lets its button go.
-TEST_F(TouchPointerTest, UnpostablePositionsAreDroppedWithoutLeavingTheButtonDown) {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
-    for (const double bad : {nan, inf, -inf, 3e6}) {
-        SCOPED_TRACE(bad);
+    for (const double bad : {std::numeric_limits<double>::quiet_NaN(), inf, -inf, 3e6}) {
         input().handleTapEvent({bad, 0.5}, false);
-        input().handleHoverEvent(message({{"x", 0.5}, {"y", bad}}));
-        input().handleScrollEvent(message({{"x", bad}, {"y", 0.5}}));
-        input().handleDragEvent(message({{"startOfDrag", true}, {"x", 0.1}, {"y", 0.1}}));
-        input().handleDragEvent(message({{"x", bad}, {"y", 0.1}}));
-        input().handleDragEvent(message({{"endOfDrag", true}, {"x", bad}, {"y", bad}}));
-        EXPECT_EQ(take(), (QStringList{"warp 192,108", "down 192,108", "up 192,108"}));
+        input().handleHoverEvent({{"x", 0.5}, {"y", bad}});
+        input().handleScrollEvent({{"x", bad}, {"y", 0.5}});
+        input().handleDragEvent({{"startOfDrag", true}, {"x", 0.1}, {"y", 0.1}});
+        input().handleDragEvent({{"x", bad}, {"y", 0.1}});
+        input().handleDragEvent({{"endOfDrag", true}, {"x", bad}, {"y", bad}});
+        EXPECT_EQ(take(), "warp@192,108 down@192,108 up@192,108") << bad;
     }
 }
