@@ -31,8 +31,9 @@ public:
     // Photoshop keeps its older undo shortcuts (step backward, step forward) while its preferences
     // hold this record.
     static inline const QByteArray kPhotoshopLegacyUndoRecord = QByteArray::fromHex("6e55676c6c6f6f6201");
-    // How much of a preferences file is searched for it; the file is a few hundred kilobytes.
-    static constexpr qint64 kMaxPreferencesBytes = 64 << 20;
+    // How much of a preferences file is searched for it, on the main thread: the file is a few hundred
+    // kilobytes, and a file of any size costs at most this much reading.
+    static constexpr qint64 kMaxPreferencesBytes = 16 << 20;
 
     ButtonShortcuts(EventPoster& poster, InputSources& inputSources, Workspace& workspace,
                     UserDefaults& defaults, const InputHooks& hooks);

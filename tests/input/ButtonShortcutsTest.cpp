@@ -74,6 +74,10 @@ TEST_F(ButtonShortcutsTest, PhotoshopsSettingsTellItsVersionAndItsUndoShortcuts)
         {{{"2020", 200000, 64 * 1024 - 3}}, "2020", 2020, false}, // across two pieces read
         {{{"2021", 70000, 70000 - 9}}, "2021", 2021, false},
         {{{"2020", -1, -1}}, "2020", 2020, true}, // no preferences to read
+        {{{"2020", ButtonShortcuts::kMaxPreferencesBytes + 20, ButtonShortcuts::kMaxPreferencesBytes}},
+         "2020",
+         2020,
+         true}, // past what is read
         {{{"CC 2018", 10, -1}}, "CC 2018", 2018, false},
         {{{"2018", 10, 0}, {"2021", 10, -1}}, "2021", 2021, true},
         {{{"", 10, -1}}, "", 0, false},
