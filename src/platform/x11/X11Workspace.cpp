@@ -163,8 +163,7 @@ struct X11Workspace::Impl {
 
 X11Workspace::X11Workspace(QString runtimeDirectory, QString xDisplayName, DesktopEntries entries)
     : LinuxWorkspace(std::move(runtimeDirectory)), d(std::make_unique<Impl>(std::move(entries))) {
-    const QByteArray name = xDisplayName.toLocal8Bit();
-    d->dpy = openXDisplay(name.isEmpty() ? nullptr : name.constData());
+    d->dpy = openXDisplay(xDisplayName);
     if (!d->dpy) {
         qCWarning(lcPlatform, "no X display: the application in front is unknown, profiles stay general");
         return;
