@@ -4,6 +4,8 @@
 #include "base/UserDefaults.h"
 #include "display/ZDVirtualScreenController.h"
 #include "fakes/FakeDesktop.h"
+#include "fakes/FakeInput.h"
+#include "fakes/RecordingEventPoster.h"
 #include "fakes/TestSupport.h"
 #include "shell/AppDelegate.h"
 #include "shell/DisplayModeHandler.h"
@@ -16,9 +18,7 @@ struct RecordingHooks final : VersionService,
                               AccessibilityPermission,
                               AutoUpdater,
                               LoginItemState,
-                              FrontmostApplication,
-                              TouchBarRelay,
-                              ScreenMapping {
+                              TouchBarRelay {
     explicit RecordingHooks(QStringList& log) : log(log) {}
 
     void startCheckMinVersion() override { log << "checkMinVersion"; }
@@ -30,13 +30,10 @@ struct RecordingHooks final : VersionService,
     void setAutoUpdateConfig() override { log << "setAutoUpdateConfig"; }
     void checkForUpdatesInBackground() override { log << "checkForUpdatesInBackground"; }
     bool launchAtLogin() override { return loginItem; }
-    void startFollowingFrontmostApplication() override { log << "frontmostApplication"; }
     void showTouchBar() override { log << "showTouchBar"; }
     void hideTouchBar() override { log << "hideTouchBar"; }
     void stopTouchBar() override { log << "stopTouchBar"; }
     bool hasTouchBarWindow() const override { return touchBarWindow; }
-    QPointF getRelativePoint(QPointF p) override { return {p.x() / 1920, p.y() / 1080}; }
-    bool isInZubScreen(QPointF p) override { return QRectF(0, 0, 1920, 1080).contains(p); }
 
     QStringList& log;
     bool accessibilityGranted = true;
@@ -54,9 +51,10 @@ protected:
         displays.addDisplay(
             {.id = 9, .bounds = QRectF(1366, 0, 1920, 1080), .name = QStringLiteral("Right")});
         display.setModeTable({{QStringLiteral("iPadProLandscapeRegular2"), 17}});
+        poster.desktopHeight = 1080;
     }
 
-    // A shell wired to the fakes, after its start-up sequence.
+    // A shell wired to the fakes, after its start-up sequence; without the hooks it has no input either.
     AppDelegate& launch(bool withHooks = true) {
         delegate.reset();
         AppDelegate::Services services{defaults,
@@ -74,13 +72,16 @@ protected:
                                            return made;
                                        },
                                        [this](int status) { exits.push_back(status); }};
+        if (withHooks) {
+            services.eventPoster = &poster;
+            services.eventMonitor = &eventMonitor;
+            services.inputSources = &inputSources;
+        }
         ShellHooks hooks{.versionService = &recorded,
                          .accessibility = &recorded,
                          .updater = &recorded,
                          .loginItems = &recorded,
-                         .frontmostApplication = &recorded,
                          .touchBar = &recorded,
-                         .screenMapping = &recorded,
                          .displayModes = &modes};
         delegate = std::make_unique<AppDelegate>(services, display, withHooks ? hooks : ShellHooks{});
         delegate->applicationDidFinishLaunching();
@@ -103,6 +104,9 @@ protected:
     FakePermissions permissions;
     FakeAlerts alerts;
     ZDVirtualScreenController display{displays};
+    RecordingEventPoster poster;
+    FakeEventMonitor eventMonitor;
+    FakeInputSources inputSources;
     QStringList log;
     RecordingHooks recorded{log};
     bool compatible = true, touchBar = false;
