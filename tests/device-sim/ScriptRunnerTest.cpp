@@ -6,37 +6,21 @@
 
 namespace {
 
-struct Sent {
-    uint32_t type;
-    uint32_t tag;
-    QByteArray bytes;
-    bool raw;
-};
-
+// Records what the script does: "type/tag" per frame, "raw" for raw bytes, "save:path" per picture.
 class FakeLink : public FrameLink {
 public:
-    void sendFrame(uint32_t type, uint32_t tag, const QByteArray& payload) override {
-        sent.push_back({type, tag, payload, false});
+    void sendFrame(uint32_t type, uint32_t tag, const QByteArray&) override {
+        done << QStringLiteral("%1/%2").arg(type).arg(tag);
     }
-    void sendRaw(const QByteArray& bytes) override { sent.push_back({0, 0, bytes, true}); }
-    void disconnect() override { ++disconnects; }
+    void sendRaw(const QByteArray&) override { done << QStringLiteral("raw"); }
+    void disconnect() override { done << QStringLiteral("disconnect"); }
     OptError savePicture(const QString& path) override {
-        saved.push_back(path);
+        done << QStringLiteral("save:") + path;
         return saveError;
     }
-
-    std::vector<Sent> sent;
-    int disconnects = 0;
-    QStringList saved;
+    QStringList done;
     OptError saveError;
 };
-
-std::vector<ScriptCommand> script(const char* text) {
-    OptError error;
-    auto commands = DeviceScript::parse(QString::fromUtf8(text), &error);
-    EXPECT_FALSE(error) << error->toString().toStdString();
-    return commands;
-}
 
 QByteArray text(const char* s) {
     return PeerMessage::encodeText(QString::fromUtf8(s));
@@ -44,17 +28,23 @@ QByteArray text(const char* s) {
 
 class ScriptRunnerTest : public ::testing::Test {
 protected:
-    void run(const char* text) {
+    // Plays `script`; with `destroy`, the owner destroys the runner from its finished call.
+    void run(const char* script, bool destroy = false) {
+        OptError error;
+        auto commands = DeviceScript::parse(QString::fromUtf8(script), &error);
+        ASSERT_FALSE(error) << error->toString().toStdString();
         finishedCount = 0;
         result.reset();
-        runner = std::make_unique<ScriptRunner>(script(text), &link, [this](const OptError& error) {
-            ++finishedCount;
-            result = error;
-        });
+        link.done.clear();
+        runner =
+            std::make_unique<ScriptRunner>(std::move(commands), &link, [this, destroy](const OptError& e) {
+                ++finishedCount;
+                result = e;
+                if (destroy) runner.reset();
+            });
         runner->start();
     }
-    bool succeeded() const { return finishedCount == 1 && !result; }
-    QString failure() const { return result ? result->description : QString(); }
+    std::string failure() const { return result ? result->description.toStdString() : std::string(); }
 
     ManualClock clock;
     FakeLink link;
@@ -65,29 +55,11 @@ protected:
 
 } // namespace
 
-TEST_F(ScriptRunnerTest, SendsUntilAnExpectationThenWaitsForItsMatch) {
-    run("intro protocolVersion=1.0.9\n"
-        "expect-text Version:.*\n"
-        "send-event ReadyToReceive\n"
-        "send-raw 00\n");
-    ASSERT_EQ(link.sent.size(), 1u);
-    EXPECT_EQ(link.sent[0].type, 100u);
-
-    runner->frameReceived(101, text("size:10x10"));
-    runner->frameReceived(104, PeerMessage::encodeDictionary({{"eventName", "Version:1"}}));
-    EXPECT_EQ(link.sent.size(), 1u) << "neither a different text nor an event is the expected text";
-    runner->frameReceived(101, text("Version:1.0 OS:Linux"));
-    ASSERT_EQ(link.sent.size(), 3u);
-    EXPECT_EQ(link.sent[1].type, 104u);
-    EXPECT_TRUE(link.sent[2].raw);
-    EXPECT_TRUE(succeeded());
-    EXPECT_EQ(clock.pendingCount(), 0u) << "the timeout is gone once matched";
-}
-
+// Sends run until an expectation, which waits for its match (the introduction's road, and an expectation
+// failing at its timeout with nothing after it sent, are driven by tests/integration/DeviceSimTest).
 // Replies that come while the script sleeps count, each expectation taking its match and what came
-// before it, but do not cut the sleep short; an expectation fails at its timeout with its line, and
-// nothing after it runs.
-TEST_F(ScriptRunnerTest, EarlyRepliesAreTakenInOrderAfterTheSleepAndAnExpectationFailsAtItsTimeout) {
+// before it, but do not cut the sleep short.
+TEST_F(ScriptRunnerTest, RepliesThatComeEarlyAreTakenInOrderAfterTheSleep) {
     run("timeout 250\n"
         "sleep 500\n"
         "expect-text b\n"
@@ -97,37 +69,60 @@ TEST_F(ScriptRunnerTest, EarlyRepliesAreTakenInOrderAfterTheSleepAndAnExpectatio
     runner->frameReceived(101, text("a"));
     runner->frameReceived(101, text("b"));
     clock.advance(0.499);
-    EXPECT_TRUE(link.sent.empty());
+    EXPECT_TRUE(link.done.isEmpty());
     clock.advance(0.002);
-    ASSERT_EQ(link.sent.size(), 1u);
-    EXPECT_EQ(link.sent[0].type, 102u);
+    EXPECT_EQ(link.done, QStringList{"102/0"});
     clock.advance(0.248);
     runner->frameReceived(108, {});
     EXPECT_EQ(finishedCount, 0) << "'a' came before 'b' and was used up with it";
     clock.advance(0.01);
-    EXPECT_EQ(failure(), QStringLiteral("line 5 (expect-text a): nothing matched within 250 ms"));
-    runner->frameReceived(101, text("a"));
-    clock.advance(10);
-    EXPECT_EQ(finishedCount, 1);
-    EXPECT_EQ(link.sent.size(), 1u) << "nothing after a failed expectation runs";
+    EXPECT_EQ(failure(), "line 5 (expect-text a): nothing matched within 250 ms");
 }
 
-TEST_F(ScriptRunnerTest, TheLinkEndingEarlyFailsTheScriptButNotAfterItsEndOrADisconnect) {
-    run("expect-event ReadyToReceive\n");
-    runner->linkEnded(Error::posix(ECONNRESET));
-    EXPECT_TRUE(failure().startsWith(
-        QStringLiteral("line 1 (expect-event ReadyToReceive): the link ended (NSPOSIXErrorDomain")))
-        << failure().toStdString();
-    EXPECT_EQ(clock.pendingCount(), 0u);
-
-    for (const char* text : {"ping\n", "pong tag=3\ndisconnect\n"}) {
-        run(text);
-        EXPECT_TRUE(succeeded()) << text;
-        runner->linkEnded(std::nullopt);
-        runner->frameReceived(101, ::text("late"));
-        EXPECT_TRUE(succeeded()) << "a link that ends after the script is no failure";
-    }
-    EXPECT_EQ(link.disconnects, 1);
+// Every way a script ends is told once, with its reason; what comes after (the link's end, a late frame)
+// changes nothing, no timer is left, and the owner may destroy the runner from the call.
+TEST_F(ScriptRunnerTest, EachEndingIsToldOnceWithItsReason) {
+    enum Then { kNothing, kMatch, kTimeout, kLinkError, kLinkEnd };
+    const struct {
+        const char* script;
+        bool saveFails;
+        Then then;
+        const char* failure;
+        const char* done;
+    } cases[] = {
+        {"ping\n", false, kNothing, "", "102/0"},
+        {"pong tag=3\ndisconnect\n", false, kNothing, "", "103/3 disconnect"},
+        {"save-picture /tmp/a b.png\nsave-picture\nping\n", false, kNothing, "",
+         "save:/tmp/a b.png save: 102/0"},
+        {"ping\nsave-picture x.png\nping\n", true, kNothing, "line 2 (save-picture x.png): no picture yet",
+         "102/0 save:x.png"},
+        {"expect-text x\nsend-raw 00\n", false, kMatch, "", "raw"},
+        {"expect-text x\n", false, kTimeout, "line 1 (expect-text x): nothing matched within 5000 ms", ""},
+        {"expect-event ReadyToReceive\n", false, kLinkError,
+         "line 1 (expect-event ReadyToReceive): the link ended (NSPOSIXErrorDomain", ""},
+        {"expect-text x\n", false, kLinkEnd, "line 1 (expect-text x): the link ended", ""},
+    };
+    for (const bool destroy : {false, true})
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.script) + (destroy ? " (destroyed)" : ""));
+            link.saveError =
+                c.saveFails ? OptError(Error::make("VideoDecodeError", 10, "no picture yet")) : std::nullopt;
+            run(c.script, destroy);
+            if (runner && c.then == kMatch) runner->frameReceived(101, text("x"));
+            if (runner && c.then == kTimeout) clock.advance(6);
+            if (runner && c.then == kLinkError) runner->linkEnded(Error::posix(ECONNRESET));
+            if (runner && c.then == kLinkEnd) runner->linkEnded(std::nullopt);
+            EXPECT_EQ(runner == nullptr, destroy);
+            if (runner) {
+                runner->linkEnded(std::nullopt);
+                runner->frameReceived(101, text("x"));
+            }
+            EXPECT_EQ(finishedCount, 1);
+            EXPECT_EQ(failure().rfind(c.failure, 0), 0u) << failure();
+            EXPECT_EQ(c.failure[0] == 0, !result);
+            EXPECT_EQ(link.done.join(u' ').toStdString(), c.done);
+            EXPECT_EQ(clock.pendingCount(), 0u);
+        }
 }
 
 TEST_F(ScriptRunnerTest, OnlyTheNewestUnclaimedFramesAreKept) {
@@ -137,45 +132,5 @@ TEST_F(ScriptRunnerTest, OnlyTheNewestUnclaimedFramesAreKept) {
         runner->frameReceived(107, QByteArray(16, 'v'));
     clock.advance(0.001);
     clock.advance(5);
-    EXPECT_TRUE(failure().contains(QStringLiteral("nothing matched"))) << "the oldest frame made room";
-}
-
-TEST_F(ScriptRunnerTest, ASavedPictureThatFailsStopsTheScriptWithItsReason) {
-    run("save-picture /tmp/a b.png\nsave-picture\nping\n");
-    EXPECT_TRUE(succeeded());
-    EXPECT_EQ(link.saved, QStringList({"/tmp/a b.png", ""}));
-    EXPECT_EQ(link.sent.size(), 1u);
-
-    link.saveError = Error::make("VideoDecodeError", 10, "no picture yet");
-    run("ping\nsave-picture x.png\nping\n");
-    EXPECT_EQ(failure(), QStringLiteral("line 2 (save-picture x.png): no picture yet"));
-    EXPECT_EQ(link.sent.size(), 2u) << "nothing after the failed save is sent";
-}
-
-TEST(ScriptRunner, MayBeDestroyedFromItsOwnFinishedCall) {
-    ManualClock clock;
-    FakeLink link;
-    std::unique_ptr<ScriptRunner> runner;
-    int calls = 0;
-    auto make = [&](const char* text) {
-        runner = std::make_unique<ScriptRunner>(script(text), &link, [&](const OptError&) {
-            ++calls;
-            runner.reset();
-        });
-        runner->start();
-    };
-    const std::vector<std::pair<const char*, std::function<void()>>> endings{
-        {"ping\n", [] {}},
-        {"disconnect\n", [] {}},
-        {"expect-text x\n", [&] { runner->frameReceived(101, text("x")); }},
-        {"expect-text x\n", [&] { clock.advance(6); }},
-        {"expect-text x\n", [&] { runner->linkEnded(std::nullopt); }},
-    };
-    for (const auto& [script, end] : endings) {
-        make(script);
-        if (runner) end();
-        EXPECT_FALSE(runner) << script;
-    }
-    EXPECT_EQ(calls, 5);
-    EXPECT_EQ(clock.pendingCount(), 0u);
+    EXPECT_NE(failure().find("nothing matched"), std::string::npos) << "the oldest frame made room";
 }

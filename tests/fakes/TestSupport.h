@@ -18,11 +18,18 @@ bool writeFile(const QString& path, const QByteArray& bytes);
 // Directory of the built binaries (usbmuxd-sim, device-sim, zubpad).
 QString binDir();
 
+#include "platform/Workspace.h"
+
 #include <QStringList>
 #include <ostream>
 
 // Readable Qt strings in test failure messages.
-inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
 inline void PrintTo(const QStringList& list, std::ostream* os) {
     *os << '{' << list.join(QStringLiteral(", ")).toStdString() << '}';
+}
+inline void PrintTo(const FrontmostApplicationInfo& info, std::ostream* os) {
+    *os << '{' << info.bundleIdentifier.toStdString() << ", " << info.localizedName.toStdString() << '}';
 }

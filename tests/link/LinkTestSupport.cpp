@@ -30,17 +30,22 @@ void RecordingDelegate::ioFrameChannelDidEndWithError(PTChannel*, const OptError
 }
 
 void RecordingDelegate::ioFrameChannelDidAcceptConnection(PTChannel*, std::shared_ptr<PTChannel> channel,
-                                                          const PTAddress& address) {
+                                                          const PTAddress&) {
     accepted.push_back(std::move(channel));
-    acceptedFrom.push_back(address.description());
+}
+
+std::string errorText(const OptError& error, bool withText) {
+    if (!error) return "nil";
+    QString text = error->domain + QLatin1Char(' ') + QString::number(error->code);
+    if (withText) text += QStringLiteral(": ") + error->description;
+    return text.toStdString();
 }
 
 QByteArray rawFrameHeader(uint32_t version, uint32_t type, uint32_t tag, uint32_t payloadSize) {
     QByteArray h(16, Qt::Uninitialized);
     const uint32_t words[4] = {version, type, tag, payloadSize};
     for (int i = 0; i < 4; ++i)
-        for (int b = 0; b < 4; ++b)
-            h[i * 4 + b] = char((words[i] >> (24 - 8 * b)) & 0xff);
+        qToBigEndian<quint32>(words[i], h.data() + 4 * i);
     return h;
 }
 
@@ -58,6 +63,20 @@ QByteArray readAvailable(int fd) {
     return out;
 }
 
+void sendAll(int fd, const QByteArray& bytes, const std::function<bool()>& stop) {
+    qsizetype sent = 0;
+    while (sent < bytes.size() && !(stop && stop())) {
+        const ssize_t n =
+            ::send(fd, bytes.constData() + sent, size_t(bytes.size() - sent), MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n > 0)
+            sent += n;
+        else if (n < 0 && errno != EAGAIN)
+            return;
+        else
+            spinEventLoop(1);
+    }
+}
+
 RawPeer::RawPeer(PTChannelDelegate* delegate) {
     int fds[2];
     EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
@@ -70,20 +89,6 @@ RawPeer::RawPeer(PTChannelDelegate* delegate) {
 
 RawPeer::~RawPeer() {
     hangUp();
-}
-
-void RawPeer::send(const QByteArray& bytes) {
-    qsizetype sent = 0;
-    while (sent < bytes.size()) {
-        const ssize_t n =
-            ::send(fd, bytes.constData() + sent, size_t(bytes.size() - sent), MSG_DONTWAIT | MSG_NOSIGNAL);
-        if (n > 0)
-            sent += n;
-        else if (n < 0 && errno != EAGAIN)
-            return;
-        else
-            spinEventLoop(1);
-    }
 }
 
 void RawPeer::hangUp() {

@@ -23,7 +23,6 @@ struct RecordingDelegate : PTChannelDelegate {
     int ends = 0;
     OptError endError;
     std::vector<std::shared_ptr<PTChannel>> accepted;
-    std::vector<QString> acceptedFrom;
 
     uint8_t implementedOperations() const override { return operations; }
     void ioFrameChannelDidReceiveFrameOfType(PTChannel* channel, uint32_t type, uint32_t tag,
@@ -32,8 +31,11 @@ struct RecordingDelegate : PTChannelDelegate {
                                                uint32_t payloadSize) override;
     void ioFrameChannelDidEndWithError(PTChannel*, const OptError& error) override;
     void ioFrameChannelDidAcceptConnection(PTChannel*, std::shared_ptr<PTChannel> channel,
-                                           const PTAddress& address) override;
+                                           const PTAddress&) override;
 };
+
+// "nil", or the error as "domain code" (and ": description" when `withText`), for one-line checks.
+std::string errorText(const OptError& error, bool withText = false);
 
 // Raw bytes of one frame, built by hand so the tests do not lean on the code under test.
 QByteArray rawFrame(uint32_t type, uint32_t tag, const QByteArray& payload, uint32_t version = 1);
@@ -41,6 +43,8 @@ QByteArray rawFrameHeader(uint32_t version, uint32_t type, uint32_t tag, uint32_
 
 // Whatever has arrived on `fd` so far, without blocking; a socket or a pipe.
 QByteArray readAvailable(int fd);
+// Writes all of `bytes` to a socket, running the event loop while it is full; until `stop` holds.
+void sendAll(int fd, const QByteArray& bytes, const std::function<bool()>& stop = {});
 
 // A socketpair whose one end is read by a PTChannel; the test writes raw bytes into the other.
 struct RawPeer {
@@ -48,8 +52,7 @@ struct RawPeer {
     std::shared_ptr<PTChannel> channel;
     explicit RawPeer(PTChannelDelegate* delegate);
     ~RawPeer();
-    // Writes everything, running the event loop while the socket is full.
-    void send(const QByteArray& bytes);
+    void send(const QByteArray& bytes) { sendAll(fd, bytes); }
     void hangUp();
     // Whether the channel's side has closed the connection.
     bool closedByChannel();

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "base/PropertyList.h"
-#include "fakes/SimProcess.h"
 #include "link/UsbmuxPacket.h"
 
 #include <QLocalServer>

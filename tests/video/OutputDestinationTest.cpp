@@ -1,8 +1,10 @@
+#include "../link/LinkTestSupport.h"
 #include "CompressorHarness.h"
 #include "fakes/TestSupport.h"
 
 #include <QtEndian>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace {
 
@@ -10,9 +12,6 @@ QByteArray le32(quint32 v) {
     QByteArray out(4, Qt::Uninitialized);
     qToLittleEndian(v, out.data());
     return out;
-}
-QString hex(const QByteArray& bytes) {
-    return QString::fromLatin1(bytes.toHex());
 }
 // One unit of the device's video payload: a start code, the unit's type byte, its bytes.
 QByteArray unit(char type, const QByteArray& bytes) {
@@ -22,15 +21,15 @@ QByteArray unit(char type, const QByteArray& bytes) {
 // The harness's destination opened for sending, with one call to hand it a sample of a frame type.
 struct Harness : CompressorHarness {
     Harness() { open(); }
-    void send(const SamplePtr& sample, int32_t frameType) {
+    void send(const SamplePtr& sample, int32_t frameType = kFrameTypeJPEGVideo) {
         destination.setFrameType(frameType);
         destination.sendEncodedData(sample, channel, nullptr);
     }
 };
 
-// The payload is the length of the units, a count of one, then the units. A key
-// frame is read from the first attachment and goes out with its parameter sets; without both of them
-// it goes out as a plain picture, since the key-frame form would count bytes that are not there.
+// The payload is the length of the units, a count of one, then the units. A key frame is read from the
+// first attachment and goes out with its parameter sets; without both of them it goes out as a plain
+// picture, since the key-frame form would count bytes that are not there.
 TEST(OutputDestinationPayload, PicturesAreWrappedInTheDevicesUnits) {
     const QByteArray sps(10, '\x67'), pps(4, '\x68');
     const std::vector<QByteArray> sets{sps, pps};
@@ -57,71 +56,83 @@ TEST(OutputDestinationPayload, PicturesAreWrappedInTheDevicesUnits) {
         const QByteArray units = c.keyForm ? unit(0x27, sps) + unit(0x28, pps) + unit(0x25, c.sample->data)
                                            : unit(0x21, c.sample->data);
         uint32_t tag = 99;
-        EXPECT_EQ(hex(OutputDestination::videoPayload(c.type, *c.sample, &tag)),
-                  hex(le32(quint32(units.size())) + le32(1) + units));
+        EXPECT_EQ(OutputDestination::videoPayload(c.type, *c.sample, &tag).toHex(),
+                  (le32(quint32(units.size())) + le32(1) + units).toHex());
         EXPECT_EQ(tag, c.keyForm ? kKeyFrameTag : 0u);
     }
-    uint32_t tag = 99;
-    EXPECT_TRUE(OutputDestination::videoPayload(104, *makeSample(20), &tag).isEmpty()) << "not a picture";
-    EXPECT_EQ(tag, 0u);
 }
 
-TEST(OutputDestinationSend, SendsOnlyWhenOpenActiveAndOnUSB) {
+// Frames go out only while the destination is open, active, not stopped and on USB with a channel; a
+// frame type that is not a picture goes out bare. A failed send stops the stream until the next start
+// (a reset, then the compressor bound again).
+TEST(OutputDestinationSend, SendsOnlyWhenOpenActiveAndOnUSBAndStopsAfterAFailure) {
     Harness h;
-    h.send(makeSample(20), kFrameTypeJPEGVideo);
+    h.send(makeSample(20));
     ASSERT_EQ(h.sent.size(), 1u);
     EXPECT_EQ(h.sent[0].type, 108u);
     EXPECT_EQ(h.sent[0].payload.size(), 33);
-
     h.destination.setChannel(0);
-    h.send(makeSample(20), kFrameTypeJPEGVideo);
+    h.send(makeSample(20));
     h.destination.setChannel(1);
     h.destination.sendEncodedData(makeSample(20), nullptr, nullptr);
-    h.destination.reset(); // stopped
-    h.send(makeSample(20), kFrameTypeJPEGVideo);
+    h.destination.reset();
+    h.send(makeSample(20));
     EXPECT_EQ(h.sent.size(), 1u);
-
     h.destination.setupCompressor();
-    h.send(makeSample(20), kFrameTypeJPEGVideo);
-    EXPECT_EQ(h.sent.size(), 2u);
+    h.send(makeSample(20), 104);
+    ASSERT_EQ(h.sent.size(), 2u);
+    EXPECT_EQ(h.sent[1].type, 104u);
+    EXPECT_TRUE(h.sent[1].payload.isEmpty());
 
-    h.send(makeSample(20), 104); // not a picture: the frame goes out bare
-    ASSERT_EQ(h.sent.size(), 3u);
-    EXPECT_EQ(h.sent[2].type, 104u);
-    EXPECT_TRUE(h.sent[2].payload.isEmpty());
-
-    h.destination.setActive(false);
-    h.send(makeSample(20), kFrameTypeJPEGVideo);
-    EXPECT_EQ(h.sent.size(), 3u);
-    EXPECT_TRUE(h.destination.stopped());
-}
-
-TEST(OutputDestinationSend, FailedSendStopsTheStreamUntilTheNextStart) {
-    Harness h;
     h.nextResult = Error::posix(EPIPE);
     h.send(makeSample(20, false, {QByteArray("\x67", 1), QByteArray("\x68", 1)}), kFrameTypeH264Video);
-    ASSERT_EQ(h.sent.size(), 1u);
-    EXPECT_EQ(h.sent[0].tag, kKeyFrameTag);
+    ASSERT_EQ(h.sent.size(), 3u);
+    EXPECT_EQ(h.sent[2].tag, kKeyFrameTag);
     EXPECT_TRUE(h.destination.stopped());
     h.nextResult.reset();
-    h.send(makeSample(20, true), kFrameTypeH264Video);
-    EXPECT_EQ(h.sent.size(), 1u);
-
-    // Stream start: reset, then bind again.
+    h.send(makeSample(20));
+    EXPECT_EQ(h.sent.size(), 3u);
     h.destination.reset();
     h.destination.setupCompressor();
-    h.send(makeSample(20, true), kFrameTypeH264Video);
-    ASSERT_EQ(h.sent.size(), 2u);
-    EXPECT_EQ(h.sent[1].tag, 0u);
+    h.send(makeSample(20));
+    EXPECT_EQ(h.sent.size(), 4u);
+    h.destination.setActive(false);
+    h.send(makeSample(20));
+    EXPECT_EQ(h.sent.size(), 4u);
+    EXPECT_TRUE(h.destination.stopped());
 }
 
+// The colour changes on the main queue, not on the thread that reported the error.
 TEST(OutputDestinationBinding, ErroredCompressorTurnsTheDestinationRed) {
     Harness h;
     EXPECT_EQ(h.destination.textColor(), QColor(Qt::black));
     h.compressor->setErrored(true);
-    // The colour changes on the main queue, not on the thread that reported the error.
     EXPECT_EQ(h.destination.textColor(), QColor(Qt::black));
     EXPECT_TRUE(waitUntil([&] { return h.destination.textColor() == QColor(Qt::red); }));
+}
+
+// The live writer, on a real channel: sent from the encoder's thread, the frame is written on the main
+// thread; a failed write stops the destination, and a channel gone before the write is skipped and says
+// so (the destination counts the pictures in flight by their completions: one that never came would
+// hold the picture queue shut for good). The wire form itself is read by the device in the picture road.
+TEST(ChannelWriter, AFailedOrImpossibleWriteIsReported) {
+    RecordingDelegate delegate;
+    RawPeer peer(&delegate);
+    OutputDestination destination(QStringLiteral("file"), OutputDestination::channelWriter());
+    destination.setChannel(1);
+    destination.setActive(true); // no compressor bound: opened all the same
+    destination.setFrameType(kFrameTypeJPEGVideo);
+    peer.hangUp();
+    std::thread encoder([&] { destination.sendEncodedData(makeSample(100), peer.channel, nullptr); });
+    encoder.join();
+    EXPECT_TRUE(waitUntil([&] { return destination.stopped(); }));
+
+    std::vector<std::string> completions;
+    OutputDestination::channelWriter()(peer.channel, 108, 0, QByteArray("x"),
+                                       [&](const OptError& e) { completions.push_back(errorText(e)); });
+    peer.channel.reset();
+    spinEventLoop(50);
+    EXPECT_EQ(completions, std::vector<std::string>{"NSPOSIXErrorDomain " + std::to_string(ENOTCONN)});
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "FrameRecorder.h"
 
 #include "FrameJson.h"
+#include "base/Clock.h"
 #include "session/PeerMessage.h"
 
 #include <QFileDevice>
@@ -17,6 +18,12 @@ void FrameRecorder::record(Direction direction, uint32_t type, uint32_t tag, con
 
 void FrameRecorder::write(const QJsonObject& line) {
     if (!out_) return;
-    out_->write(FrameJson::line(line) + '\n');
+    if (timestamps_) {
+        QJsonObject stamped = line;
+        stamped.insert(QStringLiteral("t"), qint64(Clock::shared().uptime() * 1e6));
+        out_->write(FrameJson::line(stamped) + '\n');
+    } else {
+        out_->write(FrameJson::line(line) + '\n');
+    }
     if (auto* file = qobject_cast<QFileDevice*>(out_)) file->flush();
 }

@@ -21,7 +21,11 @@ public:
                 const QJsonObject& extra = {});
     // Any other line (raw bytes sent, notes), written the same way.
     void write(const QJsonObject& line);
+    // Stamps every line with "t", microseconds of the monotonic clock, so that another process on
+    // the machine can tell how long a frame took to have its effect.
+    void setTimestamps(bool on) { timestamps_ = on; }
 
 private:
     QIODevice* out_;
+    bool timestamps_ = false;
 };

@@ -71,7 +71,11 @@ int main(int argc, char** argv) {
         QStringLiteral("Write the last decoded picture as PNG here when a connection ends and at SIGTERM or "
                        "SIGINT; also the path of a bare save-picture."),
         QStringLiteral("png"));
-    parser.addOptions({scriptOption, portOption, recordOption, onceOption, controlOption, lastFrameOption});
+    const QCommandLineOption timestampsOption(
+        QStringLiteral("timestamps"),
+        QStringLiteral("Stamp each record line with \"t\", microseconds of the monotonic clock."));
+    parser.addOptions({scriptOption, portOption, recordOption, onceOption, controlOption, lastFrameOption,
+                       timestampsOption});
     parser.process(app);
 
     bool portOk = false;
@@ -104,6 +108,7 @@ int main(int argc, char** argv) {
             die(QStringLiteral("cannot write the record %1: %2").arg(recordPath, recordFile.errorString()));
     }
     FrameRecorder recorder(&recordFile);
+    recorder.setTimestamps(parser.isSet(timestampsOption));
     FrameRecorder statusWriter(&status);
 
     DeviceSim sim(std::move(script), &recorder, [&](const QJsonObject& line) { statusWriter.write(line); });

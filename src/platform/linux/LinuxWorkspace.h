@@ -8,7 +8,7 @@
 // <runtime dir>/<bundle identifier>.pids, one "pid start-time" line per instance in launch order.
 // The start time (from /proc) tells a live instance from an unrelated process that happens to have
 // reused a recorded pid, so a stale line can never make us end a stranger.
-class LinuxWorkspace final : public Workspace {
+class LinuxWorkspace : public Workspace {
 public:
     // `runtimeDirectory` empty: $XDG_RUNTIME_DIR/zubpad, or /tmp/zubpad-<uid> without one.
     explicit LinuxWorkspace(QString runtimeDirectory = {});

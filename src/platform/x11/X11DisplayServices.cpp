@@ -238,8 +238,7 @@ OptError X11DisplayServices::Impl::move(DisplayID display, QPoint origin, std::o
 
 std::unique_ptr<X11DisplayServices> X11DisplayServices::open(const QString& displayName, OptError* error) {
     auto impl = std::make_unique<Impl>();
-    const QByteArray name = displayName.toLocal8Bit();
-    impl->dpy = openXDisplay(name.isEmpty() ? nullptr : name.constData());
+    impl->dpy = openXDisplay(displayName);
     if (!impl->dpy) {
         if (error) *error = displayError(5, QStringLiteral("cannot open display \"%1\"").arg(displayName));
         return nullptr;

@@ -15,8 +15,7 @@ Display* display(void* p) {
 
 X11Power::X11Power(QString displayName, double pollInterval)
     : displayName_(std::move(displayName)), pollInterval_(pollInterval) {
-    const QByteArray name = displayName_.toLocal8Bit();
-    Display* dpy = openXDisplay(name.isEmpty() ? nullptr : name.constData());
+    Display* dpy = openXDisplay(displayName_);
     if (!dpy) return;
     display_ = dpy;
     int eventBase = 0, errorBase = 0;

@@ -29,8 +29,7 @@ X11SystemEvents::~X11SystemEvents() {
 }
 
 void X11SystemEvents::watchScreenSaverOverX(const QString& displayName) {
-    const QByteArray name = displayName.toLocal8Bit();
-    Display* dpy = openXDisplay(name.isEmpty() ? nullptr : name.constData());
+    Display* dpy = openXDisplay(displayName);
     if (!dpy) return;
     int errorBase = 0;
     if (!XScreenSaverQueryExtension(dpy, &xEventBase_, &errorBase)) {

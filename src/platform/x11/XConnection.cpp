@@ -39,6 +39,11 @@ Display* openXDisplay(const char* name) {
     return nullptr;
 }
 
+Display* openXDisplay(const QString& name) {
+    const QByteArray local = name.toLocal8Bit();
+    return openXDisplay(local.isEmpty() ? nullptr : local.constData());
+}
+
 XErrorTrap::XErrorTrap(Display* display) : display_(display) {
     installXErrorHandler();
     XSync(display_, False);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <optional>
 
 typedef struct _XDisplay Display;
@@ -8,6 +9,8 @@ typedef struct _XDisplay Display;
 // connections opened in quick succession (Xvfb does, about one in ten), so a refused attempt is tried
 // again a few times before giving up. nullptr when there is no server. Installs the error handler below.
 Display* openXDisplay(const char* name = nullptr);
+// The same by the name the program was given; an empty one is $DISPLAY.
+Display* openXDisplay(const QString& name);
 
 // Xlib reports protocol errors through one process-wide handler whose default ends the process. The
 // one installed here records the error for the thread whose call caused it (each connection is used by

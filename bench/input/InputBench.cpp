@@ -1,0 +1,175 @@
+// What posting a pen drag costs through X11EventPoster, against the bare XTest request it comes down
+// to, measured in the same run:
+//  - the call: post() of a left-mouse-dragged event, which returns once the request is written;
+//  - the road to the desktop: from post() to the moment another client of the server reads the
+//    motion (XInput 2 raw motion on the root), the poster's share of the pen-to-desktop delay.
+// Each as median and 99th percentile per event. Aim: ratios near 1 (the poster adds bookkeeping,
+// no round trip).
+//
+//   bench_input [events]        (needs an X server in $DISPLAY)
+#include "platform/x11/X11DisplayServices.h"
+#include "platform/x11/X11EventPoster.h"
+#include "platform/x11/XConnection.h"
+
+#include <QCoreApplication>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XInput2.h>
+#include <X11/extensions/XTest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <poll.h>
+#include <vector>
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+struct Figures {
+    double median = 0, p99 = 0;
+};
+
+Figures figures(std::vector<double> us) {
+    std::sort(us.begin(), us.end());
+    return {us[us.size() / 2], us[std::min(us.size() - 1, us.size() * 99 / 100)]};
+}
+
+// Microseconds of each of `count` calls of `step(i)`.
+std::vector<double> timeEach(int count, const std::function<void(int)>& step) {
+    std::vector<double> us;
+    us.reserve(size_t(count));
+    for (int i = 0; i < count; ++i) {
+        const auto start = SteadyClock::now();
+        step(i);
+        us.push_back(std::chrono::duration<double, std::micro>(SteadyClock::now() - start).count());
+    }
+    return us;
+}
+
+// A client of its own that hears every pointer motion of the server.
+class MotionListener {
+public:
+    MotionListener() : dpy_(openXDisplay()) {
+        int event = 0, error = 0;
+        if (!dpy_ || !XQueryExtension(dpy_, "XInputExtension", &opcode_, &event, &error)) return;
+        unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+        XISetMask(bits, XI_RawMotion);
+        XIEventMask mask{XIAllMasterDevices, int(sizeof bits), bits};
+        XISelectEvents(dpy_, DefaultRootWindow(dpy_), &mask, 1);
+        XSync(dpy_, False);
+        ok_ = true;
+    }
+    ~MotionListener() {
+        if (dpy_) XCloseDisplay(dpy_);
+    }
+    bool ok() const { return ok_; }
+    // Forgets the motions heard so far.
+    void drain() {
+        XSync(dpy_, False);
+        while (XPending(dpy_)) {
+            XEvent e;
+            XNextEvent(dpy_, &e);
+        }
+    }
+    // Waits (up to a second) for the next motion.
+    bool awaitMotion() {
+        const auto deadline = SteadyClock::now() + std::chrono::seconds(1);
+        while (SteadyClock::now() < deadline) {
+            while (XPending(dpy_)) {
+                XEvent e;
+                XNextEvent(dpy_, &e);
+                if (e.type == GenericEvent && e.xcookie.extension == opcode_ &&
+                    e.xcookie.evtype == XI_RawMotion)
+                    return true;
+            }
+            pollfd fd{ConnectionNumber(dpy_), POLLIN, 0};
+            poll(&fd, 1, 100);
+        }
+        return false;
+    }
+
+private:
+    Display* dpy_;
+    int opcode_ = -1;
+    bool ok_ = false;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const int count = argc > 1 ? std::max(100, std::atoi(argv[1])) : 5000;
+    OptError error;
+    auto services = X11DisplayServices::open({}, &error);
+    auto poster = services ? X11EventPoster::open(*services, nullptr, {}, &error) : nullptr;
+    Display* bare = openXDisplay();
+    MotionListener listener;
+    if (!poster || !bare || !listener.ok()) {
+        std::printf("bench_input: skipped, %s\n", error ? qPrintable(error->toString()) : "no X display");
+        if (bare) XCloseDisplay(bare);
+        return 0;
+    }
+    const QSizeF root(DisplayWidth(bare, DefaultScreen(bare)), DisplayHeight(bare, DefaultScreen(bare)));
+    // A stroke across the middle of the root, a pixel a step, back and forth.
+    const auto at = [&](int i) {
+        const int span = int(root.width()) / 2;
+        const int x = i / span % 2 ? span - i % span : i % span;
+        return QPointF(root.width() / 4 + x, root.height() / 2);
+    };
+    Event drag;
+    drag.type = EventType::kLeftMouseDragged;
+    const auto postDrag = [&](int i) {
+        drag.location = at(i);
+        poster->post(drag, EventTap::kHID);
+    };
+    const auto bareMotion = [&](int i) {
+        const QPointF p = at(i);
+        XTestFakeMotionEvent(bare, DefaultScreen(bare), int(p.x()), int(p.y()), CurrentTime);
+        XFlush(bare);
+    };
+
+    std::printf("%d events per figure on a %dx%d root\n", count, int(root.width()), int(root.height()));
+    const auto line = [](const char* what, Figures ours, Figures baseline) {
+        std::printf("%-28s post() median %7.2f us p99 %7.2f us | bare XTest median %7.2f us p99 %7.2f us"
+                    " | ratio %.2f / %.2f\n",
+                    what, ours.median, ours.p99, baseline.median, baseline.p99, ours.median / baseline.median,
+                    ours.p99 / baseline.p99);
+    };
+    // Interleaved in blocks, so that a busy moment of the machine falls on both.
+    std::vector<double> ours, baseline;
+    for (int block = 0; block < 10; ++block) {
+        const auto o = timeEach(count / 10, [&](int i) { postDrag(block * count + i); });
+        const auto b = timeEach(count / 10, [&](int i) { bareMotion(block * count + i); });
+        ours.insert(ours.end(), o.begin(), o.end());
+        baseline.insert(baseline.end(), b.begin(), b.end());
+        XSync(bare, False);
+    }
+    line("the call:", figures(ours), figures(baseline));
+
+    ours.clear();
+    baseline.clear();
+    int lost = 0;
+    XSync(bare, False);
+    listener.drain();
+    for (int block = 0; block < 10; ++block) {
+        const auto o = timeEach(count / 50, [&](int i) {
+            postDrag(block * count + i + 1);
+            lost += !listener.awaitMotion();
+        });
+        const auto b = timeEach(count / 50, [&](int i) {
+            bareMotion(block * count + i + 2);
+            lost += !listener.awaitMotion();
+        });
+        ours.insert(ours.end(), o.begin(), o.end());
+        baseline.insert(baseline.end(), b.begin(), b.end());
+    }
+    line("to another client:", figures(ours), figures(baseline));
+    if (lost) std::printf("%d motions never arrived (timed at one second each)\n", lost);
+    std::printf("aim: ratios near 1\n");
+    XCloseDisplay(bare);
+    return 0;
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "platform/EventMonitor.h"
+
+#include <QObject>
+#include <map>
+#include <memory>
+
+class QSocketNotifier;
+class XkbLayout;
+typedef struct _XDisplay Display;
+
+// Watches the keys pressed anywhere on the desktop without taking them: XInput 2's raw key presses on
+// the root window, which every client may select and which no grab holds back, read on the main thread
+// from a connection of its own. Their characters are what the key types in the current layout without
+// modifiers; keys that type nothing (modifiers among them) are no key-downs to the handlers.
+class X11EventMonitor final : public QObject, public EventMonitor {
+    Q_OBJECT
+public:
+    // An empty name opens $DISPLAY when the first monitor is added.
+    explicit X11EventMonitor(const QString& displayName = {});
+    ~X11EventMonitor() override;
+
+    std::optional<MonitorId> addGlobalKeyDownMonitor(KeyDownHandler handler) override;
+    void removeMonitor(MonitorId monitor) override;
+
+    // Reads the events that have arrived; the socket notifier does this by itself.
+    void processEvents();
+
+private:
+    bool open();
+    void selectKeys(bool on);
+
+    QString displayName_;
+    Display* display_ = nullptr;
+    int xiOpcode_ = -1;
+    std::unique_ptr<XkbLayout> layout_;
+    std::unique_ptr<QSocketNotifier> notifier_;
+    std::map<MonitorId, KeyDownHandler> handlers_;
+    MonitorId nextId_ = 1;
+};
