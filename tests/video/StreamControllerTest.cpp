@@ -95,15 +95,6 @@ TEST_F(StreamControllerTest, FirstLaunchStoresThirtyFramesAndStandardResolutionO
     defaults.setDouble(24, QStringLiteral("FPS"));
     StreamController& c = make();
     EXPECT_DOUBLE_EQ(c.frameInterval(), 1.0 / 24);
-
-    auto named = [&] {
-        auto compressor = std::make_shared<AppleVTCompressor>(encoders);
-        compressor->setName(QStringLiteral("AppleVT"));
-        return compressor;
-    };
-    EXPECT_EQ(c.addCompressor(named()), QStringLiteral("AppleVT#1"));
-    EXPECT_EQ(c.addCompressor(named()), QStringLiteral("AppleVT#2"));
-    EXPECT_EQ(c.compressors().size(), 3);
 }
 
 // The device is told the size of the pictures it will get: twice the points, unless the user asked for
