@@ -1,6 +1,7 @@
 #pragma once
 
 #include "fakes/FakeEncoderServices.h"
+#include "link/PTChannel.h"
 #include "video/AppleVTCompressor.h"
 #include "video/OutputDestination.h"
 
@@ -23,8 +24,9 @@ struct CompressorHarness : CompressorSettingsController {
     std::shared_ptr<AppleVTCompressor> compressor;
     std::vector<Sent> sent;
     OptError nextResult;
-    // Stands for a linked channel: the recording writer never touches it.
-    std::shared_ptr<PTChannel> channel{reinterpret_cast<PTChannel*>(0x1), [](PTChannel*) {}};
+    // Stands for a linked channel: the recording writer never touches it. A real (closed) one, since
+    // a shared pointer to a channel writes into the object it points at.
+    std::shared_ptr<PTChannel> channel = PTChannel::channelWithDelegate(nullptr);
     OutputDestination destination{QStringLiteral("file"),
                                   [this](const std::shared_ptr<PTChannel>&, uint32_t type, uint32_t tag,
                                          const QByteArray& payload, OutputDestination::Completion done) {

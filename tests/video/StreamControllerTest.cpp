@@ -8,6 +8,7 @@
 #include "fakes/ManualClock.h"
 #include "fakes/MapStreamDefaults.h"
 #include "fakes/TestSupport.h"
+#include "link/PTChannel.h"
 #include "video/AppleVTCompressor.h"
 
 #include <QStringList>
@@ -337,7 +338,7 @@ TEST_F(StreamControllerTest, AChannelThatIsBehindIsNotFedAndTheNextPictureAfterI
     };
     StreamController& c = make();
     c.resetResolution(5);
-    const std::shared_ptr<PTChannel> channel{reinterpret_cast<PTChannel*>(0x1), [](PTChannel*) {}};
+    const std::shared_ptr<PTChannel> channel = PTChannel::channelWithDelegate(nullptr);
     c.activeCompressor()->setPtChannel(channel);
     c.captureDestinations().back()->setChannel(1);
     streams.last()->deliver(DisplayStream::kFrameComplete, streams.last()->picture(1));
