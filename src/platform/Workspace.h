@@ -3,6 +3,7 @@
 #include "base/Error.h"
 
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 #include <functional>
 #include <vector>
@@ -42,6 +43,10 @@ public:
     // `handler` runs on the main thread each time another application comes to the front; empty
     // stops. A desktop that cannot tell never calls it.
     virtual void setFrontmostApplicationChangedHandler(std::function<void()> handler) { (void)handler; }
+
+    // The folders where other applications keep folders of their own settings (Photoshop's "Adobe
+    // Photoshop <version> Settings"), in no particular order; none where the desktop has no such place.
+    virtual QStringList applicationPreferencesRoots() const { return {}; }
 
     // Opens the URL in the user's preferred application; false when nothing could open it.
     virtual bool openURL(const QUrl& url) = 0;

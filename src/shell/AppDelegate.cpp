@@ -5,6 +5,7 @@
 #include "base/UserDefaults.h"
 #include "display/ZDVirtualScreenController.h"
 #include "platform/SystemEvents.h"
+#include "platform/Workspace.h"
 #include "session/PeerMessage.h"
 
 AppDelegate::AppDelegate(Services services, ZDVirtualScreenController& displayController, ShellHooks hooks)
@@ -18,10 +19,28 @@ AppDelegate::AppDelegate(Services services, ZDVirtualScreenController& displayCo
         updateUI(captureController_ ? captureController_->currentChannel() : 0,
                  captureController_ ? captureController_->connectionMode() : 0);
     });
+    if (services_.eventPoster && services_.eventMonitor && services_.inputSources) {
+        InputHooks inputHooks;
+        inputHooks.checkPeerProtocolVersion = [this](const QString& version) {
+            return captureController_ && captureController_->checkPeerProtocolVersion(version);
+        };
+        inputHooks.sendMessage = [this](const QString& message, int32_t channel) {
+            if (captureController_) captureController_->sendMessage(message, channel, {});
+        };
+        if (hooks_.accessibility)
+            inputHooks.assistiveAccessGranted = [this](bool showAlert) {
+                return hooks_.accessibility->assistiveAccessGranted(showAlert);
+            };
+        input_ = std::make_unique<InputTranslation>(
+            InputTranslation::Platform{*services_.eventPoster, *services_.eventMonitor,
+                                       *services_.inputSources, services_.workspace, services_.defaults},
+            displayController_, std::move(inputHooks));
+    }
 }
 
 AppDelegate::~AppDelegate() {
     if (terminationTimer_) Clock::shared().cancel(*terminationTimer_);
+    if (followsFrontmostApplication_) services_.workspace.setFrontmostApplicationChangedHandler({});
     removeObservers();
     reactions_.removeObservers();
     reactions_.setSession(nullptr);
@@ -42,8 +61,11 @@ void AppDelegate::applicationDidFinishLaunching() {
     // 5. Screen recording: without it the program runs with its menu only and asks for it.
     const bool granted = screenRecordingGate_.checkAtLaunch();
     // 6. Synthetic input needs the accessibility permission.
-    if (granted && hooks_.accessibility && !hooks_.accessibility->assistiveAccessGranted(true))
+    if (granted && hooks_.accessibility && !hooks_.accessibility->assistiveAccessGranted(true)) {
         bRequireAccessibilityGrant_ = true;
+        // The pencil asks again at a stroke's start, and forgets the flag once it is granted.
+        if (input_) input_->setBRequireAccessibilityGrant(true);
+    }
     // 7. The peer-protocol version this build speaks.
     settings_.loadProtocolVersion();
     // 8. Notices.
@@ -64,7 +86,17 @@ void AppDelegate::applicationDidFinishLaunching() {
     // 11.
     if (settings_.autoUpdateApp() && hooks_.updater) hooks_.updater->checkForUpdatesInBackground();
     // 13. The application in front.
-    if (hooks_.frontmostApplication) hooks_.frontmostApplication->startFollowingFrontmostApplication();
+    services_.workspace.setFrontmostApplicationChangedHandler([this] { foremostAppChanged(); });
+    followsFrontmostApplication_ = true;
+    getCurrentApp();
+}
+
+int32_t AppDelegate::getCurrentApp() {
+    return input_ ? input_->getCurrentApp() : AppId::kOther;
+}
+
+void AppDelegate::foremostAppChanged() {
+    if (input_) input_->foremostAppChanged();
 }
 
 void AppDelegate::loadDefaults() {
@@ -116,6 +148,8 @@ void AppDelegate::resizeEventFromDevice(QSizeF size) {
 }
 
 void AppDelegate::channelChanged(int32_t channel) {
+    // A stroke or drag cut off with the link must not leave its button down.
+    if (channel == PeerMessage::kChannelNone && input_) input_->releaseHeldInput();
     if (hooks_.displayModeReactions) hooks_.displayModeReactions->channelChanged(channel);
     if (hooks_.versionService) hooks_.versionService->channelChanged(channel);
 }
@@ -126,22 +160,22 @@ int32_t AppDelegate::adjustInitialMode(const QVariantMap& deviceInfo) {
 }
 
 void AppDelegate::handleTapEvent(QPointF point, bool ignoreSingleTap) {
-    if (hooks_.input) hooks_.input->handleTapEvent(point, ignoreSingleTap);
+    if (input_) input_->handleTapEvent(point, ignoreSingleTap);
 }
 void AppDelegate::handleTwoFingerTapEvent(QPointF point) {
-    if (hooks_.input) hooks_.input->handleTwoFingerTapEvent(point);
+    if (input_) input_->handleTwoFingerTapEvent(point);
 }
 void AppDelegate::handleThreeFingerTapEvent(QPointF point) {
-    if (hooks_.input) hooks_.input->handleThreeFingerTapEvent(point);
+    if (input_) input_->handleThreeFingerTapEvent(point);
 }
 void AppDelegate::handleScrollEvent(const QVariantMap& event) {
-    if (hooks_.input) hooks_.input->handleScrollEvent(event);
+    if (input_) input_->handleScrollEvent(event);
 }
 void AppDelegate::handleDragEvent(const QVariantMap& event) {
-    if (hooks_.input) hooks_.input->handleDragEvent(event);
+    if (input_) input_->handleDragEvent(event);
 }
 void AppDelegate::handlePencilEvent(const QVariantMap& event) {
-    if (hooks_.input) hooks_.input->handlePencilEvent(event);
+    if (input_) input_->handlePencilEvent(event);
 }
 void AppDelegate::handleZoomEvent(const QVariantMap& event) {
     if (hooks_.input) hooks_.input->handleZoomEvent(event);
@@ -153,7 +187,7 @@ void AppDelegate::handleTwoFingerPanEvent(const QVariantMap& event) {
     if (hooks_.input) hooks_.input->handleTwoFingerPanEvent(event);
 }
 void AppDelegate::handleStylusStatusChanged(const QVariantMap& event) {
-    if (hooks_.input) hooks_.input->handleStylusStatusChanged(event);
+    if (input_) input_->handleStylusStatusChanged(event);
 }
 void AppDelegate::handleKeyboardEvent(const QVariantMap& event) {
     if (hooks_.input) hooks_.input->handleKeyboardEvent(event);
@@ -165,15 +199,15 @@ void AppDelegate::handleVirtualKeyboardSourceEvent(const QVariantMap& event) {
     if (hooks_.input) hooks_.input->handleVirtualKeyboardSourceEvent(event);
 }
 void AppDelegate::handleHoverEvent(const QVariantMap& event) {
-    if (hooks_.input) hooks_.input->handleHoverEvent(event);
+    if (input_) input_->handleHoverEvent(event);
 }
 
 QPointF AppDelegate::getRelativePoint(QPointF globalPoint) {
-    return hooks_.screenMapping ? hooks_.screenMapping->getRelativePoint(globalPoint) : QPointF(-1.0, -1.0);
+    return input_ ? input_->getRelativePoint(globalPoint) : QPointF(-1.0, -1.0);
 }
 
 bool AppDelegate::isInZubScreen(QPointF globalPoint) {
-    return hooks_.screenMapping && hooks_.screenMapping->isInZubScreen(globalPoint);
+    return input_ && input_->isInZubScreen(globalPoint);
 }
 
 bool AppDelegate::isInMirrorModeForBuiltinDisplay() {

@@ -2,6 +2,7 @@
 
 #include "base/Lifetime.h"
 #include "base/NotificationCenter.h"
+#include "input/InputTranslation.h"
 #include "session/ZDAppDelegate.h"
 #include "shell/ScreenRecordingGate.h"
 #include "shell/SessionControl.h"
@@ -19,6 +20,9 @@
 #include <vector>
 
 class Alerts;
+class EventMonitor;
+class EventPoster;
+class InputSources;
 class Permissions;
 class Power;
 class SystemEvents;
@@ -47,6 +51,10 @@ public:
         std::function<std::unique_ptr<SessionControl>(AppDelegate&)> makeCaptureController;
         // Leaves the run loop; the process then ends with `status`.
         std::function<void(int status)> exitProcess;
+        // Where the device's input goes; without all three the device's input is not translated.
+        EventPoster* eventPoster = nullptr;
+        EventMonitor* eventMonitor = nullptr;
+        InputSources* inputSources = nullptr;
     };
 
     AppDelegate(Services services, ZDVirtualScreenController& displayController, ShellHooks hooks = {});
@@ -74,6 +82,9 @@ public:
     }
     bool setupDisplayWrangler() { return reactions_.setupDisplayWrangler(); }
     bool isDarkMode() const;
+    // The application in front: read at launch, and again whenever another one comes to the front.
+    int32_t getCurrentApp();
+    void foremostAppChanged();
 
     // The Quit item and the end signals: asks applicationShouldTerminate, and when the answer is
     // yes, applicationWillTerminate and the exit with status 0.
@@ -115,11 +126,15 @@ public:
 
     Settings& settings() { return settings_; }
     bool bScreenRecordingGranted() const { return screenRecordingGate_.bScreenRecordingGranted(); }
-    bool bRequireAccessibilityGrant() const { return bRequireAccessibilityGrant_; }
+    bool bRequireAccessibilityGrant() const {
+        return input_ ? input_->bRequireAccessibilityGrant() : bRequireAccessibilityGrant_;
+    }
     const QString& protocolVersion() const { return settings_.protocolVersion(); }
     SessionControl* captureController() const { return captureController_.get(); }
     ZDVirtualScreenController& displayController() const { return displayController_; }
     StatusItem& statusItem() { return statusItem_; }
+    // None when the program was given nothing to post input with.
+    InputTranslation* input() const { return input_.get(); }
 
     // How long the last message to the device may take before the link is shut down regardless.
     static constexpr double kAppWillTerminateTimeout = 1.0;
@@ -140,6 +155,8 @@ private:
     SystemEventReactions reactions_;
     StatusItem statusItem_;
     std::unique_ptr<SessionControl> captureController_;
+    std::unique_ptr<InputTranslation> input_;
+    bool followsFrontmostApplication_ = false;
     std::vector<NotificationCenter::ObserverId> observers_;
     bool bRequireAccessibilityGrant_ = false;
     bool terminating_ = false;

@@ -27,6 +27,10 @@ void CaptureSession::sendEvent(const QVariantMap& event, int32_t type, int32_t c
     controller_->sendEvent(event, type, channel);
 }
 
+bool CaptureSession::checkPeerProtocolVersion(const QString& version) const {
+    return controller_->checkPeerProtocolVersion(version);
+}
+
 void CaptureSession::setBScreenOff(bool screenOff) {
     controller_->setBScreenOff(screenOff);
 }

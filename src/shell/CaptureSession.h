@@ -18,6 +18,7 @@ public:
     int32_t connectionMode() const override;
     void sendMessage(const QString& message, int32_t channel, std::function<void()> sent) override;
     void sendEvent(const QVariantMap& event, int32_t type, int32_t channel) override;
+    bool checkPeerProtocolVersion(const QString& version) const override;
     void setBScreenOff(bool screenOff) override;
     void enqueueConnectToLocalIPv4Port() override;
     void enqueueConnectToUSBDevice() override;

@@ -21,6 +21,8 @@ public:
     // failed, or was dropped because no device is introduced.
     virtual void sendMessage(const QString& message, int32_t channel, std::function<void()> sent) = 0;
     virtual void sendEvent(const QVariantMap& event, int32_t type, int32_t channel) = 0;
+    // Whether the device speaks this protocol version or a later one.
+    virtual bool checkPeerProtocolVersion(const QString& /*version*/) const { return false; }
     virtual void setBScreenOff(bool screenOff) = 0;
     virtual void enqueueConnectToLocalIPv4Port() = 0;
     virtual void enqueueConnectToUSBDevice() = 0;

@@ -8,10 +8,9 @@
 #include <cstdint>
 
 // The start-up, the system-event reactions and the session's delegate calls reach into parts that
-// other work builds: the version service, permissions and updates, application profiles, the Touch
-// Bar relay, the resolution catalogue, screen mapping, the device's input and the display-mode
-// reactions. Each is a small interface here; a part not built yet is a null pointer and its step is
-// skipped.
+// other work builds: the version service, permissions and updates, the Touch Bar relay, the
+// resolution catalogue, the device's gestures and keys and the display-mode reactions. Each is a small
+// interface here; a part not built yet is a null pointer and its step is skipped.
 
 // Version and notice service.
 class VersionService {
@@ -46,15 +45,6 @@ public:
     virtual bool launchAtLogin() = 0;
 };
 
-// Application profiles: what application is in front.
-class FrontmostApplication {
-public:
-    virtual ~FrontmostApplication() = default;
-    // Starts following activations (`foremostAppChanged:` on each) and reads the current one once
-    // (`getCurrentApp`).
-    virtual void startFollowingFrontmostApplication() = 0;
-};
-
 // The Touch Bar strip.
 class TouchBarRelay {
 public:
@@ -73,32 +63,16 @@ public:
     virtual int32_t adjustInitialMode(const QVariantMap& deviceInfo) = 0;
 };
 
-// The mapping between the streamed screen and the device's normalised positions.
-class ScreenMapping {
-public:
-    virtual ~ScreenMapping() = default;
-    virtual QPointF getRelativePoint(QPointF globalPoint) = 0;
-    virtual bool isInZubScreen(QPointF globalPoint) = 0;
-};
-
-// The device's input turned into desktop events.
+// The device's gestures and keys turned into desktop events.
 class DeviceInput {
 public:
     virtual ~DeviceInput() = default;
-    virtual void handleTapEvent(QPointF point, bool ignoreSingleTap) = 0;
-    virtual void handleTwoFingerTapEvent(QPointF point) = 0;
-    virtual void handleThreeFingerTapEvent(QPointF point) = 0;
-    virtual void handleScrollEvent(const QVariantMap& event) = 0;
-    virtual void handleDragEvent(const QVariantMap& event) = 0;
-    virtual void handlePencilEvent(const QVariantMap& event) = 0;
     virtual void handleZoomEvent(const QVariantMap& event) = 0;
     virtual void handleTwoFingerRotationEvent(const QVariantMap& event) = 0;
     virtual void handleTwoFingerPanEvent(const QVariantMap& event) = 0;
-    virtual void handleStylusStatusChanged(const QVariantMap& event) = 0;
     virtual void handleKeyboardEvent(const QVariantMap& event) = 0;
     virtual void handleVirtualKeyboardEvent(const QVariantMap& event) = 0;
     virtual void handleVirtualKeyboardSourceEvent(const QVariantMap& event) = 0;
-    virtual void handleHoverEvent(const QVariantMap& event) = 0;
 };
 
 // The reactions to the display controller's notices: a mode change restarts the stream at the new
@@ -118,10 +92,8 @@ struct ShellHooks {
     AccessibilityPermission* accessibility = nullptr;
     AutoUpdater* updater = nullptr;
     LoginItemState* loginItems = nullptr;
-    FrontmostApplication* frontmostApplication = nullptr;
     TouchBarRelay* touchBar = nullptr;
     ResolutionCatalogue* resolutions = nullptr;
-    ScreenMapping* screenMapping = nullptr;
     DeviceInput* input = nullptr;
     DisplayModeReactions* displayModeReactions = nullptr;
 };

@@ -19,6 +19,9 @@ public:
     std::vector<QString> registered;
     std::vector<qint64> terminated;
     std::vector<QUrl> openedURLs;
+    FrontmostApplicationInfo frontmost;
+    std::function<void()> frontmostChanged;
+    QStringList preferencesRoots;
 
     OptError registerRunningApplication(const QString& bundleIdentifier) override;
     std::vector<RunningApplication>
@@ -26,6 +29,16 @@ public:
     qint64 currentProcessIdentifier() const override { return pid; }
     bool forceTerminate(const RunningApplication& application) override;
     bool openURL(const QUrl& url) override;
+    FrontmostApplicationInfo frontmostApplication() override { return frontmost; }
+    void setFrontmostApplicationChangedHandler(std::function<void()> handler) override {
+        frontmostChanged = std::move(handler);
+    }
+    QStringList applicationPreferencesRoots() const override { return preferencesRoots; }
+    // Another application comes to the front, as the desktop would tell.
+    void activate(const FrontmostApplicationInfo& application) {
+        frontmost = application;
+        if (frontmostChanged) frontmostChanged();
+    }
 };
 
 class FakeSystemEvents final : public SystemEvents {

@@ -4,7 +4,9 @@
 #include "display/ZDVirtualScreenController.h"
 #include "fakes/FakeDesktop.h"
 #include "fakes/FakeDisplayServices.h"
+#include "fakes/FakeInput.h"
 #include "fakes/ManualClock.h"
+#include "fakes/RecordingEventPoster.h"
 #include "fakes/TestSupport.h"
 #include "shell/AppDelegate.h"
 #include "shell/FakeSession.h"
@@ -17,9 +19,7 @@ struct RecordingHooks final : VersionService,
                               AccessibilityPermission,
                               AutoUpdater,
                               LoginItemState,
-                              FrontmostApplication,
                               TouchBarRelay,
-                              ScreenMapping,
                               DisplayModeReactions {
     explicit RecordingHooks(QStringList& log) : log(log) {}
 
@@ -32,13 +32,10 @@ struct RecordingHooks final : VersionService,
     void setAutoUpdateConfig() override { log << "setAutoUpdateConfig"; }
     void checkForUpdatesInBackground() override { log << "checkForUpdatesInBackground"; }
     bool launchAtLogin() override { return loginItem; }
-    void startFollowingFrontmostApplication() override { log << "frontmostApplication"; }
     void showTouchBar() override { log << "showTouchBar"; }
     void hideTouchBar() override { log << "hideTouchBar"; }
     void stopTouchBar() override { log << "stopTouchBar"; }
     bool hasTouchBarWindow() const override { return touchBarWindow; }
-    QPointF getRelativePoint(QPointF p) override { return {p.x() / 1920, p.y() / 1080}; }
-    bool isInZubScreen(QPointF p) override { return QRectF(0, 0, 1920, 1080).contains(p); }
     void handleModeChanged(const Notification& n) override {
         log << QStringLiteral("handleModeChanged:%1").arg(n.userInfo.value("mode").toInt());
     }
@@ -49,9 +46,7 @@ struct RecordingHooks final : VersionService,
                           .accessibility = this,
                           .updater = this,
                           .loginItems = this,
-                          .frontmostApplication = this,
                           .touchBar = this,
-                          .screenMapping = this,
                           .displayModeReactions = this};
     }
 
@@ -63,9 +58,12 @@ struct RecordingHooks final : VersionService,
 
 class ShellTest : public ::testing::Test {
 protected:
-    ShellTest() : defaults(tempPath(QStringLiteral("defaults-%1/zubpad.plist").arg(++counter))) {}
+    ShellTest() : defaults(tempPath(QStringLiteral("defaults-%1/zubpad.plist").arg(++counter))) {
+        displays.addDisplay({.id = 1, .bounds = QRectF(0, 0, 1920, 1080), .name = QStringLiteral("Main")});
+        poster.desktopHeight = 1080;
+    }
 
-    // A shell wired to the fakes, after its start-up sequence.
+    // A shell wired to the fakes, after its start-up sequence; without the hooks it has no input either.
     AppDelegate& launch(bool withHooks = true) {
         AppDelegate::Services services{defaults,
                                        workspace,
@@ -81,6 +79,11 @@ protected:
                                            return made;
                                        },
                                        [this](int status) { exits.push_back(status); }};
+        if (withHooks) {
+            services.eventPoster = &poster;
+            services.eventMonitor = &eventMonitor;
+            services.inputSources = &inputSources;
+        }
         delegate = std::make_unique<AppDelegate>(services, display, withHooks ? hooks.all() : ShellHooks{});
         delegate->applicationDidFinishLaunching();
         return *delegate;
@@ -96,6 +99,9 @@ protected:
     FakeAlerts alerts;
     FakeDisplayServices displays;
     ZDVirtualScreenController display{displays};
+    RecordingEventPoster poster;
+    FakeEventMonitor eventMonitor;
+    FakeInputSources inputSources;
     QStringList log;
     RecordingHooks hooks{log};
     QPointF mouse{100, 100};

@@ -58,9 +58,8 @@ TEST_F(StartUpTest, OnceShownTheAlertComesAtOnceAndItsAnswersDoWhatTheySay) {
 TEST_F(StartUpTest, StepsRunInOrderAndTheSessionIsMadeWithThePermission) {
     defaults.setBool(true, "autoUpdateApp");
     launch();
-    EXPECT_EQ(log,
-              (QStringList{"checkMinVersion", "assistiveAccessGranted:1", "makeCaptureController",
-                           "setAutoUpdateConfig", "checkForUpdatesInBackground", "frontmostApplication"}));
+    EXPECT_EQ(log, (QStringList{"checkMinVersion", "assistiveAccessGranted:1", "makeCaptureController",
+                                "setAutoUpdateConfig", "checkForUpdatesInBackground"}));
     EXPECT_EQ(delegate->captureController(), session);
     EXPECT_EQ(displays.callbackCount(), 1u);
     EXPECT_TRUE(power.handler != nullptr);
@@ -115,4 +114,30 @@ TEST_F(StartUpTest, ASecondStartEndsTheOlderInstanceNotItself) {
     workspace.terminated.clear();
     launch();
     EXPECT_TRUE(workspace.terminated.empty());
+}
+
+// The application in front is read at launch and followed; the device's input reaches the desktop,
+// and a link that drops mid-drag lets the button go.
+TEST_F(StartUpTest, TheShellFollowsTheApplicationInFrontAndLetsGoWhenTheLinkDrops) {
+    workspace.frontmost = {QStringLiteral("com.adobe.Photoshop"), QStringLiteral("Adobe Photoshop 2024")};
+    launch();
+    EXPECT_EQ(eventMonitor.handlers.size(), 1u); // Photoshop's bracket keys are watched
+    workspace.activate({QStringLiteral("org.kde.krita"), QStringLiteral("Krita")});
+    EXPECT_TRUE(eventMonitor.handlers.empty());
+    EXPECT_EQ(delegate->getCurrentApp(), 22);
+
+    delegate->handleDragEvent({{"startOfDrag", true}, {"x", 0.5}, {"y", 0.5}});
+    delegate->channelChanged(1);
+    delegate->channelChanged(0);
+    std::vector<RecordingEventPoster::Record::Kind> kinds;
+    for (const auto& r : poster.records)
+        kinds.push_back(r.kind);
+    ASSERT_EQ(poster.posted().size(), 2u);
+    EXPECT_EQ(poster.posted()[0].type, EventType::kLeftMouseDown);
+    EXPECT_EQ(poster.posted()[1].type, EventType::kLeftMouseUp);
+    EXPECT_EQ(kinds.back(), RecordingEventPoster::Record::ReleaseHeld);
+    EXPECT_EQ(delegate->getRelativePoint(QPointF(960, 540)), QPointF(0.5, 0.5));
+
+    delegate.reset();
+    EXPECT_FALSE(workspace.frontmostChanged);
 }

@@ -1,6 +1,7 @@
 #include "platform/linux/LinuxWorkspace.h"
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 
 #include <algorithm>
@@ -198,4 +199,32 @@ bool LinuxWorkspace::forceTerminate(const RunningApplication& application) {
 
 bool LinuxWorkspace::openURL(const QUrl& url) {
     return url.isValid() && QDesktopServices::openUrl(url);
+}
+
+QStringList LinuxWorkspace::applicationPreferencesRoots() const {
+    QStringList prefixes;
+    const QString winePrefix = qEnvironmentVariable("WINEPREFIX");
+    if (!winePrefix.isEmpty()) prefixes << winePrefix;
+    prefixes << QDir::home().filePath(QStringLiteral(".wine"));
+
+    QStringList roots;
+    constexpr auto kDirs = QDir::Dirs | QDir::NoDotAndDotDot;
+    for (const QString& prefix : prefixes) {
+        const QDir users(QDir(prefix).filePath(QStringLiteral("drive_c/users")));
+        for (const QString& user : users.entryList(kDirs, QDir::Name)) {
+            // Wine before 7 named the folder as Windows XP did.
+            for (const char* roaming : {"AppData/Roaming", "Application Data"}) {
+                const QDir appData(QDir(users.filePath(user)).filePath(QLatin1String(roaming)));
+                for (const QString& maker : appData.entryList(kDirs, QDir::Name)) {
+                    const QDir makerDir(appData.filePath(maker));
+                    for (const QString& program : makerDir.entryList(kDirs, QDir::Name)) {
+                        const QString root = QDir(makerDir.filePath(program)).canonicalPath();
+                        // $WINEPREFIX may well be ~/.wine itself.
+                        if (!root.isEmpty() && !roots.contains(root)) roots << root;
+                    }
+                }
+            }
+        }
+    }
+    return roots;
 }

@@ -19,6 +19,10 @@ public:
     qint64 currentProcessIdentifier() const override;
     bool forceTerminate(const RunningApplication& application) override;
     bool openURL(const QUrl& url) override;
+    // Windows programs run under Wine keep their settings in each prefix's roaming application data:
+    // every <prefix>/drive_c/users/<user>/AppData/Roaming/<maker>/<program> folder, for the prefix
+    // in $WINEPREFIX and ~/.wine.
+    QStringList applicationPreferencesRoots() const override;
 
     const QString& runtimeDirectory() const { return runtimeDirectory_; }
     // The kernel's start time of a running process (clock ticks since boot); none when there is no such

@@ -132,3 +132,36 @@ TEST(LinuxWorkspaceTest, StartTimesAreThoseOfLiveProcessesOnly) {
     EXPECT_TRUE(defaultDir.endsWith(QStringLiteral("/zubpad")) ||
                 defaultDir.startsWith(QStringLiteral("/tmp/zubpad-")));
 }
+
+// Windows programs under Wine keep their settings in each prefix's roaming application data; a prefix
+// given twice (WINEPREFIX is ~/.wine) counts once.
+TEST(LinuxWorkspaceTest, PreferencesRootsAreTheWinePrefixesProgramFolders) {
+    const QString home = freshTempPath(QStringLiteral("home"));
+    const QString prefix = freshTempPath(QStringLiteral("prefix"));
+    const QString modern =
+        prefix + QStringLiteral("/drive_c/users/alice/AppData/Roaming/Adobe/Adobe Photoshop 2020");
+    const QString old =
+        home + QStringLiteral("/.wine/drive_c/users/bob/Application Data/Adobe/Adobe Photoshop CC 2019");
+    const QString other = home + QStringLiteral("/.wine/drive_c/users/bob/AppData/Roaming/Maker/Program");
+    for (const QString& dir : {modern, old, other})
+        ASSERT_TRUE(QDir().mkpath(dir));
+    ASSERT_TRUE(writeFile(prefix + QStringLiteral("/drive_c/users/alice/AppData/Roaming/Adobe/a file"), "x"));
+
+    const QByteArray savedHome = qgetenv("HOME");
+    const QByteArray savedPrefix = qgetenv("WINEPREFIX");
+    qputenv("HOME", QFile::encodeName(home));
+    for (const QString& winePrefix : {prefix, home + QStringLiteral("/.wine")}) {
+        qputenv("WINEPREFIX", QFile::encodeName(winePrefix));
+        QStringList roots = LinuxWorkspace(tempPath(QStringLiteral("run"))).applicationPreferencesRoots();
+        roots.sort();
+        QStringList expected{QDir(old).canonicalPath(), QDir(other).canonicalPath()};
+        if (winePrefix == prefix) expected << QDir(modern).canonicalPath();
+        expected.sort();
+        EXPECT_EQ(roots, expected);
+    }
+    qputenv("HOME", savedHome);
+    if (savedPrefix.isNull())
+        qunsetenv("WINEPREFIX");
+    else
+        qputenv("WINEPREFIX", savedPrefix);
+}

@@ -1,0 +1,3 @@
+#include "base/Logging.h"
+
+Q_LOGGING_CATEGORY(lcInput, "zubpad.input", QtInfoMsg)

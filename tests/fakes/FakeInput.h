@@ -1,0 +1,40 @@
+#pragma once
+
+#include "platform/EventMonitor.h"
+#include "platform/InputSources.h"
+
+#include <map>
+
+// A key monitor the test types into.
+class FakeEventMonitor final : public EventMonitor {
+public:
+    std::optional<MonitorId> addGlobalKeyDownMonitor(KeyDownHandler handler) override {
+        if (!available) return std::nullopt;
+        handlers[nextId] = std::move(handler);
+        return nextId++;
+    }
+    void removeMonitor(MonitorId monitor) override { handlers.erase(monitor); }
+    // A key pressed anywhere on the desktop.
+    void type(const QString& characters) const {
+        for (const auto& [id, handler] : handlers)
+            handler(characters);
+    }
+
+    bool available = true;
+    std::map<MonitorId, KeyDownHandler> handlers;
+    MonitorId nextId = 1;
+};
+
+// A keyboard layout of the test's making: each key types what `keys` says (the US positions of the
+// letters the tests use when left alone), a key missing types nothing.
+class FakeInputSources final : public InputSources {
+public:
+    bool hasCurrentKeyLayout() override { return hasLayout; }
+    std::optional<QString> translateKeyCode(uint16_t keyCode) override {
+        const auto it = keys.find(keyCode);
+        return it == keys.end() ? QString() : it->second;
+    }
+
+    bool hasLayout = true;
+    std::map<uint16_t, QString> keys{{6, QStringLiteral("z")}, {16, QStringLiteral("y")}};
+};
