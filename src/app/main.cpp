@@ -1,17 +1,22 @@
 #include "base/Bundle.h"
+#include "base/Logging.h"
 #include "base/UserDefaults.h"
 #include "display/DisplayArrangement.h"
 #include "display/ResolutionController.h"
 #include "display/ZDVirtualScreenController.h"
 #include "platform/codec/LinuxEncoderServices.h"
 #include "platform/linux/LinuxSystemInfo.h"
-#include "platform/linux/LinuxWorkspace.h"
 #include "platform/linux/QtAlerts.h"
+#include "platform/linux/UinputTablet.h"
 #include "platform/x11/X11DisplayServices.h"
 #include "platform/x11/X11DisplayStream.h"
+#include "platform/x11/X11EventMonitor.h"
+#include "platform/x11/X11EventPoster.h"
+#include "platform/x11/X11InputSources.h"
 #include "platform/x11/X11Permissions.h"
 #include "platform/x11/X11Power.h"
 #include "platform/x11/X11SystemEvents.h"
+#include "platform/x11/X11Workspace.h"
 #include "session/CaptureController.h"
 #include "shell/AppDelegate.h"
 #include "shell/DisplayModeHandler.h"
@@ -20,6 +25,7 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QScreen>
 
 #include <csignal>
 #include <cstdio>
@@ -58,7 +64,7 @@ int main(int argc, char** argv) {
     }
     ZDVirtualScreenController displayController(*displays);
 
-    LinuxWorkspace workspace;
+    X11Workspace workspace;
     X11SystemEvents systemEvents;
     X11Power power;
     X11Permissions permissions;
@@ -89,6 +95,19 @@ int main(int argc, char** argv) {
     hooks.displayModes = &displayModes;
     hooks.resolutions = &resolutions;
 
+    // The device's input: XTest for the pointer and keys, and for pressure, tilt and proximity a
+    // virtual pen when /dev/uinput lets us make one (said once when it does not).
+    OptError penError;
+    std::unique_ptr<UinputTablet> pen = UinputTablet::open(QSize(), &penError);
+    if (!pen && penError) qCInfo(lcPlatform).noquote() << penError->description;
+    OptError posterError;
+    std::unique_ptr<X11EventPoster> poster = X11EventPoster::open(*displays, pen.get(), {}, &posterError);
+    if (!poster)
+        qCWarning(lcPlatform).noquote() << "the device's input cannot reach the desktop:"
+                                        << (posterError ? posterError->description : QString());
+    X11EventMonitor eventMonitor;
+    X11InputSources inputSources;
+
     AppDelegate::Services services{
         UserDefaults::standard(),
         workspace,
@@ -96,7 +115,12 @@ int main(int argc, char** argv) {
         power,
         permissions,
         alerts,
-        [] { return QPointF(QCursor::pos()); },
+        // The pointer in the bottom-left-origin space.
+        [&poster] {
+            if (poster) return poster->mouseLocation();
+            const QPoint pos = QCursor::pos();
+            return QPointF(pos.x(), QGuiApplication::primaryScreen()->geometry().bottom() + 1 - pos.y());
+        },
         [&](AppDelegate& shell) {
             auto controller = std::make_unique<CaptureController>(
                 systemInfo, nullptr,
@@ -115,6 +139,9 @@ int main(int argc, char** argv) {
             return controller;
         },
         [](int status) { QCoreApplication::exit(status); },
+        poster.get(),
+        &eventMonitor,
+        &inputSources,
     };
     AppDelegate shell(services, displayController, hooks);
     QObject::connect(&endSignals, &TerminationSignals::received, &app, [&shell](int) { shell.terminate(); });

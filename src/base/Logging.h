@@ -11,6 +11,6 @@ Q_DECLARE_LOGGING_CATEGORY(lcLink)     // "zubpad.link": src/link
 Q_DECLARE_LOGGING_CATEGORY(lcSession)  // "zubpad.session": src/session
 Q_DECLARE_LOGGING_CATEGORY(lcVideo)    // "zubpad.video": src/video
 Q_DECLARE_LOGGING_CATEGORY(lcDisplay)  // "zubpad.display": src/display
-Q_DECLARE_LOGGING_CATEGORY(lcInput)    // "zubpad.input": src/input, defined there when that folder comes
+Q_DECLARE_LOGGING_CATEGORY(lcInput)    // "zubpad.input": src/input
 Q_DECLARE_LOGGING_CATEGORY(lcShell)    // "zubpad.shell": src/shell
 Q_DECLARE_LOGGING_CATEGORY(lcPlatform) // "zubpad.platform": src/platform and its backends

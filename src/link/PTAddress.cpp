@@ -18,24 +18,26 @@ PTAddress PTAddress::ipv4(uint32_t address, uint16_t port) {
     return PTAddress(reinterpret_cast<const struct sockaddr*>(&in), sizeof in);
 }
 
+namespace {
+
+// The address when it is a whole IPv4 one: a shorter length must not be read past.
+const sockaddr_in* asIpv4(const sockaddr_storage& address, socklen_t length) {
+    if (address.ss_family != AF_INET || length < sizeof(sockaddr_in)) return nullptr;
+    return reinterpret_cast<const sockaddr_in*>(&address);
+}
+
+} // namespace
+
 QString PTAddress::name() const {
-    char text[INET6_ADDRSTRLEN] = {};
-    if (sockaddr_.ss_family == AF_INET && length_ >= sizeof(sockaddr_in)) {
-        const auto* in = reinterpret_cast<const sockaddr_in*>(&sockaddr_);
-        if (inet_ntop(AF_INET, &in->sin_addr, text, sizeof text)) return QString::fromLatin1(text);
-    } else if (sockaddr_.ss_family == AF_INET6 && length_ >= sizeof(sockaddr_in6)) {
-        const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&sockaddr_);
-        if (inet_ntop(AF_INET6, &in6->sin6_addr, text, sizeof text)) return QString::fromLatin1(text);
-    }
+    char text[INET_ADDRSTRLEN] = {};
+    const sockaddr_in* in = asIpv4(sockaddr_, length_);
+    if (in && inet_ntop(AF_INET, &in->sin_addr, text, sizeof text)) return QString::fromLatin1(text);
     return {};
 }
 
 uint16_t PTAddress::port() const {
-    if (sockaddr_.ss_family == AF_INET && length_ >= sizeof(sockaddr_in))
-        return ntohs(reinterpret_cast<const sockaddr_in*>(&sockaddr_)->sin_port);
-    if (sockaddr_.ss_family == AF_INET6 && length_ >= sizeof(sockaddr_in6))
-        return ntohs(reinterpret_cast<const sockaddr_in6*>(&sockaddr_)->sin6_port);
-    return 0;
+    const sockaddr_in* in = asIpv4(sockaddr_, length_);
+    return in ? ntohs(in->sin_port) : 0;
 }
 
 QString PTAddress::description() const {

@@ -1,11 +1,11 @@
 #pragma once
 
-#include <QMetaType>
 #include <QString>
 #include <cstdint>
 #include <sys/socket.h>
 
-// A peer's socket address, copied: IPv4 or IPv6, or empty.
+// A peer's socket address, copied, or empty. Channels connect and listen over IPv4 only, so only
+// that form has a text.
 class PTAddress {
 public:
     PTAddress() = default;
@@ -15,8 +15,7 @@ public:
     static PTAddress ipv4(uint32_t address, uint16_t port);
 
     bool isEmpty() const { return length_ == 0; }
-    // Numeric text form (dotted quad, or the standard IPv6 form); a null QString when empty or not
-    // convertible.
+    // The dotted quad; a null QString when empty or not an IPv4 address.
     QString name() const;
     // Host order; 0 when empty.
     uint16_t port() const;
@@ -30,5 +29,3 @@ private:
     sockaddr_storage sockaddr_{};
     socklen_t length_ = 0;
 };
-
-Q_DECLARE_METATYPE(PTAddress)

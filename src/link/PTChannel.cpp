@@ -417,31 +417,3 @@ void PTChannel::cancel() {
         Private::cancelSource(*this);
     }
 }
-
-QString PTChannel::description() const {
-    const char* state = "closed";
-    switch (connState_) {
-    case kConnecting:
-        state = "connecting";
-        break;
-    case kConnected:
-        state = "connected";
-        break;
-    case kListening:
-        state = "listening";
-        break;
-    default:
-        break;
-    }
-    QString info;
-    if (userInfo_.isValid()) {
-        if (userInfo_.metaType() == QMetaType::fromType<PTAddress>())
-            info = userInfo_.value<PTAddress>().description();
-        else if (userInfo_.canConvert<QString>())
-            info = userInfo_.toString();
-        else
-            info = QString::fromLatin1(userInfo_.typeName());
-    }
-    return QString::asprintf("<PTChannel: %p (%s)", static_cast<const void*>(this), state) +
-           (info.isNull() ? QString() : QLatin1Char(' ') + info) + QLatin1Char('>');
-}

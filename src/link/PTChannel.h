@@ -91,9 +91,6 @@ public:
     // keep their place among the frames.
     const std::shared_ptr<IoChannel>& dispatchChannel() const { return dispatchObj_channel_; }
 
-    // "<PTChannel: 0x... (connected) userInfo>"
-    QString description() const;
-
     // Starts the frame loop on a connected I/O channel (used by connect and accept).
     bool startReadingFromConnectedChannel(std::shared_ptr<IoChannel> channel, OptError* error);
     // Takes an already connected stream socket (one end of a socketpair, say) as if it had been

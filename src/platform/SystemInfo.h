@@ -25,9 +25,4 @@ public:
     // The owners (user IDs) of the TCP sockets listening on `port` that a connection to 127.0.0.1 can
     // reach; empty when none is found or the table cannot be read.
     virtual std::vector<quint32> listeningSocketOwners(quint16 port) const = 0;
-
-    // Whether a display stream stops delivering pictures while nothing on the display changes, so that
-    // the capture has to stir the display once a second to keep pictures coming. The X11 capture hears
-    // of every change through the Damage extension and needs no such help.
-    virtual bool displayStreamNeedsRefresh() const { return false; }
 };

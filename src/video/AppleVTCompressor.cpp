@@ -189,12 +189,3 @@ void AppleVTCompressor::setSize(double width, double height) {
     setWorking_width(int(width));
     setWorking_height(int(height));
 }
-
-QString AppleVTCompressor::description() const {
-    return QStringLiteral("%1: Type: %2, Average Bitrate %3, Max Bitrate %4, CBR: %5, Profile %6")
-        .arg(name(), compressorType())
-        .arg(averageBitrate_)
-        .arg(maxBitrate_)
-        .arg(useCbr_ ? 1 : 0)
-        .arg(profile_);
-}

@@ -40,8 +40,6 @@ public:
     std::shared_ptr<PTChannel> ptChannel() const { return ptChannel_.load(); }
     void setSize(double width, double height);
 
-    QString description() const;
-
     bool bOSSupportBGRA() const { return bOSSupportBGRA_; }
     void setBOSSupportBGRA(bool supports) { bOSSupportBGRA_ = supports; }
     bool bH264HWCodec() const { return bH264HWCodec_.load(); }

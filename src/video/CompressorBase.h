@@ -6,7 +6,6 @@
 #include <QMap>
 #include <QObject>
 #include <QString>
-#include <QStringList>
 #include <QVariantMap>
 #include <atomic>
 #include <memory>
@@ -32,7 +31,6 @@ inline const QString kVideoCaptureErrorDomain = QStringLiteral("videoCapture");
 // The settings every compressor shares, and the destinations it feeds.
 class CompressorBase : public QObject {
     Q_OBJECT
-    Q_PROPERTY(bool errored READ errored WRITE setErrored NOTIFY erroredChanged)
 
 public:
     CompressorBase();
@@ -40,9 +38,8 @@ public:
 
     // Enters the destination under its `name`. Not owned: a destination leaves before it goes.
     void addOutput(OutputDestination* destination);
-    // Removes the entry under its name. A compressor left without outputs resets; so does one whose
-    // current receiver is removed, so no frame reaches a destination that has gone. Call with the
-    // frame clock stopped.
+    // Removes the entry under its name. A compressor left without outputs resets, so no frame reaches
+    // a destination that has gone. Call with the frame clock stopped.
     void removeOutput(OutputDestination* destination);
     bool hasOutputs() const { return !outputs_.isEmpty(); }
     const QMap<QString, OutputDestination*>& outputs() const { return outputs_; }
@@ -50,13 +47,8 @@ public:
     virtual void reset() {}
     virtual bool compressFrame() { return true; }
 
-    // Whether the configured size fits the resolution option; `error` says why not.
-    bool validate(Error* error) const;
-
     bool errored() const { return errored_.load(); }
-    void setErrored(bool errored);
-    bool isNew() const { return isNew_; }
-    void setIsNew(bool isNew) { isNew_ = isNew; }
+    void setErrored(bool errored) { errored_.store(errored); }
     bool bFineTune() const { return bFineTune_; }
     void setBFineTune(bool fineTune) { bFineTune_ = fineTune; }
     int width() const { return width_; }
@@ -71,18 +63,12 @@ public:
     void setSettingsController(CompressorSettingsController* controller) {
         settingsController_.store(controller);
     }
-    void* outputDelegate() const { return outputDelegate_; }
-    void setOutputDelegate(void* delegate) { outputDelegate_ = delegate; }
     const QString& resolutionOption() const { return resolutionOption_; }
     void setResolutionOption(const QString& option) { resolutionOption_ = option; }
-    const QStringList& arOptions() const { return arOptions_; }
     const QString& compressorType() const { return compressorType_; }
     void setCompressorType(const QString& type) { compressorType_ = type; }
     const QString& name() const { return name_; }
     void setName(const QString& name) { name_ = name; }
-
-signals:
-    void erroredChanged(bool errored);
 
 protected:
     QMap<QString, OutputDestination*> outputs_;
@@ -91,14 +77,11 @@ protected:
 
 private:
     std::atomic<bool> errored_{false};
-    bool isNew_ = false;
     bool bFineTune_ = false;
     int width_ = 0, height_ = 0;
     std::atomic<int> workingWidth_{0}, workingHeight_{0};
     std::atomic<CompressorSettingsController*> settingsController_{nullptr};
-    void* outputDelegate_ = nullptr;
     QString resolutionOption_;
-    QStringList arOptions_;
     QString compressorType_;
     QString name_;
 };

@@ -66,7 +66,6 @@ DesktopCapture::DesktopCapture(Services services)
     : services_(std::move(services)), state_(std::make_shared<State>()) {}
 
 DesktopCapture::~DesktopCapture() {
-    if (timerToMakeChange_) Clock::shared().cancel(*timerToMakeChange_);
     stopDisplayStream();
     std::map<uint64_t, std::shared_ptr<DisplayStream>> abandoned;
     {
@@ -149,7 +148,6 @@ bool DesktopCapture::setupDisplayStream() {
         qCWarning(lcVideo).noquote()
             << QStringLiteral("[%1] Error: CGDisplayStreamStart: %2").arg(name).arg(result);
     }
-    if (services_.systemInfo.displayStreamNeedsRefresh()) createRefreshTimer();
     return true;
 }
 
@@ -215,34 +213,4 @@ std::vector<AbstractCaptureDevice> DesktopCapture::availableVideoDevices() const
     for (DisplayID display : services_.displays.onlineDisplayList(15))
         devices.emplace_back(QString(), display, AbstractCaptureDevice::uniqueIDForDisplay(display));
     return devices;
-}
-
-void DesktopCapture::createRefreshTimer() {
-    mainQueue().async([self = lifetime_.guard()] {
-        if (!self) return;
-        if (self->timerToMakeChange_) Clock::shared().cancel(*self->timerToMakeChange_);
-        self->scheduleRefresh();
-    });
-}
-
-void DesktopCapture::scheduleRefresh() {
-    // A repeating one-second timer: every tick schedules the next.
-    timerToMakeChange_ = Clock::shared().after(1.0, [self = lifetime_.guard()] {
-        if (!self) return;
-        self->forceScreenUpdate();
-        self->scheduleRefresh();
-    });
-}
-
-void DesktopCapture::forceScreenUpdate() {
-    bool onScreen = false;
-    for (const DisplayScreen& screen : services_.displays.screens())
-        if (screen.screenNumber == currentDisplay_) onScreen = true;
-    if (!onScreen) return;
-    std::shared_ptr<DisplayStream> stream;
-    {
-        std::lock_guard guard(state_->lock);
-        stream = state_->displayStream;
-    }
-    if (stream) stream->refresh();
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "base/Clock.h"
-#include "base/Lifetime.h"
 #include "platform/DisplayStream.h"
 #include "video/AbstractCaptureDevice.h"
 
@@ -97,17 +96,9 @@ public:
     // Monotonic nanoseconds (Clock uptime) of the newest picture, 0 before the first.
     uint64_t currentIOSurfaceTime() const;
 
-    // Where the platform needs it (SystemInfo), a still display is made to deliver a picture once a
-    // second, which keeps the frame clock out of its idle mode.
-    void createRefreshTimer();
-    void forceScreenUpdate();
-    bool hasRefreshTimer() const { return timerToMakeChange_.has_value(); }
-
     struct State;
 
 private:
-    void scheduleRefresh();
-
     Services services_;
     std::shared_ptr<State> state_;
     DisplayID currentDisplay_ = kNullDisplayID;
@@ -116,6 +107,4 @@ private:
     std::optional<AbstractCaptureDevice> activeVideoDevice_;
     std::atomic<double> videoCaptureFPS_{0.0};
     std::function<void(double)> fpsObserver_;
-    std::optional<Clock::TimerId> timerToMakeChange_;
-    Lifetime<DesktopCapture> lifetime_{this};
 };

@@ -21,7 +21,7 @@ char* putUnit(char* w, char unitType, const QByteArray& bytes) {
 } // namespace
 
 OutputDestination::OutputDestination(const QString& type, FrameWriter writer)
-    : writer_(std::move(writer)), typeName_(type), textColor_(Qt::black) {}
+    : writer_(std::move(writer)), typeName_(type) {}
 
 OutputDestination::~OutputDestination() {
     stopCompressor();
@@ -122,29 +122,15 @@ void OutputDestination::setActive(bool active) {
 
 void OutputDestination::setupCompressor() {
     if (!active_.load()) return;
-    std::shared_ptr<CompressorBase> old = compressor_;
-    if (!compressorName_.isEmpty() && settingsController_)
-        compressor_ = settingsController_->compressorNamed(compressorName_);
-    if (!compressor_ && settingsController_) compressor_ = settingsController_->selectedCompressor();
-    if (compressor_) {
-        compressor_->addOutput(this);
-        observe(compressor_.get());
-    }
-    if (old && old != compressor_) {
-        old->removeOutput(this);
-        if (!compressor_) unobserve(old.get());
-    }
+    if (compressor_) compressor_->addOutput(this);
     stopped_.store(false);
 }
 
 void OutputDestination::stopCompressor() {
-    if (!compressor_) return;
-    unobserve(compressor_.get());
-    compressor_->removeOutput(this);
+    if (compressor_) compressor_->removeOutput(this);
 }
 
 void OutputDestination::reset() {
-    outputStartTime_ = 0;
     stopped_.store(true);
     // A new stream starts with the channel free; what the old one still had in flight is its own.
     framesInFlight_.store(0);
@@ -153,31 +139,4 @@ void OutputDestination::reset() {
 
 void OutputDestination::stopOutput() {
     if (active_.load()) reset();
-}
-
-void OutputDestination::setDestination(const QString& destination) {
-    if (destination.startsWith(QLatin1String("rtmp://")) || destination.startsWith(QLatin1String("udp:")))
-        outputFormat_ = QStringLiteral("FLV");
-    destination_ = destination;
-}
-
-void OutputDestination::observe(CompressorBase* compressor) {
-    unobserve(nullptr);
-    // The compressor may turn errored on the frame clock's thread; the colour changes on ours.
-    erroredConnection_ = connect(
-        compressor, &CompressorBase::erroredChanged, this,
-        [this](bool errored) {
-            if (errored) textColor_ = Qt::red;
-        },
-        Qt::QueuedConnection);
-}
-
-void OutputDestination::unobserve(CompressorBase*) {
-    if (erroredConnection_) disconnect(erroredConnection_);
-    erroredConnection_ = {};
-}
-
-QString OutputDestination::description() const {
-    return QStringLiteral("Name: %1 Type Name: %2 Destination %3 Key %4")
-        .arg(name(), typeName_, destination_, streamKey_);
 }

@@ -3,7 +3,6 @@
 #include "base/Error.h"
 #include "platform/EncoderSession.h"
 
-#include <QColor>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -75,7 +74,7 @@ public:
     void stopOutput();
 
     const QString& destination() const { return destination_; }
-    void setDestination(const QString& destination);
+    void setDestination(const QString& destination) { destination_ = destination; }
     // `_name`, or the destination when there is none: the key the compressor files this under.
     QString name() const { return name_.isEmpty() ? destination_ : name_; }
     void setName(const QString& name) { name_ = name; }
@@ -84,46 +83,23 @@ public:
     void setFrameType(int32_t frameType) { frameType_.store(frameType); }
     int32_t channel() const { return channel_.load(); }
     void setChannel(int32_t channel) { channel_.store(channel); }
-    int32_t stream_delay() const { return streamDelay_; }
-    void setStream_delay(int32_t delay) { streamDelay_ = delay; }
     const QString& type_name() const { return typeName_; }
-    void setType_name(const QString& typeName) { typeName_ = typeName; }
-    const QString& output_format() const { return outputFormat_; }
-    void setOutput_format(const QString& format) { outputFormat_ = format; }
-    const QString& server_name() const { return serverName_; }
-    void setServer_name(const QString& server) { serverName_ = server; }
-    const QString& stream_key() const { return streamKey_; }
-    void setStream_key(const QString& key) { streamKey_ = key; }
-    double output_start_time() const { return outputStartTime_; }
     CompressorSettingsController* settingsController() const { return settingsController_; }
     void setSettingsController(CompressorSettingsController* controller) { settingsController_ = controller; }
     const std::shared_ptr<CompressorBase>& compressor() const { return compressor_; }
     void setCompressor(std::shared_ptr<CompressorBase> compressor) { compressor_ = std::move(compressor); }
-    const QString& compressor_name() const { return compressorName_; }
-    void setCompressor_name(const QString& name) { compressorName_ = name; }
-    const QColor& textColor() const { return textColor_; }
-
-    QString description() const;
 
 private:
-    void observe(CompressorBase* compressor);
-    void unobserve(CompressorBase* compressor);
-
     FrameWriter writer_;
     QString destination_;
     QString name_;
     std::atomic<bool> active_{false};
-    double outputStartTime_ = 0;
     std::atomic<bool> stopped_{true};
     std::atomic<int32_t> frameType_{0};
-    int32_t streamDelay_ = 0;
     std::atomic<int32_t> channel_{0};
     std::atomic<int> framesInFlight_{0};
     std::atomic<bool> keyFrameWanted_{false};
-    QString serverName_, typeName_, outputFormat_, streamKey_;
+    QString typeName_;
     CompressorSettingsController* settingsController_ = nullptr;
-    QColor textColor_;
     std::shared_ptr<CompressorBase> compressor_;
-    QString compressorName_;
-    QMetaObject::Connection erroredConnection_;
 };

@@ -14,14 +14,6 @@ StreamController::StreamController(Services services, StreamHost* host)
     if (!services_.writer) services_.writer = OutputDestination::channelWriter();
     if (!services_.resource.isValid())
         services_.resource = Bundle::main().propertyListResource(QStringLiteral("Defaults"));
-    useStatusColors_ = true;
-    destinationTypes_ = {{QStringLiteral("file"), QStringLiteral("File/Raw")}};
-    videoTypes_ = {QStringLiteral("Desktop"), QStringLiteral("AVFoundation"), QStringLiteral("QTCapture"),
-                   QStringLiteral("Syphon"), QStringLiteral("Image")};
-    compressorTypes_ = {QStringLiteral("x264"), QStringLiteral("AppleVTCompressor"), QStringLiteral("None")};
-    arOptions_ = {QStringLiteral("None"), QStringLiteral("Use Source"), QStringLiteral("Preserve AR")};
-    validSamplerates_ = {44100, 48000};
-    connectionMode_ = 0;
     loadSettings();
 }
 
@@ -69,12 +61,7 @@ void StreamController::loadSettings() {
     destination->setCompressor(defaultCompressor);
     captureDestinations_.push_back(std::move(destination));
 
-    useStatusColors_ = r.value(QStringLiteral("useStatusColors")).toBool();
-    if (r.contains(QStringLiteral("extraSaveData")))
-        extraSaveData_ = r.value(QStringLiteral("extraSaveData")).toMap();
-
     setSelectedVideoType(r.value(QStringLiteral("selectedVideoType")).toString());
-    selectedCompressorType_ = r.value(QStringLiteral("selectedCompressorType")).toString();
 
     if (videoCaptureSession_) {
         StreamDefaults& defaults = services_.defaults;
@@ -91,12 +78,6 @@ void StreamController::loadSettings() {
             }
         }
     }
-
-    maxOutputDropped_ = r.value(QStringLiteral("maxOutputDropped")).toInt();
-    maxOutputPending_ = r.value(QStringLiteral("maxOutputPending")).toInt();
-    resolutionOption_ = r.contains(QStringLiteral("resolutionOption"))
-                            ? r.value(QStringLiteral("resolutionOption")).toString()
-                            : QStringLiteral("None");
 }
 
 void StreamController::setSelectedVideoType(const QString& type) {
@@ -115,7 +96,6 @@ void StreamController::setSelectedVideoType(const QString& type) {
     } else {
         selectedVideoType_.clear();
     }
-    selectedVideoCapture_.reset();
 }
 
 bool StreamController::selectedVideoCaptureFromID(const QString& uniqueID) {
@@ -125,7 +105,6 @@ bool StreamController::selectedVideoCaptureFromID(const QString& uniqueID) {
         if (!device.isEqual(probe)) continue;
         videoCaptureSession_->setSimulateCursor(host_ && host_->simulateCursorPos());
         videoCaptureSession_->setActiveVideoDevice(device);
-        selectedVideoCapture_ = device;
         return true;
     }
     videoCaptureSession_->setActiveVideoDevice(std::nullopt);
@@ -133,11 +112,7 @@ bool StreamController::selectedVideoCaptureFromID(const QString& uniqueID) {
 }
 
 QString StreamController::addCompressor(std::shared_ptr<CompressorBase> compressor) {
-    const QString base = compressor->name();
-    QString name = base;
-    for (int n = 1; compressors_.contains(name); ++n)
-        name = QStringLiteral("%1#%2").arg(base).arg(n);
-    compressor->setName(name);
+    const QString name = compressor->name();
     compressors_.insert(name, std::move(compressor));
     return name;
 }
@@ -150,20 +125,17 @@ bool StreamController::setupCompressors() {
         if (auto* vt = qobject_cast<AppleVTCompressor*>(compressor.get()))
             vt->setPeerHardwareString(hardware);
     }
-    if (selectedCompressor_) selectedCompressor_->setSettingsController(this);
     for (const auto& destination : captureDestinations_) {
         destination->setActive(true);
         destination->setupCompressor();
     }
     firstFrameTime_ = 0;
-    compressedFrameCount_.store(0);
     return true;
 }
 
 bool StreamController::startStream() {
     if (captureRunning_.load()) return true;
     firstFrameTime_ = 0;
-    compressedFrameCount_.store(0);
     preventDisplaySleep(services_.defaults.boolForKey(QStringLiteral("preventDisplaySleep")));
     for (const auto& destination : captureDestinations_)
         destination->reset();
@@ -360,7 +332,6 @@ void StreamController::processVideoFrame(const FramePtr& frame) {
         output.releaseFrame();
         return;
     }
-    compressedFrameCount_.fetch_add(1);
 }
 
 AppleVTCompressor* StreamController::activeCompressor() const {

@@ -8,7 +8,6 @@
 
 #include <QMap>
 #include <QSizeF>
-#include <QStringList>
 #include <QVariantMap>
 #include <atomic>
 #include <functional>
@@ -71,7 +70,7 @@ public:
     void setSelectedVideoType(const QString& type);
     const QString& selectedVideoType() const { return selectedVideoType_; }
     bool selectedVideoCaptureFromID(const QString& uniqueID);
-    // Enters the compressor under its name, or under name#1, name#2 ... when that is taken; returns it.
+    // Enters the compressor under its name (the stream has one); returns the name.
     QString addCompressor(std::shared_ptr<CompressorBase> compressor);
     bool setupCompressors();
 
@@ -93,14 +92,11 @@ public:
     // -- CompressorSettingsController
     double captureFPS() const override;
     std::shared_ptr<CompressorBase> compressorNamed(const QString& name) const override;
-    std::shared_ptr<CompressorBase> selectedCompressor() const override { return selectedCompressor_; }
+    std::shared_ptr<CompressorBase> selectedCompressor() const override { return nullptr; }
 
     int streamsActiveCount() const;
     // Stops a running stream with active destinations, as the application quits.
     void applicationWillTerminate();
-
-    void setExtraData(const QVariant& value, const QString& key) { extraSaveData_.insert(key, value); }
-    QVariant getExtraData(const QString& key) const { return extraSaveData_.value(key); }
 
     // -- State, for the session and for tests.
     bool captureRunning() const { return captureRunning_.load(); }
@@ -114,20 +110,6 @@ public:
     // Whether that encoder runs on hardware (reported to the device as "H264:1").
     bool bH264HWCodec() const;
     QSize prevSize() const { return QSize(prevWidth_, prevHeight_); }
-    int32_t connectionMode() const { return connectionMode_; }
-    int32_t captureWidth() const { return captureWidth_; }
-    int32_t captureHeight() const { return captureHeight_; }
-    int32_t maxOutputDropped() const { return maxOutputDropped_; }
-    int32_t maxOutputPending() const { return maxOutputPending_; }
-    const QString& resolutionOption() const { return resolutionOption_; }
-    bool useStatusColors() const { return useStatusColors_; }
-    const QString& selectedCompressorType() const { return selectedCompressorType_; }
-    const QStringList& videoTypes() const { return videoTypes_; }
-    const QStringList& compressorTypes() const { return compressorTypes_; }
-    const QStringList& arOptions() const { return arOptions_; }
-    const QVariantMap& destinationTypes() const { return destinationTypes_; }
-    const QVariantList& validSamplerates() const { return validSamplerates_; }
-    int64_t compressedFrameCount() const { return compressedFrameCount_.load(); }
 
 private:
     void stop(bool tellDevice);
@@ -162,24 +144,13 @@ private:
     int32_t prevWidth_ = 0, prevHeight_ = 0;
     std::optional<Clock::TimerId> pendingStart_; // the start of an older device's stream, scheduled
     std::atomic<bool> captureRunning_{false};
-    bool useStatusColors_ = true;
     int32_t connectionMode_ = 0;
     int32_t captureHeight_ = 0, captureWidth_ = 0;
-    int32_t maxOutputPending_ = 0, maxOutputDropped_ = 0;
-    QString selectedCompressorType_;
-    QString resolutionOption_ = QStringLiteral("None");
     std::unique_ptr<DesktopCapture> videoCaptureSession_;
-    std::atomic<int64_t> compressedFrameCount_{0};
     // A slot was skipped because the channel was behind: the picture goes out once it drains, even
     // if the screen did not change again.
     std::atomic<bool> pictureOwed_{false};
     QMap<QString, std::shared_ptr<CompressorBase>> compressors_;
-    std::shared_ptr<CompressorBase> selectedCompressor_;
-    QStringList videoTypes_, compressorTypes_, arOptions_;
-    QVariantMap destinationTypes_;
-    QVariantList validSamplerates_;
     std::vector<std::unique_ptr<OutputDestination>> captureDestinations_;
-    std::optional<AbstractCaptureDevice> selectedVideoCapture_;
-    QVariantMap extraSaveData_;
     Lifetime<StreamController> lifetime_{this};
 };

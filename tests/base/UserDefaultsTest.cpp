@@ -50,6 +50,11 @@ TEST(UserDefaultsTest, BooleansAreNumbersOnDiskAndEveryWriteIsThereAtOnce) {
     reopened.removePersistentDomain();
     EXPECT_TRUE(onDisk(path).isEmpty());
     EXPECT_FALSE(reopened.status());
+
+    const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", "/xdg-home");
+    EXPECT_EQ(UserDefaults::defaultFilePath(), QStringLiteral("/xdg-home/zubpad/zubpad.plist"));
+    qputenv("XDG_CONFIG_HOME", saved);
 }
 
 TEST(UserDefaultsTest, ValuesWrittenByHandAreReadLeniently) {
@@ -79,39 +84,30 @@ TEST(UserDefaultsTest, ValuesWrittenByHandAreReadLeniently) {
     EXPECT_TRUE(defaults.stringForKey(QStringLiteral("half")).isNull());
 }
 
-TEST(UserDefaultsTest, ADamagedFileIsSetAsideAndTheDomainStartsEmpty) {
+// Noise, or a property list that is not a dictionary, is set aside and the domain starts empty (an
+// empty file is an empty domain, not a damaged one); a place that cannot be written is reported.
+TEST(UserDefaultsTest, ADamagedFileIsSetAsideAndAnUnwritablePlaceIsReported) {
     const QString path = freshPath();
-    UserDefaults(path).setBool(true, QStringLiteral("seed"));
-    ASSERT_TRUE(writeFile(path, QByteArray("bplist00 this is no property list")));
-    UserDefaults defaults(path);
-    EXPECT_FALSE(defaults.containsKey(QStringLiteral("seed")));
-    EXPECT_FALSE(defaults.status());
-    QFile aside(path + QStringLiteral(".damaged"));
-    ASSERT_TRUE(aside.open(QIODevice::ReadOnly));
-    EXPECT_EQ(aside.readAll(), QByteArray("bplist00 this is no property list"));
-
-    defaults.setBool(true, QStringLiteral("autoUpdateApp"));
-    EXPECT_EQ(onDisk(path).value(QStringLiteral("autoUpdateApp")), QVariant(qlonglong(1)));
-
-    // A property list that is not a dictionary is as unusable as noise.
-    const QByteArray list = PropertyList::serialize(QVariantList{1, 2}, PropertyList::Format::Xml);
-    ASSERT_TRUE(writeFile(path, list));
-    EXPECT_FALSE(UserDefaults(path).containsKey(QStringLiteral("autoUpdateApp")));
     const auto setAside = [&] {
         QFile file(path + QStringLiteral(".damaged"));
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     };
-    EXPECT_EQ(setAside(), list);
-    // An empty file is an empty domain, not a damaged one.
+    for (const QByteArray& damaged :
+         {QByteArray("bplist00 this is no property list"),
+          PropertyList::serialize(QVariantList{1, 2}, PropertyList::Format::Xml)}) {
+        UserDefaults(path).setBool(true, QStringLiteral("seed"));
+        ASSERT_TRUE(writeFile(path, damaged));
+        UserDefaults defaults(path);
+        EXPECT_FALSE(defaults.containsKey(QStringLiteral("seed")));
+        EXPECT_FALSE(defaults.status());
+        EXPECT_EQ(setAside(), damaged);
+        defaults.setBool(true, QStringLiteral("autoUpdateApp"));
+        EXPECT_EQ(onDisk(path), (QVariantMap{{QStringLiteral("autoUpdateApp"), qlonglong(1)}}));
+    }
     ASSERT_TRUE(writeFile(path, QByteArray()));
-    UserDefaults empty(path);
-    EXPECT_FALSE(empty.status());
-    EXPECT_EQ(setAside(), list);
-}
+    EXPECT_FALSE(UserDefaults(path).status());
+    EXPECT_EQ(setAside(), PropertyList::serialize(QVariantList{1, 2}, PropertyList::Format::Xml));
 
-TEST(UserDefaultsTest, AnUnwritableDirectoryIsReportedNotHidden) {
-    const QString path = freshPath();
-    UserDefaults(path).setBool(true, QStringLiteral("seed"));
     // Root ignores permissions: a file where the directory should be fails for everyone.
     const QString blocked = QFileInfo(path).absolutePath() + QStringLiteral("/file/zubpad.plist");
     ASSERT_TRUE(writeFile(QFileInfo(path).absolutePath() + QStringLiteral("/file"), "x"));
@@ -120,14 +116,6 @@ TEST(UserDefaultsTest, AnUnwritableDirectoryIsReportedNotHidden) {
     const OptError error = defaults.synchronize();
     ASSERT_TRUE(error);
     EXPECT_EQ(error->domain, QStringLiteral("UserDefaults"));
-}
-
-TEST(UserDefaultsTest, TheConfigDirectoryFollowsXdgConfigHome) {
-    const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
-    const QString home = tempPath(QStringLiteral("xdg-home"));
-    qputenv("XDG_CONFIG_HOME", home.toUtf8());
-    EXPECT_EQ(UserDefaults::defaultFilePath(), home + QStringLiteral("/zubpad/zubpad.plist"));
-    qputenv("XDG_CONFIG_HOME", saved);
 }
 
 TEST(UserDefaultsTest, WritersOnSeveralThreadsLoseNothing) {

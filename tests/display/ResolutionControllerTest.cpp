@@ -41,11 +41,11 @@ TEST_F(ResolutionTest, InitialModeFollowsTheDeviceAndTheEncoder) {
     EXPECT_EQ(introduce(device("iPhone10,3", 812, 375)), 411);
     // The device's own index is remembered from its first report on.
     EXPECT_EQ(resolutions.prevSizeIndexFull(), 1);
-}
 
-// The introduction comes from the device: wrong types and out-of-range values lead to no mode or a
-// listed one, never to a crash or an index outside the table.
-TEST_F(ResolutionTest, MalformedDeviceInformationIsReadLeniently) {
+    // The introduction comes from the device: wrong types and out-of-range values lead to no mode or
+    // a listed one, never to a crash or an index outside the table; without a table, or in extended
+    // mode, every mode is 0.
+    host.hardware = true;
     const QVariantMap wrongTypes{{QStringLiteral("hardwareString"), QVariantList{1, 2}},
                                  {QStringLiteral("sizeIndex"), QStringLiteral("many")},
                                  {QStringLiteral("viewSize"), QStringLiteral("1366x1024")}};
@@ -57,6 +57,12 @@ TEST_F(ResolutionTest, MalformedDeviceInformationIsReadLeniently) {
         const int32_t mode = introduce(info);
         EXPECT_TRUE(mode == 0 || mode == 811 || mode == 812) << index.toLongLong() << " gave " << mode;
     }
+    controller.setModeTable({});
+    EXPECT_EQ(introduce(device("iPad7,3", 1366, 1024)), 0);
+    controller.setModeTable({{QStringLiteral("iPadProLandscape1"), 811}});
+    controller.setBCloneDisplay(false);
+    EXPECT_EQ(introduce(device("iPad7,3", 1366, 1024, 1)), 0);
+    EXPECT_TRUE(resolutions.resolutionMenus().empty());
 }
 
 TEST_F(ResolutionTest, RetinaMirroringFollowsWhatTheDeviceCopesWith) {
@@ -70,15 +76,6 @@ TEST_F(ResolutionTest, RetinaMirroringFollowsWhatTheDeviceCopesWith) {
     introduce(device("iPad7,3", 1366, 1024));
     ASSERT_TRUE(defaults.containsKey(key));
     EXPECT_FALSE(defaults.boolForKey(key));
-}
-
-TEST_F(ResolutionTest, WithoutAModeTableOrInExtendedModeEveryModeIs0) {
-    controller.setModeTable({});
-    EXPECT_EQ(introduce(device("iPad7,3", 1366, 1024)), 0);
-    controller.setModeTable({{QStringLiteral("iPadProLandscape1"), 811}});
-    controller.setBCloneDisplay(false);
-    EXPECT_EQ(introduce(device("iPad7,3", 1366, 1024, 1)), 0);
-    EXPECT_TRUE(resolutions.resolutionMenus().empty());
 }
 
 TEST_F(ResolutionTest, TheListOffersTheMirrorTargetInPointsAndInRetinaPixels) {
@@ -132,10 +129,16 @@ TEST_F(ResolutionTest, ItemsAreTickedByTheRetinaSettingAndGreyedByLoad) {
     EXPECT_FALSE(heavy("640 x 480 (Retina)", 2));
 }
 
+// Advice shown from the main queue, never from within the call, and not at all once the controller
+// that scheduled it is gone.
 TEST_F(ResolutionTest, AdviceAgainstVeryLargeStreams) {
     displays.setBounds(1, {0, 0, 2560, 1440});
     EXPECT_TRUE(resolutions.showZubPadOrCloneHiResAlert(false));
-    spinEventLoop(20);
+    {
+        ResolutionController shortLived(controller, host, defaults, alerts, arrangement);
+        EXPECT_TRUE(shortLived.showZubPadOrCloneHiResAlert(true));
+    }
+    spinEventLoop(50);
     EXPECT_TRUE(alerts.shown.empty());
     defaults.setBool(true, QStringLiteral("zubPadNoRetina"));
     EXPECT_FALSE(resolutions.showZubPadOrCloneHiResAlert(true));
@@ -146,23 +149,13 @@ TEST_F(ResolutionTest, AdviceAgainstVeryLargeStreams) {
     displays.setBounds(1, {0, 0, 2560, 1440});
     alerts.answers = {Alerts::kFirstButtonReturn + 1}; // "NotNow"
     EXPECT_TRUE(resolutions.showZubPadOrCloneHiResAlert(true));
-    EXPECT_TRUE(alerts.shown.empty()); // shown from the main queue, not from within the call
+    EXPECT_TRUE(alerts.shown.empty());
     ASSERT_TRUE(waitUntil([&] { return !alerts.shown.empty(); }));
     const Alert& alert = alerts.shown[0];
     EXPECT_EQ(alert.style, Alert::Style::Warning);
     EXPECT_EQ(alert.messageText, QStringLiteral("Zub Pad"));
     EXPECT_EQ(alert.informativeText, QStringLiteral("Zub Pad streams a very large picture"));
     EXPECT_EQ(alert.buttons, QStringList({"Ok", "NotNow"}));
-}
-
-TEST_F(ResolutionTest, AdviceScheduledByAControllerThatIsGoneShowsNothing) {
-    displays.setBounds(1, {0, 0, 2560, 1440});
-    {
-        ResolutionController shortLived(controller, host, defaults, alerts, arrangement);
-        EXPECT_TRUE(shortLived.showZubPadOrCloneHiResAlert(true));
-    }
-    spinEventLoop(50);
-    EXPECT_TRUE(alerts.shown.empty());
 }
 
 TEST_F(ResolutionTest, ChoosingAResolutionStoresItAndChangesTheMode) {

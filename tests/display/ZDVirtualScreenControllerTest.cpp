@@ -5,7 +5,7 @@ namespace {
 using Flag = DisplayServices::ReconfigurationFlag;
 using ControllerTest = DisplayTest;
 
-TEST(ZDVirtualScreenController, DirectoryNamesAndThe256Rule) {
+TEST(ZDVirtualScreenController, DirectoryNamesAndThe256RuleAndNoDisplayAtAll) {
     FakeDisplayServices displays;
     displays.addDisplay({.id = 7});
     displays.addDisplay({.id = 3, .name = QStringLiteral("DELL U2720Q")});
@@ -18,22 +18,18 @@ TEST(ZDVirtualScreenController, DirectoryNamesAndThe256Rule) {
     EXPECT_EQ(controller.onlineDisplays(), expected);
     EXPECT_TRUE(controller.displayName(7).isNull());
 
-    FakeDisplayServices alone; // the only display is listed whatever it reports
+    // No display means zero IDs until one appears, and the only display is listed whatever it reports.
+    FakeDisplayServices alone;
+    ZDVirtualScreenController single(alone);
+    EXPECT_EQ(single.builtinDisplayID(), 0u);
+    EXPECT_EQ(single.cloneDisplayID(), 0u);
+    EXPECT_FALSE(single.builtinScreen());
+    EXPECT_FALSE(single.cloneScreen());
     alone.addDisplay({.id = 4, .model = 256, .serial = 0});
-    EXPECT_EQ(ZDVirtualScreenController(alone).onlineDisplays(),
+    EXPECT_EQ(single.onlineDisplays(),
               (std::vector<DisplayDirectoryEntry>{{4, QStringLiteral("Display 1")}}));
-}
-
-TEST(ZDVirtualScreenController, NoDisplayMeansZeroIDsUntilOneAppears) {
-    FakeDisplayServices displays;
-    ZDVirtualScreenController controller(displays);
-    EXPECT_EQ(controller.builtinDisplayID(), 0u);
-    EXPECT_EQ(controller.cloneDisplayID(), 0u);
-    EXPECT_FALSE(controller.builtinScreen());
-    EXPECT_FALSE(controller.cloneScreen());
-    displays.addDisplay({.id = 2, .bounds = {0, 0, 800, 600}});
-    EXPECT_EQ(controller.builtinDisplayID(), 2u);
-    EXPECT_EQ(controller.cloneDisplayID(), 2u);
+    EXPECT_EQ(single.builtinDisplayID(), 4u);
+    EXPECT_EQ(single.cloneDisplayID(), 4u);
 }
 
 TEST_F(ControllerTest, PlugsAndUnplugsRebuildTheDirectoryOnEachAnnouncedChange) {

@@ -6,6 +6,7 @@
 #include "platform/SystemEvents.h"
 #include "platform/Workspace.h"
 
+#include <algorithm>
 #include <deque>
 #include <vector>
 
@@ -23,12 +24,33 @@ public:
     std::function<void()> frontmostChanged;
     QStringList preferencesRoots;
 
-    OptError registerRunningApplication(const QString& bundleIdentifier) override;
+    OptError registerRunningApplication(const QString& bundleIdentifier) override {
+        registered.push_back(bundleIdentifier);
+        if (std::none_of(running.begin(), running.end(), [&](const RunningApplication& app) {
+                return app.processIdentifier == pid && app.bundleIdentifier == bundleIdentifier;
+            }))
+            running.push_back(RunningApplication{pid, bundleIdentifier});
+        return std::nullopt;
+    }
     std::vector<RunningApplication>
-    runningApplicationsWithBundleIdentifier(const QString& bundleIdentifier) override;
+    runningApplicationsWithBundleIdentifier(const QString& bundleIdentifier) override {
+        std::vector<RunningApplication> matching;
+        std::copy_if(running.begin(), running.end(), std::back_inserter(matching),
+                     [&](const RunningApplication& app) { return app.bundleIdentifier == bundleIdentifier; });
+        return matching;
+    }
     qint64 currentProcessIdentifier() const override { return pid; }
-    bool forceTerminate(const RunningApplication& application) override;
-    bool openURL(const QUrl& url) override;
+    bool forceTerminate(const RunningApplication& application) override {
+        terminated.push_back(application.processIdentifier);
+        std::erase_if(running, [&](const RunningApplication& app) {
+            return app.processIdentifier == application.processIdentifier;
+        });
+        return true;
+    }
+    bool openURL(const QUrl& url) override {
+        openedURLs.push_back(url);
+        return true;
+    }
     FrontmostApplicationInfo frontmostApplication() override { return frontmost; }
     void setFrontmostApplicationChangedHandler(std::function<void()> handler) override {
         frontmostChanged = std::move(handler);
@@ -46,7 +68,10 @@ public:
     NotificationCenter& distributedCenter() override { return center; }
     bool isDarkMode() const override { return dark; }
     // Changes the appearance and posts the notice, as a desktop would.
-    void setDarkMode(bool value);
+    void setDarkMode(bool value) {
+        dark = value;
+        center.post(kInterfaceThemeChangedNotification, this);
+    }
     void post(const QString& name) { center.post(name, this); }
 
     NotificationCenter center;
@@ -55,11 +80,16 @@ public:
 
 class FakePower final : public Power {
 public:
-    bool watchDisplayPower(DisplayPowerHandler h) override;
+    bool watchDisplayPower(DisplayPowerHandler h) override {
+        handler = std::move(h);
+        return true;
+    }
     void stopWatchingDisplayPower() override { handler = nullptr; }
     bool preventDisplaySleep(bool, const QString&) override { return true; }
     // Delivers a display power message as the system would.
-    void deliver(uint32_t message) const;
+    void deliver(uint32_t message) const {
+        if (handler) handler(message);
+    }
 
     DisplayPowerHandler handler;
 };
@@ -85,5 +115,13 @@ public:
     std::vector<Alert> shown;
     std::vector<bool> helpResults;
 
-    int runModal(const Alert& alert) override;
+    int runModal(const Alert& alert) override {
+        shown.push_back(alert);
+        for (;;) {
+            const int answer = answers.empty() ? kFirstButtonReturn : answers.front();
+            if (!answers.empty()) answers.pop_front();
+            if (answer != kHelp || !alert.showHelp) return answer;
+            helpResults.push_back(alert.showHelp());
+        }
+    }
 };

@@ -1,31 +1,5 @@
 #include "fakes/FakeDisplayServices.h"
 
-void FakeDisplayServices::removeDisplay(DisplayID id) {
-    std::erase_if(displays_, [id](const Display& d) { return d.id == id; });
-}
-
-void FakeDisplayServices::setBounds(DisplayID id, const QRectF& bounds) {
-    if (Display* d = find(id)) d->bounds = bounds;
-}
-
-void FakeDisplayServices::fire(DisplayID display, uint32_t flags) {
-    const auto callbacks = callbacks_; // a callback may unregister itself
-    for (const auto& [id, callback] : callbacks)
-        callback(display, flags);
-}
-
-const FakeDisplayServices::Display* FakeDisplayServices::find(DisplayID id) const {
-    for (const Display& d : displays_)
-        if (d.id == id) return &d;
-    return nullptr;
-}
-
-FakeDisplayServices::Display* FakeDisplayServices::find(DisplayID id) {
-    for (Display& d : displays_)
-        if (d.id == id) return &d;
-    return nullptr;
-}
-
 std::vector<DisplayID> FakeDisplayServices::onlineDisplayList(uint32_t maxDisplays) const {
     std::vector<DisplayID> ids;
     for (size_t i = 0; i < displays_.size() && i < maxDisplays; ++i)

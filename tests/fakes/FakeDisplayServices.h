@@ -24,10 +24,18 @@ public:
 
     // Appends a display to the online list (the first one is the main display).
     void addDisplay(const Display& display) { displays_.push_back(display); }
-    void removeDisplay(DisplayID id);
-    void setBounds(DisplayID id, const QRectF& bounds);
+    void removeDisplay(DisplayID id) {
+        std::erase_if(displays_, [id](const Display& d) { return d.id == id; });
+    }
+    void setBounds(DisplayID id, const QRectF& bounds) {
+        if (Display* d = find(id)) d->bounds = bounds;
+    }
     // Calls every registered callback with (display, flags), as after a configuration change.
-    void fire(DisplayID display, uint32_t flags);
+    void fire(DisplayID display, uint32_t flags) {
+        const auto callbacks = callbacks_; // a callback may unregister itself
+        for (const auto& [id, callback] : callbacks)
+            callback(display, flags);
+    }
     size_t callbackCount() const { return callbacks_.size(); }
 
     std::vector<MirrorCall> mirrorCalls;
@@ -52,8 +60,11 @@ public:
     void removeReconfigurationCallback(CallbackId id) override { callbacks_.erase(id); }
 
 private:
-    const Display* find(DisplayID id) const;
-    Display* find(DisplayID id);
+    Display* find(DisplayID id) const {
+        for (const Display& d : displays_)
+            if (d.id == id) return const_cast<Display*>(&d);
+        return nullptr;
+    }
     std::vector<Display> displays_;
     std::map<CallbackId, ReconfigurationCallback> callbacks_;
     CallbackId nextId_ = 1;

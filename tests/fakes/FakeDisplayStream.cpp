@@ -2,21 +2,6 @@
 
 #include <cstring>
 
-int32_t FakeDisplayStream::start() {
-    ++starts;
-    return startResult;
-}
-
-int32_t FakeDisplayStream::stop() {
-    ++stops;
-    if (stopResult == kSuccess && stopReply == StopReply::kNow) deliverStopped();
-    return stopResult;
-}
-
-void FakeDisplayStream::deliver(FrameStatus status, FramePtr frame, uint64_t displayTime) {
-    handler(status, displayTime, std::move(frame));
-}
-
 FramePtr FakeDisplayStream::picture(uint8_t fill) const {
     auto buffer = PixelBuffer::create(width, height, PixelBuffer::kBGRA);
     if (buffer) std::memset(buffer->data(), fill, size_t(buffer->bytesPerRow()) * size_t(height));

@@ -28,11 +28,20 @@ public:
     StopReply stopReply = StopReply::kNow;
     std::atomic<int> starts{0}, stops{0}, refreshes{0};
 
-    int32_t start() override;
-    int32_t stop() override;
+    int32_t start() override {
+        ++starts;
+        return startResult;
+    }
+    int32_t stop() override {
+        ++stops;
+        if (stopResult == kSuccess && stopReply == StopReply::kNow) deliverStopped();
+        return stopResult;
+    }
     void refresh() override { ++refreshes; }
 
-    void deliver(FrameStatus status, FramePtr frame = nullptr, uint64_t displayTime = 0);
+    void deliver(FrameStatus status, FramePtr frame = nullptr, uint64_t displayTime = 0) {
+        handler(status, displayTime, std::move(frame));
+    }
     void deliverStopped() { deliver(kStopped); }
     // A BGRA picture of this stream's size, filled with one value.
     FramePtr picture(uint8_t fill) const;

@@ -14,7 +14,6 @@ public:
     quint32 uid = 1000;
     // Listening-socket owners by port; a port not listed has no listener.
     std::map<quint16, std::vector<quint32>> listeners;
-    bool needsRefresh = false;
 
     QString osVersionString() const override { return osVersion; }
     QString machineModel() const override { return model; }
@@ -25,5 +24,4 @@ public:
         auto it = listeners.find(port);
         return it == listeners.end() ? std::vector<quint32>{} : it->second;
     }
-    bool displayStreamNeedsRefresh() const override { return needsRefresh; }
 };

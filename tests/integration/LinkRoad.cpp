@@ -1,7 +1,6 @@
 #include "LinkRoad.h"
 
 #include "fakes/TestSupport.h"
-#include "session/PeerMessage.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -15,22 +14,6 @@ QString writeScript(const QString& script) {
 }
 
 } // namespace
-
-const RecordingDelegate::Frame* findFrame(const RecordingDelegate& delegate, uint32_t type,
-                                          const QString& textOrEventName) {
-    for (const RecordingDelegate::Frame& frame : delegate.frames) {
-        if (frame.type != type) continue;
-        if (textOrEventName.isNull()) return &frame;
-        if (type == PeerMessage::kFrameTypeTextMessage &&
-            PeerMessage::decodeText(frame.payload) == textOrEventName)
-            return &frame;
-        const auto event = PeerMessage::decodeDictionary(frame.payload);
-        if (type == PeerMessage::kFrameTypeEvent && event &&
-            event->value(QStringLiteral("eventName")) == textOrEventName)
-            return &frame;
-    }
-    return nullptr;
-}
 
 DeviceSimProcess::DeviceSimProcess(const QString& script, const QStringList& extraArguments)
     : recordPath_(freshTempPath(QStringLiteral("record-"))),

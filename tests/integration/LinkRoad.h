@@ -23,7 +23,3 @@ private:
     ChildProcess process_;
     uint16_t port_ = 0;
 };
-
-// The first frame of `type` a channel delivered (for texts, with that text; for events, of that name).
-const RecordingDelegate::Frame* findFrame(const RecordingDelegate& delegate, uint32_t type,
-                                          const QString& textOrEventName = {});

@@ -137,18 +137,14 @@ TEST(PTChannelReading, DelegateMayDropTheChannelFromItsCallbacks) {
 }
 
 // The link's own use of TCP is driven end to end by the agent road (tests/integration); here what it
-// cannot show: what description() says, calls in the wrong state, and each side's end told once.
+// cannot show: calls in the wrong state, and each side's end told once.
 TEST(PTChannelTcp, CallsInTheWrongStateFailWithCodeOneAndEachEndIsToldOnce) {
     const int before = openDescriptorCount();
     {
         TcpPair p;
         ASSERT_TRUE(p.accepted);
-        EXPECT_TRUE(p.server->description().endsWith("(listening)>"));
-        const QString prefix =
-            QString::asprintf("<PTChannel: %p (connected)", static_cast<void*>(p.client.get()));
-        EXPECT_EQ(p.client->description(), prefix + ">");
-        p.client->setUserInfo(QVariant::fromValue(PTAddress::ipv4(INADDR_LOOPBACK, 23481)));
-        EXPECT_EQ(p.client->description(), prefix + " 127.0.0.1:23481>");
+        EXPECT_TRUE(p.server->isListening());
+        EXPECT_EQ(p.client->connState(), PTChannel::kConnected);
 
         std::vector<std::string> wrong;
         p.client->connectToPort(p.server->localPort(), INADDR_LOOPBACK,

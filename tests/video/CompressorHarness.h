@@ -24,8 +24,8 @@ struct CompressorHarness : CompressorSettingsController {
     std::shared_ptr<AppleVTCompressor> compressor;
     std::vector<Sent> sent;
     OptError nextResult;
-    // Stands for a linked channel: the recording writer never touches it. A real (unconnected) one,
-    // as a made-up address would have its shared-from-this link written through it.
+    // Stands for a linked channel: the recording writer never touches it. A real (closed) one, since
+    // a shared pointer to a channel writes into the object it points at.
     std::shared_ptr<PTChannel> channel = PTChannel::channelWithDelegate(nullptr);
     OutputDestination destination{QStringLiteral("file"),
                                   [this](const std::shared_ptr<PTChannel>&, uint32_t type, uint32_t tag,

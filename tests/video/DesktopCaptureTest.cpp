@@ -181,28 +181,6 @@ TEST_F(DesktopCaptureTest, AStopIsWaitedForAndAStreamThatNeverConfirmsItIsAbando
     EXPECT_EQ(fresh->stops.load(), 1);
 }
 
-// Where the platform needs it, the stream is stirred once a second while its display has a screen.
-TEST_F(DesktopCaptureTest, TheRefreshTimerRunsOnlyWhereThePlatformNeedsIt) {
-    {
-        auto c = capture();
-        spinEventLoop(20);
-        EXPECT_FALSE(c->hasRefreshTimer());
-        clock.advance(3.0);
-        EXPECT_EQ(streams.last()->refreshes.load(), 0);
-    }
-    system.needsRefresh = true;
-    auto c = capture();
-    ASSERT_TRUE(waitUntil([&] { return c->hasRefreshTimer(); }));
-    auto stream = streams.last();
-    clock.advance(1.0);
-    EXPECT_EQ(stream->refreshes.load(), 1);
-    clock.advance(2.0);
-    EXPECT_EQ(stream->refreshes.load(), 3);
-    displays.removeDisplay(5);
-    clock.advance(1.0);
-    EXPECT_EQ(stream->refreshes.load(), 3);
-}
-
 TEST_F(DesktopCaptureTest, AStreamOutlivingItsSourceReportsIntoNothingFreed) {
     std::shared_ptr<FakeDisplayStream> stuck;
     {

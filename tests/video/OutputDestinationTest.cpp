@@ -102,15 +102,6 @@ TEST(OutputDestinationSend, SendsOnlyWhenOpenActiveAndOnUSBAndStopsAfterAFailure
     EXPECT_TRUE(h.destination.stopped());
 }
 
-// The colour changes on the main queue, not on the thread that reported the error.
-TEST(OutputDestinationBinding, ErroredCompressorTurnsTheDestinationRed) {
-    Harness h;
-    EXPECT_EQ(h.destination.textColor(), QColor(Qt::black));
-    h.compressor->setErrored(true);
-    EXPECT_EQ(h.destination.textColor(), QColor(Qt::black));
-    EXPECT_TRUE(waitUntil([&] { return h.destination.textColor() == QColor(Qt::red); }));
-}
-
 // The live writer, on a real channel: sent from the encoder's thread, the frame is written on the main
 // thread; a failed write stops the destination, and a channel gone before the write is skipped and says
 // so (the destination counts the pictures in flight by their completions: one that never came would

@@ -424,6 +424,8 @@ std::unique_ptr<X11EventPoster> X11EventPoster::open(DisplayServices& displays, 
     const int screen = DefaultScreen(impl->dpy);
     impl->rootSize = QSize(DisplayWidth(impl->dpy, screen), DisplayHeight(impl->dpy, screen));
     XSelectInput(impl->dpy, impl->root, StructureNotifyMask);
+    // The pen maps over the root as it is now, and follows it when it changes size.
+    if (pen) pen->setArea(impl->rootSize);
 
     Impl* raw = impl.get();
     impl->displaysCallback =

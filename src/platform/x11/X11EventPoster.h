@@ -27,7 +27,8 @@ class PenTablet;
 class X11EventPoster final : public EventPoster {
 public:
     // Null, with an error, when the display cannot be opened or lacks XTest. `displays` gives the main
-    // display's edge for the bottom-left space; `pen` is optional; both must outlive the poster.
+    // display's edge for the bottom-left space; `pen` is optional (it is given the root's size at once);
+    // both must outlive the poster.
     static std::unique_ptr<X11EventPoster> open(DisplayServices& displays, PenTablet* pen = nullptr,
                                                 const QString& displayName = {}, OptError* error = nullptr);
     ~X11EventPoster() override;

@@ -13,23 +13,13 @@
 
 namespace {
 
-// Counts the notices posted on a centre, by name.
-struct NoticeLog {
-    explicit NoticeLog(NotificationCenter& center) : center(center) {
-        for (const QString& name :
-             {kScreenSaverDidStartNotification, kScreenSaverDidStopNotification, kScreenIsLockedNotification,
-              kScreenIsUnlockedNotification, kInterfaceThemeChangedNotification})
-            ids.push_back(
-                center.addObserver(name, nullptr, [this](const Notification& n) { names << n.name; }));
-    }
-    ~NoticeLog() {
-        for (auto id : ids)
-            center.removeObserver(id);
-    }
-    NotificationCenter& center;
-    std::vector<NotificationCenter::ObserverId> ids;
-    QStringList names;
-};
+// Collects the names of the notices posted on a centre; the observers go with the centre.
+void logNotices(NotificationCenter& center, QStringList& names) {
+    for (const QString& name :
+         {kScreenSaverDidStartNotification, kScreenSaverDidStopNotification, kScreenIsLockedNotification,
+          kScreenIsUnlockedNotification, kInterfaceThemeChangedNotification})
+        center.addObserver(name, nullptr, [&names](const Notification& n) { names << n.name; });
+}
 
 // A private message bus for the test, and the desktop services that answer on it: the screen saver,
 // logind and the settings portal. They live on their own thread, so that the blocking calls the code
@@ -111,84 +101,85 @@ public:
 
 } // namespace
 
+// Without the services the bus stays silent; with them, their signals for this session become notices.
 TEST(LinuxSystemEventsTest, TheDesktopsServicesOverDBusBecomeNotices) {
     PrivateBus bus;
     if (!bus.ok()) GTEST_SKIP() << "no dbus-daemon to run a private bus";
+    QStringList names;
+    const auto make = [&] {
+        return std::make_unique<LinuxSystemEvents>(
+            LinuxSystemEvents::Sources{*bus.client, *bus.client, freshTempPath(QStringLiteral("gtk-")), {}});
+    };
+    auto events = make();
+    EXPECT_FALSE(events->screenSaverOverDBus() || events->lockOverLogind() ||
+                 events->appearanceFromPortal() || events->isDarkMode());
+
     bus.offer(QStringLiteral("org.freedesktop.ScreenSaver"));
     bus.offerLogind();
     bus.offerPortal();
+    events = make();
+    EXPECT_TRUE(events->screenSaverOverDBus());
+    EXPECT_TRUE(events->lockOverLogind());
+    EXPECT_TRUE(events->appearanceFromPortal());
+    EXPECT_TRUE(events->isDarkMode());
 
-    LinuxSystemEvents events({*bus.client, *bus.client, freshTempPath(QStringLiteral("gtk-")), QString()});
-    EXPECT_TRUE(events.screenSaverOverDBus());
-    EXPECT_TRUE(events.lockOverLogind());
-    EXPECT_TRUE(events.appearanceFromPortal());
-    EXPECT_TRUE(events.isDarkMode());
-
-    NoticeLog log(events.distributedCenter());
-    const QString saver = QStringLiteral("org.freedesktop.ScreenSaver");
-    bus.signal(QStringLiteral("/org/freedesktop/ScreenSaver"), saver, QStringLiteral("ActiveChanged"),
-               {true});
-    bus.signal(QStringLiteral("/org/freedesktop/ScreenSaver"), saver, QStringLiteral("ActiveChanged"),
-               {false});
-    const QString session = QStringLiteral("/org/freedesktop/login1/session/_31");
-    const QString sessionIface = QStringLiteral("org.freedesktop.login1.Session");
-    bus.signal(session, sessionIface, QStringLiteral("Lock"));
-    bus.signal(session, sessionIface, QStringLiteral("Unlock"));
-    // Another session's lock is not ours.
-    bus.signal(QStringLiteral("/org/freedesktop/login1/session/_32"), sessionIface, QStringLiteral("Lock"));
-    const QString settings = QStringLiteral("org.freedesktop.portal.Settings");
-    const QVariant light = QVariant::fromValue(QDBusVariant(QVariant::fromValue(2u)));
-    bus.signal(QStringLiteral("/org/freedesktop/portal/desktop"), settings, QStringLiteral("SettingChanged"),
-               {QStringLiteral("org.freedesktop.appearance"), QStringLiteral("color-scheme"), light});
-    // Other settings change nothing.
-    bus.signal(QStringLiteral("/org/freedesktop/portal/desktop"), settings, QStringLiteral("SettingChanged"),
-               {QStringLiteral("org.gnome.desktop.interface"), QStringLiteral("color-scheme"),
-                QVariant::fromValue(QDBusVariant(QVariant::fromValue(1u)))});
+    logNotices(events->distributedCenter(), names);
+    const auto scheme = [](uint value) {
+        return QVariant::fromValue(QDBusVariant(QVariant::fromValue(value)));
+    };
+    const struct {
+        const char *path, *iface, *name;
+        QVariantList args;
+    } sent[] = {
+        {"/org/freedesktop/ScreenSaver", "org.freedesktop.ScreenSaver", "ActiveChanged", {true}},
+        {"/org/freedesktop/ScreenSaver", "org.freedesktop.ScreenSaver", "ActiveChanged", {false}},
+        {"/org/freedesktop/login1/session/_31", "org.freedesktop.login1.Session", "Lock", {}},
+        {"/org/freedesktop/login1/session/_31", "org.freedesktop.login1.Session", "Unlock", {}},
+        // Another session's lock is not ours, and other settings change nothing.
+        {"/org/freedesktop/login1/session/_32", "org.freedesktop.login1.Session", "Lock", {}},
+        {"/org/freedesktop/portal/desktop",
+         "org.freedesktop.portal.Settings",
+         "SettingChanged",
+         {QStringLiteral("org.freedesktop.appearance"), QStringLiteral("color-scheme"), scheme(2)}},
+        {"/org/freedesktop/portal/desktop",
+         "org.freedesktop.portal.Settings",
+         "SettingChanged",
+         {QStringLiteral("org.gnome.desktop.interface"), QStringLiteral("color-scheme"), scheme(1)}},
+    };
+    for (const auto& signal : sent)
+        bus.signal(QLatin1String(signal.path), QLatin1String(signal.iface), QLatin1String(signal.name),
+                   signal.args);
 
     const QStringList expected = {kScreenSaverDidStartNotification, kScreenSaverDidStopNotification,
                                   kScreenIsLockedNotification, kScreenIsUnlockedNotification,
                                   kInterfaceThemeChangedNotification};
-    EXPECT_TRUE(waitUntil([&] { return log.names.size() >= expected.size(); }));
+    EXPECT_TRUE(waitUntil([&] { return names.size() >= expected.size(); }));
     spinEventLoop(100);
-    EXPECT_EQ(log.names, expected);
-    EXPECT_FALSE(events.isDarkMode());
+    EXPECT_EQ(names, expected);
+    EXPECT_FALSE(events->isDarkMode());
 }
 
-TEST(LinuxSystemEventsTest, ABusWithoutTheServicesLeavesEverythingSilent) {
-    PrivateBus bus;
-    if (!bus.ok()) GTEST_SKIP() << "no dbus-daemon to run a private bus";
-    LinuxSystemEvents events({*bus.client, *bus.client, freshTempPath(QStringLiteral("gtk-")), QString()});
-    EXPECT_FALSE(events.screenSaverOverDBus());
-    EXPECT_FALSE(events.lockOverLogind());
-    EXPECT_FALSE(events.appearanceFromPortal());
-    EXPECT_FALSE(events.isDarkMode());
-}
-
-TEST(LinuxSystemEventsTest, TheGtkThemeTellsDarkFromLight) {
+// GTK_THEME first, then GTK 4's settings over GTK 3's; editing them posts the appearance notice.
+TEST(LinuxSystemEventsTest, TheGtkThemeTellsDarkFromLightAndItsEditsPostTheNotice) {
     const QString home = freshTempPath(QStringLiteral("gtk-"));
+    const QString gtk3 = home + QStringLiteral("/gtk-3.0/settings.ini");
     EXPECT_FALSE(LinuxSystemEvents::gtkPrefersDark(home, QString()));
     EXPECT_TRUE(LinuxSystemEvents::gtkPrefersDark(home, QStringLiteral("Adwaita:dark")));
     EXPECT_FALSE(LinuxSystemEvents::gtkPrefersDark(home, QStringLiteral("Adwaita")));
-
-    writeFile(home + QStringLiteral("/gtk-3.0/settings.ini"), "[Settings]\ngtk-theme-name=Arc-Dark\n");
+    writeFile(gtk3, "[Settings]\ngtk-theme-name=Adwaita\ngtk-application-prefer-dark-theme=true\n");
     EXPECT_TRUE(LinuxSystemEvents::gtkPrefersDark(home, QString()));
-    writeFile(home + QStringLiteral("/gtk-3.0/settings.ini"),
-              "[Settings]\ngtk-theme-name=Adwaita\ngtk-application-prefer-dark-theme=true\n");
-    EXPECT_TRUE(LinuxSystemEvents::gtkPrefersDark(home, QString()));
-    // GTK 4's file speaks first.
     writeFile(home + QStringLiteral("/gtk-4.0/settings.ini"), "[Settings]\ngtk-theme-name=Adwaita\n");
     EXPECT_FALSE(LinuxSystemEvents::gtkPrefersDark(home, QString()));
-}
 
-TEST(LinuxSystemEventsTest, EditingTheGtkSettingsPostsTheAppearanceNotice) {
-    const QString home = freshTempPath(QStringLiteral("gtk-"));
-    writeFile(home + QStringLiteral("/gtk-3.0/settings.ini"), "[Settings]\ngtk-theme-name=Adwaita\n");
-    LinuxSystemEvents events({std::nullopt, std::nullopt, home, QString()});
+    const QString other = freshTempPath(QStringLiteral("gtk-"));
+    QStringList names;
+    writeFile(other + QStringLiteral("/gtk-3.0/settings.ini"), "[Settings]\ngtk-theme-name=Adwaita\n");
+    LinuxSystemEvents events({std::nullopt, std::nullopt, other, QString()});
     EXPECT_FALSE(events.isDarkMode());
-    NoticeLog log(events.distributedCenter());
-    writeFile(home + QStringLiteral("/gtk-3.0/settings.ini"), "[Settings]\ngtk-theme-name=Adwaita-dark\n");
-    ASSERT_TRUE(waitUntil([&] { return !log.names.isEmpty(); }));
-    EXPECT_EQ(log.names, QStringList{kInterfaceThemeChangedNotification});
+    logNotices(events.distributedCenter(), names);
+    writeFile(other + QStringLiteral("/gtk-3.0/settings.ini"), "[Settings]\ngtk-theme-name=Arc-Dark\n");
+    ASSERT_TRUE(waitUntil([&] { return !names.isEmpty(); }));
+    EXPECT_EQ(names, QStringList{kInterfaceThemeChangedNotification});
     EXPECT_TRUE(events.isDarkMode());
 }
 

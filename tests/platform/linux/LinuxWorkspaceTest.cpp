@@ -46,23 +46,12 @@ public:
 
 } // namespace
 
-TEST(LinuxWorkspaceTest, RegisteredInstancesAreListedOnceInLaunchOrder) {
+// Lines of ended processes, of pids now held by another process (same pid, other start time) and lines
+// no instance writes drop out; the instances left are listed once, in launch order, and so rewritten.
+TEST(LinuxWorkspaceTest, LiveInstancesAreListedOnceInLaunchOrderAndTheRestDropsOut) {
     const QString dir = freshTempPath(QStringLiteral("runtime-"));
     Sleeper older;
     ASSERT_GT(older.pid(), 0);
-    writeRecord(dir, line(older.pid(), *LinuxWorkspace::processStartTime(older.pid())));
-
-    LinuxWorkspace workspace(dir);
-    ASSERT_FALSE(workspace.registerRunningApplication(kId));
-    ASSERT_FALSE(workspace.registerRunningApplication(kId));
-    EXPECT_EQ(pids(workspace.runningApplicationsWithBundleIdentifier(kId)),
-              (std::vector<qint64>{older.pid(), workspace.currentProcessIdentifier()}));
-    EXPECT_TRUE(workspace.runningApplicationsWithBundleIdentifier(QStringLiteral("other.app")).empty());
-    EXPECT_EQ(workspace.runningApplicationsWithBundleIdentifier(kId).front().bundleIdentifier, kId);
-}
-
-TEST(LinuxWorkspaceTest, EndedAndReusedProcessesDropOutOfTheRecord) {
-    const QString dir = freshTempPath(QStringLiteral("runtime-"));
     qint64 ended = 0;
     {
         Sleeper gone;
@@ -70,16 +59,20 @@ TEST(LinuxWorkspaceTest, EndedAndReusedProcessesDropOutOfTheRecord) {
     }
     const qint64 self = ::getpid();
     const quint64 selfStart = *LinuxWorkspace::processStartTime(self);
-    // A pid now held by another process than the one recorded (same pid, other start time), an
-    // ended one, and lines no instance writes.
-    writeRecord(dir,
-                line(self, selfStart + 1) + line(ended, 12345) + "garbage\n-5 7\n\n" + line(self, selfStart));
-    LinuxWorkspace workspace(dir);
-    EXPECT_EQ(pids(workspace.runningApplicationsWithBundleIdentifier(kId)), std::vector<qint64>{self});
+    writeRecord(dir, line(self, selfStart + 1) + line(ended, 12345) + "garbage\n-5 7\n\n" +
+                         line(older.pid(), *LinuxWorkspace::processStartTime(older.pid())));
 
+    LinuxWorkspace workspace(dir);
+    ASSERT_FALSE(workspace.registerRunningApplication(kId));
+    ASSERT_FALSE(workspace.registerRunningApplication(kId));
+    EXPECT_EQ(pids(workspace.runningApplicationsWithBundleIdentifier(kId)),
+              (std::vector<qint64>{older.pid(), self}));
+    EXPECT_TRUE(workspace.runningApplicationsWithBundleIdentifier(QStringLiteral("other.app")).empty());
+    EXPECT_EQ(workspace.runningApplicationsWithBundleIdentifier(kId).front().bundleIdentifier, kId);
     QFile file(dir + QStringLiteral("/app.zubpad.agent.pids"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll(), line(self, selfStart));
+    EXPECT_EQ(file.readAll(),
+              line(older.pid(), *LinuxWorkspace::processStartTime(older.pid())) + line(self, selfStart));
 }
 
 TEST(LinuxWorkspaceTest, ForceTerminateEndsOnlyTheRecordedInstance) {
@@ -100,37 +93,28 @@ TEST(LinuxWorkspaceTest, ForceTerminateEndsOnlyTheRecordedInstance) {
     EXPECT_TRUE(workspace.runningApplicationsWithBundleIdentifier(kId).empty());
 }
 
-TEST(LinuxWorkspaceTest, ARecordOutsideAPrivateDirectoryIsRefused) {
-    const QString dir = freshTempPath(QStringLiteral("runtime-"));
-    QDir().mkpath(dir);
-    ::chmod(QFile::encodeName(dir).constData(), 0777);
-    LinuxWorkspace workspace(dir);
+// A directory others may write to, or a link planted where the directory should be, gets no record;
+// nor can an identifier lead the record out of its directory. Start times are those of live processes.
+TEST(LinuxWorkspaceTest, TheRecordStaysInAPrivateDirectoryOfItsOwn) {
+    const QString shared = freshTempPath(QStringLiteral("runtime-"));
+    QDir().mkpath(shared);
+    ::chmod(QFile::encodeName(shared).constData(), 0777);
+    LinuxWorkspace workspace(shared);
     const OptError error = workspace.registerRunningApplication(kId);
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, EPERM);
     EXPECT_TRUE(workspace.runningApplicationsWithBundleIdentifier(kId).empty());
-
-    // A link planted where the directory should be is no better.
     const QString link = freshTempPath(QStringLiteral("runtime-"));
     ASSERT_TRUE(QFile::link(freshTempPath(QStringLiteral("runtime-")), link));
     EXPECT_TRUE(LinuxWorkspace(link).registerRunningApplication(kId));
-}
 
-TEST(LinuxWorkspaceTest, AnIdentifierCannotLeadOutOfTheDirectory) {
     const QString dir = freshTempPath(QStringLiteral("runtime-"));
-    LinuxWorkspace workspace(dir);
-    ASSERT_FALSE(workspace.registerRunningApplication(QStringLiteral("../../escape")));
+    ASSERT_FALSE(LinuxWorkspace(dir).registerRunningApplication(QStringLiteral("../../escape")));
     EXPECT_FALSE(QFile::exists(dir + QStringLiteral("/../../escape.pids")));
     EXPECT_EQ(QDir(dir).entryList(QDir::Files).size(), 1);
-}
 
-TEST(LinuxWorkspaceTest, StartTimesAreThoseOfLiveProcessesOnly) {
-    EXPECT_TRUE(LinuxWorkspace::processStartTime(::getpid()).has_value());
     EXPECT_FALSE(LinuxWorkspace::processStartTime(0).has_value());
     EXPECT_FALSE(LinuxWorkspace::processStartTime(-1).has_value());
-    const QString defaultDir = LinuxWorkspace().runtimeDirectory();
-    EXPECT_TRUE(defaultDir.endsWith(QStringLiteral("/zubpad")) ||
-                defaultDir.startsWith(QStringLiteral("/tmp/zubpad-")));
 }
 
 // Windows programs under Wine keep their settings in each prefix's roaming application data; a prefix

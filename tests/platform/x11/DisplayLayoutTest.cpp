@@ -7,50 +7,43 @@ namespace {
 using F = DisplayServices::ReconfigurationFlag;
 using Changes = std::vector<std::pair<DisplayID, uint32_t>>;
 
-const DisplayConfiguration twoSideBySide{{{60, {0, 0, 1920, 1080}}, {61, {1920, 0, 1280, 1024}}}};
-
-TEST(DisplayLayout, NothingChangedNothingReported) {
-    EXPECT_TRUE(reconfigurationFlags(twoSideBySide, twoSideBySide).empty());
-}
-
-TEST(DisplayLayout, AddedAndRemovedDisplays) {
+// Two arrangements of the outputs and the flags each display's change is reported with.
+TEST(DisplayLayout, EachChangeIsReportedWithItsFlags) {
     const DisplayConfiguration one{{{60, {0, 0, 1920, 1080}}}};
-    EXPECT_EQ(reconfigurationFlags(one, twoSideBySide), (Changes{{61, F::kAddFlag | F::kEnabledFlag}}));
-    EXPECT_EQ(reconfigurationFlags(twoSideBySide, one), (Changes{{61, F::kRemoveFlag | F::kDisabledFlag}}));
-    EXPECT_EQ(reconfigurationFlags(one, {}), (Changes{{60, F::kRemoveFlag | F::kDisabledFlag}}));
-}
-
-TEST(DisplayLayout, ModeChangesAndMovesChangeTheDesktopShape) {
-    DisplayConfiguration after = twoSideBySide;
-    after.displays[0].bounds = {0, 0, 1024, 768};
-    after.displays[1].bounds = {1024, 0, 1280, 1024};
-    EXPECT_EQ(reconfigurationFlags(twoSideBySide, after),
-              (Changes{{60, F::kSetModeFlag | F::kDesktopShapeChangedFlag},
-                       {61, F::kMovedFlag | F::kDesktopShapeChangedFlag}}));
-}
-
-TEST(DisplayLayout, NewMainDisplay) {
-    const DisplayConfiguration swapped{{twoSideBySide.displays[1], twoSideBySide.displays[0]}};
-    EXPECT_EQ(reconfigurationFlags(twoSideBySide, swapped),
-              (Changes{{61, F::kSetMainFlag}, {60, F::kSetMainFlag}}));
-}
-
-TEST(DisplayLayout, MirrorSetsAreDisplaysStartingAtTheSamePoint) {
+    const DisplayConfiguration two{{{60, {0, 0, 1920, 1080}}, {61, {1920, 0, 1280, 1024}}}};
+    const DisplayConfiguration smaller{{{60, {0, 0, 1024, 768}}, {61, {1024, 0, 1280, 1024}}}};
+    const DisplayConfiguration swapped{{two.displays[1], two.displays[0]}};
+    const DisplayConfiguration apart{
+        {{60, {0, 0, 1920, 1080}}, {61, {1920, 0, 1280, 1024}}, {62, {1920, 0, 800, 600}}}};
     const DisplayConfiguration mirrored{
         {{60, {0, 0, 1920, 1080}}, {61, {0, 0, 1280, 1024}}, {62, {1920, 0, 800, 600}}}};
+    const struct {
+        const DisplayConfiguration &before, &after;
+        Changes expected;
+    } rows[] = {
+        {two, two, {}},
+        {one, two, {{61, F::kAddFlag | F::kEnabledFlag}}},
+        {two, one, {{61, F::kRemoveFlag | F::kDisabledFlag}}},
+        {one, {}, {{60, F::kRemoveFlag | F::kDisabledFlag}}},
+        {two,
+         smaller,
+         {{60, F::kSetModeFlag | F::kDesktopShapeChangedFlag},
+          {61, F::kMovedFlag | F::kDesktopShapeChangedFlag}}},
+        {two, swapped, {{61, F::kSetMainFlag}, {60, F::kSetMainFlag}}},
+        // 61 moves onto 60 and so shows its picture; 62, left alone, is no longer mirrored.
+        {apart,
+         mirrored,
+         {{61, F::kMovedFlag | F::kDesktopShapeChangedFlag | F::kMirrorFlag}, {62, F::kUnMirrorFlag}}},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(reconfigurationFlags(row.before, row.after), row.expected) << &row - rows;
+
+    // Mirror sets are displays starting at the same point.
     EXPECT_EQ(mirrored.mirrorsDisplay(61), 60u);
-    EXPECT_EQ(mirrored.mirrorsDisplay(60), 0u);
-    EXPECT_EQ(mirrored.mirrorsDisplay(62), 0u);
-    EXPECT_EQ(mirrored.mirrorsDisplay(99), 0u);
+    for (DisplayID id : {60, 62, 99})
+        EXPECT_EQ(mirrored.mirrorsDisplay(id), 0u) << id;
     EXPECT_TRUE(mirrored.inMirrorSet(60));
     EXPECT_FALSE(mirrored.inMirrorSet(62));
-
-    const DisplayConfiguration before{
-        {{60, {0, 0, 1920, 1080}}, {61, {1920, 0, 1280, 1024}}, {62, {1920, 0, 800, 600}}}};
-    // 61 moves onto 60 and so shows its picture; 62, left alone, is no longer mirrored.
-    EXPECT_EQ(reconfigurationFlags(before, mirrored),
-              (Changes{{61, F::kMovedFlag | F::kDesktopShapeChangedFlag | F::kMirrorFlag},
-                       {62, F::kUnMirrorFlag}}));
 }
 
 TEST(DisplayLayout, LeavingAMirrorSetMovesRightOfEveryOtherDisplay) {

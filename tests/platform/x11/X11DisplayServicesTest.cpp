@@ -18,83 +18,6 @@ namespace {
 using F = DisplayServices::ReconfigurationFlag;
 using Changes = std::vector<std::pair<DisplayID, uint32_t>>;
 
-// The shared display of the test run: only looked at, never changed.
-class SharedDisplay : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (qEnvironmentVariableIsEmpty("DISPLAY")) GTEST_SKIP() << "no X display (DISPLAY is not set)";
-        OptError error;
-        services = X11DisplayServices::open({}, &error);
-        if (!services) GTEST_SKIP() << error->toString().toStdString();
-    }
-    std::unique_ptr<X11DisplayServices> services;
-};
-
-TEST_F(SharedDisplay, ListsTheRootDisplayWithItsBoundsAndScreen) {
-    const std::vector<DisplayID> ids = services->onlineDisplayList(15);
-    ASSERT_FALSE(ids.empty());
-    EXPECT_EQ(services->mainDisplayID(), ids.front());
-    EXPECT_TRUE(services->onlineDisplayList(0).empty());
-
-    ::Display* dpy = XOpenDisplay(nullptr);
-    ASSERT_TRUE(dpy);
-    const QRect root(0, 0, DisplayWidth(dpy, DefaultScreen(dpy)), DisplayHeight(dpy, DefaultScreen(dpy)));
-    XCloseDisplay(dpy);
-    const QRectF main = services->bounds(ids.front());
-    EXPECT_GT(main.width(), 0);
-    EXPECT_TRUE(root.contains(main.toRect())) << main.width() << "x" << main.height();
-
-    const std::vector<DisplayScreen> screens = services->screens();
-    ASSERT_FALSE(screens.empty());
-    EXPECT_EQ(screens.front().screenNumber, ids.front());
-    EXPECT_EQ(screens.front().frame, QRectF(main.x(), 0, main.width(), main.height()));
-    EXPECT_EQ(services->mirrorsDisplay(ids.front()), 0u);
-    // Not a display: nothing known about it.
-    EXPECT_EQ(services->bounds(12345), QRectF());
-    EXPECT_TRUE(services->productName(12345).isNull());
-    EXPECT_EQ(services->modelNumber(12345), 0u);
-}
-
-TEST_F(SharedDisplay, UnmirroringADisplayInNoMirrorSetChangesNothing) {
-    Changes seen;
-    services->registerReconfigurationCallback([&](DisplayID d, uint32_t f) { seen.emplace_back(d, f); });
-    const DisplayID main = services->mainDisplayID();
-    const QRectF before = services->bounds(main);
-    EXPECT_EQ(services->configureDisplayMirrorOfDisplay(main, 0), std::nullopt);
-    spinEventLoop(200);
-    EXPECT_TRUE(seen.empty());
-    EXPECT_EQ(services->bounds(main), before);
-
-    const OptError unknown = services->configureDisplayMirrorOfDisplay(12345, 0);
-    ASSERT_TRUE(unknown);
-    EXPECT_EQ(unknown->domain, kDisplayServicesErrorDomain);
-    EXPECT_TRUE(services->configureDisplayMirrorOfDisplay(main, main)); // a display cannot mirror itself
-}
-
-TEST_F(SharedDisplay, ErrorTrapReportsOnlyTheErrorsOfItsOwnStretch) {
-    ::Display* dpy = openXDisplay();
-    ASSERT_TRUE(dpy);
-    threadLastXError() = 0;
-    XMapWindow(dpy, 0x7ffffff); // no such window: an error before any trap
-    {
-        XErrorTrap trap(dpy);
-        EXPECT_EQ(trap.sync(), std::nullopt);
-        XUnmapWindow(dpy, 0x7fffffe);
-        EXPECT_EQ(trap.sync(), std::optional<int>(BadWindow));
-    }
-    // The error from before the trap is the thread's record again, and nothing ended the process.
-    EXPECT_EQ(threadLastXError(), BadWindow);
-    threadLastXError() = 0;
-    XCloseDisplay(dpy);
-}
-
-TEST(X11DisplayServices, MissingDisplayIsAnError) {
-    OptError error;
-    EXPECT_FALSE(X11DisplayServices::open(QStringLiteral(":9876"), &error));
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->domain, kDisplayServicesErrorDomain);
-}
-
 // An Xvfb of the test's own, whose single output the test reconfigures through a second connection.
 class PrivateDisplay : public ::testing::Test {
 protected:
@@ -103,7 +26,7 @@ protected:
         OptError error;
         services = X11DisplayServices::open(xvfb.displayName(), &error);
         ASSERT_TRUE(services) << error->toString().toStdString();
-        dpy = XOpenDisplay(xvfb.displayName().toLocal8Bit().constData());
+        dpy = openXDisplay(xvfb.displayName().toLocal8Bit().constData());
         ASSERT_TRUE(dpy);
         root = DefaultRootWindow(dpy);
         res = XRRGetScreenResourcesCurrent(dpy, root);
@@ -154,6 +77,50 @@ protected:
     RRCrtc crtc = 0;
     Changes seen;
 };
+
+// What the server has: its one output, with its bounds and screen; of anything else nothing is known,
+// and nothing changes when a display in no mirror set is unmirrored.
+TEST_F(PrivateDisplay, ListsItsOutputAndRefusesWhatIsNoDisplay) {
+    const DisplayID id = DisplayID(output);
+    const QRectF root(0, 0, 1366, 1024);
+    EXPECT_EQ(services->onlineDisplayList(15), std::vector<DisplayID>{id});
+    EXPECT_TRUE(services->onlineDisplayList(0).empty());
+    EXPECT_EQ(services->mainDisplayID(), id);
+    EXPECT_EQ(services->bounds(id), root);
+    EXPECT_EQ(services->screens(), std::vector<DisplayScreen>{(DisplayScreen{id, root})});
+    EXPECT_EQ(services->mirrorsDisplay(id), 0u);
+    EXPECT_EQ(services->bounds(12345), QRectF());
+    EXPECT_TRUE(services->productName(12345).isNull());
+    EXPECT_EQ(services->modelNumber(12345), 0u);
+
+    EXPECT_EQ(services->configureDisplayMirrorOfDisplay(id, 0), std::nullopt);
+    EXPECT_TRUE(services->configureDisplayMirrorOfDisplay(id, id)); // a display cannot mirror itself
+    OptError error = services->configureDisplayMirrorOfDisplay(12345, 0);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain, kDisplayServicesErrorDomain);
+    spinEventLoop(200);
+    EXPECT_TRUE(seen.empty());
+    EXPECT_EQ(services->bounds(id), root);
+
+    error.reset();
+    EXPECT_FALSE(X11DisplayServices::open(QStringLiteral(":9876"), &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain, kDisplayServicesErrorDomain);
+}
+
+TEST_F(PrivateDisplay, ErrorTrapReportsOnlyTheErrorsOfItsOwnStretch) {
+    threadLastXError() = 0;
+    XMapWindow(dpy, 0x7ffffff); // no such window: an error before any trap
+    {
+        XErrorTrap trap(dpy);
+        EXPECT_EQ(trap.sync(), std::nullopt);
+        XUnmapWindow(dpy, 0x7fffffe);
+        EXPECT_EQ(trap.sync(), std::optional<int>(BadWindow));
+    }
+    // The error from before the trap is the thread's record again, and nothing ended the process.
+    EXPECT_EQ(threadLastXError(), BadWindow);
+    threadLastXError() = 0;
+}
 
 // The server's own reports reach the callback with the flags of the change, and the display list follows.
 TEST_F(PrivateDisplay, ModeChangesAndDisablingAndEnablingTheOutputAreReported) {
