@@ -1,7 +1,8 @@
-#include "AgentDisplayHost.h"
 #include "base/Bundle.h"
 #include "base/Logging.h"
 #include "base/UserDefaults.h"
+#include "display/DisplayArrangement.h"
+#include "display/ResolutionController.h"
 #include "display/ZDVirtualScreenController.h"
 #include "platform/codec/LinuxEncoderServices.h"
 #include "platform/linux/LinuxSystemInfo.h"
@@ -17,10 +18,7 @@
 #include "platform/x11/X11SystemEvents.h"
 #include "platform/x11/X11Workspace.h"
 #include "session/CaptureController.h"
-#include "session/PeerMessage.h"
-#include "session/StreamBinding.h"
 #include "shell/AppDelegate.h"
-#include "shell/CaptureSession.h"
 #include "shell/DisplayModeHandler.h"
 #include "shell/TerminationSignals.h"
 #include "shell/UserStreamDefaults.h"
@@ -73,63 +71,29 @@ int main(int argc, char** argv) {
     QtAlerts alerts;
     LinuxSystemInfo systemInfo;
 
-    // The picture: X11 capture and the Linux encoders behind the session's stream. Made with the
-    // session controller (only when screen recording is allowed) and gone before it.
+    // The picture: X11 capture and the Linux encoders behind the session's stream, made with the
+    // session controller (only when screen recording is allowed).
     X11DisplayStreamFactory displayStreams;
     UserStreamDefaults streamDefaults(UserDefaults::standard());
-    CaptureController* session = nullptr;
-    std::unique_ptr<StreamBinding> stream;
-    AppDelegate* shellRef = nullptr;
-    // The device catalogue and the display arrangement, made once the mode reactions they call exist.
-    ResolutionController* resolutionsRef = nullptr;
-    DisplayArrangement* arrangementRef = nullptr;
 
-    // The mode and stream reactions of the shell; the parts not in this program yet are left out.
-    DisplayModeHandler displayModes(
-        displayController,
-        {
-            .currentChannel = [&session] { return session ? session->currentChannel() : 0; },
-            .sendMessage =
-                [&session](const QString& message) {
-                    if (session) session->sendMessage(message, PeerMessage::kChannelCurrent);
-                },
-            .stopStream =
-                [&stream] {
-                    if (stream) stream->stream().stopStream();
-                },
-            .resetResolution =
-                [&stream](DisplayID display) {
-                    if (stream) stream->stream().resetResolution(display);
-                },
-            .peerDeviceInfo = [&session] { return session ? session->peerDeviceInfo() : QVariantMap(); },
-            .adjustInitialMode =
-                [&shellRef](const QVariantMap& info) {
-                    return shellRef ? shellRef->adjustInitialMode(info) : 0;
-                },
-            .showZubPadOrCloneHiResAlert =
-                [&resolutionsRef](bool show) {
-                    return resolutionsRef && resolutionsRef->showZubPadOrCloneHiResAlert(show);
-                },
-            .cloneDisplay =
-                [&arrangementRef] {
-                    if (arrangementRef) arrangementRef->cloneDisplay();
-                },
-            .extendDisplaySelected =
-                [&arrangementRef] {
-                    if (arrangementRef) arrangementRef->extendDisplaySelected();
-                },
-        });
-    AgentDisplayHost displayHost(session, stream, displayModes);
-    DisplayArrangement arrangement(displayController, displayHost, UserDefaults::standard());
-    ResolutionController resolutions(displayController, displayHost, UserDefaults::standard(), alerts,
+    // The mode reactions of the shell, which the display side also asks for the session; the parts
+    // not in this program yet are left out.
+    DisplayModeHandler displayModes(displayController);
+    DisplayArrangement arrangement(displayController, displayModes, UserDefaults::standard());
+    ResolutionController resolutions(displayController, displayModes, UserDefaults::standard(), alerts,
                                      arrangement);
-    AgentResolutions resolutionHook(resolutions);
-    resolutionsRef = &resolutions;
-    arrangementRef = &arrangement;
+    displayModes.setParts({
+        .adjustInitialMode =
+            [&resolutions](const QVariantMap& info) { return resolutions.adjustInitialMode(info); },
+        .showZubPadOrCloneHiResAlert =
+            [&resolutions](bool show) { return resolutions.showZubPadOrCloneHiResAlert(show); },
+        .cloneDisplay = [&arrangement] { arrangement.cloneDisplay(); },
+        .extendDisplaySelected = [&arrangement] { arrangement.extendDisplaySelected(); },
+    });
 
     ShellHooks hooks;
-    hooks.displayModeReactions = &displayModes;
-    hooks.resolutions = &resolutionHook;
+    hooks.displayModes = &displayModes;
+    hooks.resolutions = &resolutions;
 
     // The device's input: XTest for the pointer and keys, and for pressure, tilt and proximity a
     // virtual pen when /dev/uinput lets us make one (said once when it does not).
@@ -157,12 +121,9 @@ int main(int argc, char** argv) {
             const QPoint pos = QCursor::pos();
             return QPointF(pos.x(), QGuiApplication::primaryScreen()->geometry().bottom() + 1 - pos.y());
         },
-        [&](AppDelegate& shell) -> std::unique_ptr<SessionControl> {
-            auto controller = std::make_unique<CaptureController>(systemInfo);
-            controller->setDelegate(&shell);
-            session = controller.get();
-            stream = std::make_unique<StreamBinding>(
-                *controller, streamDefaults,
+        [&](AppDelegate& shell) {
+            auto controller = std::make_unique<CaptureController>(
+                systemInfo, nullptr,
                 StreamController::Services{displayStreams,
                                            *displays,
                                            systemInfo,
@@ -173,8 +134,9 @@ int main(int argc, char** argv) {
                                            std::make_shared<LinuxEncoderServices>(),
                                            {},
                                            {}});
+            controller->setDelegate(&shell);
             controller->setupLink();
-            return std::make_unique<CaptureSession>(std::move(controller));
+            return controller;
         },
         [](int status) { QCoreApplication::exit(status); },
         poster.get(),
@@ -182,13 +144,8 @@ int main(int argc, char** argv) {
         &inputSources,
     };
     AppDelegate shell(services, displayController, hooks);
-    shellRef = &shell;
     QObject::connect(&endSignals, &TerminationSignals::received, &app, [&shell](int) { shell.terminate(); });
 
     shell.applicationDidFinishLaunching();
-    const int status = app.exec();
-    // The stream leaves the session controller's ports before the shell lets the controller go.
-    stream.reset();
-    session = nullptr;
-    return status;
+    return app.exec();
 }

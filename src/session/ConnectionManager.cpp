@@ -7,8 +7,9 @@
 #include "platform/SystemInfo.h"
 #include "session/LinkConnector.h"
 #include "session/PeerMessage.h"
-#include "session/SessionPorts.h"
 #include "session/ZDAppDelegate.h"
+#include "video/AppleVTCompressor.h"
+#include "video/StreamController.h"
 
 #include <algorithm>
 
@@ -35,12 +36,11 @@ bool userInfoIsDevice(const PTChannel& channel, qint64 deviceID) {
 } // namespace
 
 ConnectionManager::ConnectionManager(LinkConnector& connector, const SystemInfo& systemInfo,
-                                     SessionPorts& ports, PTChannelDelegate* channelDelegate)
-    : connector_(connector), systemInfo_(systemInfo), ports_(ports), channelDelegate_(channelDelegate),
-      self_(std::make_shared<ConnectionManager*>(this)) {}
+                                     StreamController* stream, PTChannelDelegate* channelDelegate)
+    : connector_(connector), systemInfo_(systemInfo), stream_(stream), channelDelegate_(channelDelegate) {}
 
 ConnectionManager::~ConnectionManager() {
-    *self_ = nullptr;
+    lifetime_.end();
     cancelTimers();
     for (auto id : observers_)
         NotificationCenter::defaultCenter().removeObserver(id);
@@ -54,11 +54,9 @@ ConnectionManager::~ConnectionManager() {
 
 void ConnectionManager::after(double seconds, std::function<void()> fn) {
     auto id = std::make_shared<Clock::TimerId>(0);
-    std::weak_ptr<ConnectionManager*> weak = self_;
-    *id = mainQueue().after(seconds, [weak, id, fn = std::move(fn)]() {
-        auto self = weak.lock();
-        if (!self || !*self) return;
-        (*self)->timers_.erase(*id);
+    *id = mainQueue().after(seconds, [self = lifetime_.guard(), id, fn = std::move(fn)]() {
+        if (!self) return;
+        self->timers_.erase(*id);
         fn();
     });
     timers_.insert(*id);
@@ -106,7 +104,8 @@ void ConnectionManager::shutdownLink() {
     _ipv4Channel.reset();
     if (_usbChannel) _usbChannel->close();
     _usbChannel.reset();
-    if (ports_.captureSource) ports_.captureSource->stopDisplayStream();
+    if (stream_)
+        if (DesktopCapture* capture = stream_->videoCaptureSession()) capture->stopDisplayStream();
 }
 
 // ---- device notices
@@ -161,10 +160,9 @@ void ConnectionManager::deviceDidDetach(const Notification& notification) {
 void ConnectionManager::enqueueConnectToUSBDevice() {
     if (_bScreenOff || !_bUSBAttached || !_notConnectedQueue || !linkUp_ || usbAttemptPending_) return;
     usbAttemptPending_ = true;
-    std::weak_ptr<ConnectionManager*> weak = self_;
-    _notConnectedQueue->async([weak]() {
-        mainQueue().async([weak]() {
-            if (auto self = weak.lock(); self && *self) (*self)->connectToUSBDevice();
+    _notConnectedQueue->async([self = lifetime_.guard()]() {
+        mainQueue().async([self]() {
+            if (self) self->connectToUSBDevice();
         });
     });
 }
@@ -172,10 +170,9 @@ void ConnectionManager::enqueueConnectToUSBDevice() {
 void ConnectionManager::enqueueConnectToLocalIPv4Port() {
     if (_bScreenOff || !_bUSBAttached || !_notConnectedQueue || !linkUp_ || loopbackAttemptPending_) return;
     loopbackAttemptPending_ = true;
-    std::weak_ptr<ConnectionManager*> weak = self_;
-    _notConnectedQueue->async([weak]() {
-        mainQueue().async([weak]() {
-            if (auto self = weak.lock(); self && *self) (*self)->connectToLocalIPv4Port();
+    _notConnectedQueue->async([self = lifetime_.guard()]() {
+        mainQueue().async([self]() {
+            if (self) self->connectToLocalIPv4Port();
         });
     });
 }
@@ -198,13 +195,10 @@ void ConnectionManager::connectToUSBDevice() {
     const qint64 deviceID = *_connectingToDeviceID;
     auto channel = makeChannel(QVariant::fromValue<qint64>(deviceID));
     _usbChannel = channel;
-    std::weak_ptr<ConnectionManager*> weak = self_;
     std::weak_ptr<PTChannel> weakChannel = channel;
     connector_.connectToUSBDevice(*channel, usbPort_, deviceID,
-                                  [weak, weakChannel, deviceID](const OptError& error) {
-                                      auto self = weak.lock();
-                                      if (!self || !*self) return;
-                                      (*self)->usbAttemptDone(weakChannel.lock(), deviceID, error);
+                                  [self = lifetime_.guard(), weakChannel, deviceID](const OptError& error) {
+                                      if (self) self->usbAttemptDone(weakChannel.lock(), deviceID, error);
                                   });
 }
 
@@ -261,14 +255,12 @@ void ConnectionManager::connectToLocalIPv4Port() {
     const QString peer = QStringLiteral("127.0.0.1:%1").arg(loopbackPort_);
     auto channel = makeChannel(peer);
     _ipv4Channel = channel;
-    std::weak_ptr<ConnectionManager*> weak = self_;
     std::weak_ptr<PTChannel> weakChannel = channel;
-    connector_.connectToLocalIPv4Port(*channel, loopbackPort_,
-                                      [weak, weakChannel, peer](const OptError& error, const PTAddress&) {
-                                          auto self = weak.lock();
-                                          if (!self || !*self) return;
-                                          (*self)->loopbackAttemptDone(weakChannel.lock(), error, peer);
-                                      });
+    connector_.connectToLocalIPv4Port(
+        *channel, loopbackPort_,
+        [self = lifetime_.guard(), weakChannel, peer](const OptError& error, const PTAddress&) {
+            if (self) self->loopbackAttemptDone(weakChannel.lock(), error, peer);
+        });
 }
 
 bool ConnectionManager::loopbackListenerIsTrusted() const {
@@ -345,8 +337,8 @@ void ConnectionManager::setPtChannelConnected(std::shared_ptr<PTChannel> channel
             _notConnectedQueueSuspended = false;
         }
     }
-    if (!ports_.destinations.empty())
-        if (ChannelEncoder* encoder = ports_.destinations.back()->encoder())
+    if (stream_)
+        if (AppleVTCompressor* encoder = stream_->activeCompressor())
             encoder->setPtChannel(_ptChannelConnected);
 }
 
@@ -364,16 +356,17 @@ void ConnectionManager::setBUSBConnected(bool value) {
 
 void ConnectionManager::setCurrentChannel(int32_t value) {
     if (value == PeerMessage::kChannelNone) {
-        if (ports_.stream) ports_.stream->resetStream();
+        if (stream_) stream_->resetStream();
         setBPeerIsInBackground(false);
     }
     if (value != _currentChannel) {
         _currentChannel = value;
-        for (CaptureDestination* destination : ports_.destinations)
-            destination->setChannel(value);
-        if (ports_.delegate) ports_.delegate->channelChanged(value);
+        if (stream_)
+            for (const auto& destination : stream_->captureDestinations())
+                destination->setChannel(value);
+        if (delegate_) delegate_->channelChanged(value);
     }
-    if (ports_.delegate) ports_.delegate->updateUI(value, _connectionMode);
+    if (delegate_) delegate_->updateUI(value, _connectionMode);
 }
 
 void ConnectionManager::ioFrameChannelDidEndWithError(PTChannel* channel, const OptError& error) {
@@ -386,5 +379,4 @@ void ConnectionManager::ioFrameChannelDidEndWithError(PTChannel* channel, const 
     if (_connectedDeviceID && userInfoIsDevice(*channel, *_connectedDeviceID))
         didDisconnectFromDevice(*_connectedDeviceID);
     if (_ptChannelConnected && channel == _ptChannelConnected.get()) setPtChannelConnected(nullptr);
-    if (ports_.cursor) ports_.cursor->stopCursorTimer();
 }

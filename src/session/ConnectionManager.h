@@ -2,6 +2,7 @@
 
 #include "base/Clock.h"
 #include "base/Error.h"
+#include "base/Lifetime.h"
 #include "base/NotificationCenter.h"
 
 #include <QVariantMap>
@@ -16,8 +17,9 @@ class LinkConnector;
 class PTChannel;
 class PTChannelDelegate;
 class SerialQueue;
+class StreamController;
 class SystemInfo;
-struct SessionPorts;
+class ZDAppDelegate;
 
 // Keeps exactly one frame channel to the companion app open whenever a device is plugged in: follows
 // the daemon's attach and detach notices, tries the app's port on the device and on 127.0.0.1, retries
@@ -28,12 +30,16 @@ public:
     static constexpr quint16 kDefaultPort = 23481;
     static constexpr double kRetryDelay = 1.0;
 
-    // `channelDelegate` is given to every channel made here.
-    ConnectionManager(LinkConnector& connector, const SystemInfo& systemInfo, SessionPorts& ports,
+    // `channelDelegate` is given to every channel made here. `stream` (none: no pictures) hears of
+    // every channel, and is reset when the device goes.
+    ConnectionManager(LinkConnector& connector, const SystemInfo& systemInfo, StreamController* stream,
                       PTChannelDelegate* channelDelegate);
     ~ConnectionManager();
     ConnectionManager(const ConnectionManager&) = delete;
     ConnectionManager& operator=(const ConnectionManager&) = delete;
+
+    // The shell; not owned.
+    void setDelegate(ZDAppDelegate* delegate) { delegate_ = delegate; }
 
     void setupLink();
     void shutdownLink();
@@ -94,8 +100,9 @@ private:
 
     LinkConnector& connector_;
     const SystemInfo& systemInfo_;
-    SessionPorts& ports_;
+    StreamController* stream_;
     PTChannelDelegate* channelDelegate_;
+    ZDAppDelegate* delegate_ = nullptr;
 
     std::optional<qint64> _connectingToDeviceID;
     std::optional<qint64> _connectedDeviceID;
@@ -127,6 +134,5 @@ private:
     // Every channel made here that may still call back, so none outlives the manager pointing at it.
     std::vector<std::weak_ptr<PTChannel>> channels_;
     std::function<void(std::optional<qint64>)> connectedDeviceIDObserver_;
-    // Callbacks that may come after the manager is gone check this first.
-    std::shared_ptr<ConnectionManager*> self_;
+    Lifetime<ConnectionManager> lifetime_{this};
 };

@@ -7,7 +7,7 @@
 #include <arpa/inet.h>
 
 HubLinkConnector::HubLinkConnector(UsbmuxAddress address)
-    : hub_(std::make_unique<PTUSBHub>(std::move(address))), self_(std::make_shared<HubLinkConnector*>(this)) {
+    : hub_(std::make_unique<PTUSBHub>(std::move(address))) {
     auto& center = NotificationCenter::defaultCenter();
     observers_.push_back(
         center.addObserver(kPTUSBDeviceDidAttachNotification, hub_.get(), [this](const Notification& n) {
@@ -20,7 +20,7 @@ HubLinkConnector::HubLinkConnector(UsbmuxAddress address)
 }
 
 HubLinkConnector::~HubLinkConnector() {
-    *self_ = nullptr;
+    lifetime_.end();
     if (relistenTimer_) Clock::shared().cancel(*relistenTimer_);
     for (auto id : observers_)
         NotificationCenter::defaultCenter().removeObserver(id);
@@ -39,20 +39,18 @@ void HubLinkConnector::stopListening() {
 
 void HubLinkConnector::listen() {
     if (!wanted_ || hub_->isListening()) return;
-    std::weak_ptr<HubLinkConnector*> weak = self_;
     hub_->listenOnQueue(
-        [weak](const OptError& error) {
-            auto self = weak.lock();
-            if (error && self && *self && !std::exchange((*self)->daemonAbsenceSaid_, true))
+        [self = lifetime_.guard()](const OptError& error) {
+            if (!self) return;
+            if (error && !std::exchange(self->daemonAbsenceSaid_, true))
                 qCWarning(lcSession, "%s: retrying every second",
-                          qUtf8Printable((*self)->hub_->unreachableText(*error)));
-            if (!error && self && *self && std::exchange((*self)->daemonAbsenceSaid_, false))
-                qCInfo(lcSession, "usbmuxd is back at %s",
-                       qUtf8Printable((*self)->hub_->address().toString()));
-            if (error && self && *self) (*self)->relistenLater(); // no daemon (yet)
+                          qUtf8Printable(self->hub_->unreachableText(*error)));
+            if (!error && std::exchange(self->daemonAbsenceSaid_, false))
+                qCInfo(lcSession, "usbmuxd is back at %s", qUtf8Printable(self->hub_->address().toString()));
+            if (error) self->relistenLater(); // no daemon (yet)
         },
-        [weak](const OptError&) {
-            if (auto self = weak.lock(); self && *self) (*self)->daemonLost();
+        [self = lifetime_.guard()](const OptError&) {
+            if (self) self->daemonLost();
         });
 }
 
@@ -71,12 +69,10 @@ void HubLinkConnector::daemonLost() {
 
 void HubLinkConnector::relistenLater() {
     if (!wanted_ || relistenTimer_) return;
-    std::weak_ptr<HubLinkConnector*> weak = self_;
-    relistenTimer_ = mainQueue().after(kRelistenDelay, [weak]() {
-        auto self = weak.lock();
-        if (!self || !*self) return;
-        (*self)->relistenTimer_.reset();
-        (*self)->listen();
+    relistenTimer_ = mainQueue().after(kRelistenDelay, [self = lifetime_.guard()]() {
+        if (!self) return;
+        self->relistenTimer_.reset();
+        self->listen();
     });
 }
 

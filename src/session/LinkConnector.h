@@ -2,6 +2,7 @@
 
 #include "base/Clock.h"
 #include "base/Error.h"
+#include "base/Lifetime.h"
 #include "base/NotificationCenter.h"
 #include "link/PTUSBHub.h"
 
@@ -62,5 +63,5 @@ private:
     // The devices the daemon has announced and not yet taken back.
     std::set<qint64> attached_;
     std::vector<NotificationCenter::ObserverId> observers_;
-    std::shared_ptr<HubLinkConnector*> self_;
+    Lifetime<HubLinkConnector> lifetime_{this};
 };

@@ -7,14 +7,14 @@
 #include "platform/SystemInfo.h"
 #include "session/ConnectionManager.h"
 #include "session/PeerMessage.h"
-#include "session/SessionPorts.h"
 #include "session/ZDAppDelegate.h"
+#include "video/StreamController.h"
 
 using namespace PeerMessage;
 
-PeerMessageHandler::PeerMessageHandler(ConnectionManager& link, SessionPorts& ports,
+PeerMessageHandler::PeerMessageHandler(ConnectionManager& link, StreamController* stream,
                                        const SystemInfo& systemInfo)
-    : link_(link), ports_(ports), systemInfo_(systemInfo) {}
+    : link_(link), stream_(stream), systemInfo_(systemInfo) {}
 
 bool PeerMessageHandler::ioFrameChannelShouldAcceptFrameOfType(PTChannel* channel, uint32_t type, uint32_t,
                                                                uint32_t) {
@@ -50,8 +50,7 @@ void PeerMessageHandler::handleDeviceInfo(const QByteArray& payload) {
            qUtf8Printable(info("hardwareString")), qUtf8Printable(info("softwareString")),
            qUtf8Printable(info("softwareVersion")), qUtf8Printable(info("protocolVersion")));
     _bDeviceResignActive = false;
-    bool hardwareEncoder = false;
-    if (!ports_.compressors.empty()) hardwareEncoder = ports_.compressors.back()->bH264HWCodec();
+    const bool hardwareEncoder = stream_ && stream_->bH264HWCodec();
     // The shell hears of the new channel first, so what it sends goes out before the answer.
     link_.setBUSBConnected(true);
     sendMessage(introductionReply(hardwareEncoder), kChannelCurrent);
@@ -72,7 +71,7 @@ QString PeerMessageHandler::introductionReply(bool hardwareEncoder) const {
 
 void PeerMessageHandler::handleEventFromPeer(const QVariantMap& event) {
     const QString name = stringValue(event, QStringLiteral("eventName"));
-    ZDAppDelegate* delegate = ports_.delegate;
+    ZDAppDelegate* delegate = delegate_;
     auto point = [&event]() {
         return QPointF(floatValue(event, QStringLiteral("x")), floatValue(event, QStringLiteral("y")));
     };
@@ -92,10 +91,10 @@ void PeerMessageHandler::handleEventFromPeer(const QVariantMap& event) {
         _bDeviceResized = false;
     } else if (name == u"DeviceBackground" || name == u"DeviceLocked" || name == u"DeviceTerminate" ||
                name == u"ErrorDecoding") {
-        if (ports_.stream) ports_.stream->stopStream();
+        if (stream_) stream_->stopStream();
     } else if (name == u"DeviceForeground") {
     } else if (name == u"ReadyToReceive") {
-        if (ports_.stream) ports_.stream->startStream();
+        if (stream_) stream_->startStream();
     } else if (!delegate) {
     } else if (name == u"SingleTap") {
         delegate->handleTapEvent(point(), false);
@@ -129,7 +128,7 @@ void PeerMessageHandler::handleEventFromPeer(const QVariantMap& event) {
 }
 
 void PeerMessageHandler::handleResizeEvent(QSizeF size) {
-    if (ports_.delegate) ports_.delegate->resizeEventFromDevice(size);
+    if (delegate_) delegate_->resizeEventFromDevice(size);
 }
 
 bool PeerMessageHandler::sendingChannel(int32_t channel) const {

@@ -11,15 +11,20 @@
 class ConnectionManager;
 class PTChannel;
 class PTData;
+class StreamController;
 class SystemInfo;
-struct SessionPorts;
+class ZDAppDelegate;
 
 // The companion app's side of the conversation: which frames are accepted, the introduction and its
 // answer, the routing of every event to the shell or the stream, and sending texts and events to the
 // app over the connected channel. Main thread only.
 class PeerMessageHandler {
 public:
-    PeerMessageHandler(ConnectionManager& link, SessionPorts& ports, const SystemInfo& systemInfo);
+    // `stream` (none: no pictures) starts and stops as the device asks.
+    PeerMessageHandler(ConnectionManager& link, StreamController* stream, const SystemInfo& systemInfo);
+
+    // The shell, which every input event goes to; not owned.
+    void setDelegate(ZDAppDelegate* delegate) { delegate_ = delegate; }
 
     bool ioFrameChannelShouldAcceptFrameOfType(PTChannel* channel, uint32_t type, uint32_t tag,
                                                uint32_t payloadSize);
@@ -54,8 +59,9 @@ private:
     bool sendingChannel(int32_t channel) const;
 
     ConnectionManager& link_;
-    SessionPorts& ports_;
+    StreamController* stream_;
     const SystemInfo& systemInfo_;
+    ZDAppDelegate* delegate_ = nullptr;
 
     QVariantMap _peerDeviceInfo;
     bool _bDeviceResignActive = false;

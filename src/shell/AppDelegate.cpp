@@ -3,10 +3,12 @@
 #include "base/Bundle.h"
 #include "base/MainQueue.h"
 #include "base/UserDefaults.h"
+#include "display/ResolutionController.h"
 #include "display/ZDVirtualScreenController.h"
 #include "platform/SystemEvents.h"
 #include "platform/Workspace.h"
-#include "session/PeerMessage.h"
+#include "session/CaptureController.h"
+#include "shell/DisplayModeHandler.h"
 
 AppDelegate::AppDelegate(Services services, ZDVirtualScreenController& displayController, ShellHooks hooks)
     : services_(std::move(services)), displayController_(displayController), hooks_(hooks),
@@ -44,6 +46,7 @@ AppDelegate::~AppDelegate() {
     removeObservers();
     reactions_.removeObservers();
     reactions_.setSession(nullptr);
+    if (hooks_.displayModes) hooks_.displayModes->setSession(nullptr);
     // The session controller goes before the objects it may still call back into.
     captureController_.reset();
 }
@@ -77,6 +80,7 @@ void AppDelegate::applicationDidFinishLaunching() {
         // itself as it loads its settings, inside the session controller.
         captureController_ = services_.makeCaptureController(*this);
         reactions_.setSession(captureController_.get());
+        if (hooks_.displayModes) hooks_.displayModes->setSession(captureController_.get());
     }
     // 10. Status item and menu, display power, updater.
     statusItem_.setupStatusItem(isDarkMode());
@@ -124,11 +128,11 @@ void AppDelegate::removeObservers() {
 }
 
 void AppDelegate::handleModeChanged(const Notification& notification) {
-    if (hooks_.displayModeReactions) hooks_.displayModeReactions->handleModeChanged(notification);
+    if (hooks_.displayModes) hooks_.displayModes->handleModeChanged(notification);
 }
 
 void AppDelegate::handleUpdateMenu(const Notification& notification) {
-    if (hooks_.displayModeReactions) hooks_.displayModeReactions->handleUpdateMenu(notification);
+    if (hooks_.displayModes) hooks_.displayModes->handleUpdateMenu(notification);
 }
 
 void AppDelegate::handleAutoHideTouchBar(const Notification& notification) {
@@ -150,7 +154,7 @@ void AppDelegate::resizeEventFromDevice(QSizeF size) {
 void AppDelegate::channelChanged(int32_t channel) {
     // A stroke or drag cut off with the link must not leave its button down.
     if (channel == PeerMessage::kChannelNone && input_) input_->releaseHeldInput();
-    if (hooks_.displayModeReactions) hooks_.displayModeReactions->channelChanged(channel);
+    if (hooks_.displayModes) hooks_.displayModes->channelChanged(channel);
     if (hooks_.versionService) hooks_.versionService->channelChanged(channel);
 }
 
@@ -223,21 +227,12 @@ void AppDelegate::terminate() {
     // A second Quit or signal while the first is under way changes nothing.
     if (terminating_) return;
     terminating_ = true;
-    switch (applicationShouldTerminate()) {
-    case SessionControl::TerminateReply::Now:
-        replyToApplicationShouldTerminate(true);
-        break;
-    case SessionControl::TerminateReply::Cancel:
-        terminating_ = false;
-        break;
-    case SessionControl::TerminateReply::Later:
-        break;
-    }
+    if (applicationShouldTerminate() == TerminateReply::Now) replyToApplicationShouldTerminate(true);
 }
 
-SessionControl::TerminateReply AppDelegate::applicationShouldTerminate() {
+AppDelegate::TerminateReply AppDelegate::applicationShouldTerminate() {
     displayController_.unregisterDisplayCallback();
-    if (!captureController_) return SessionControl::TerminateReply::Now;
+    if (!captureController_) return TerminateReply::Now;
     // The device must hear of the end before its link goes: the link is shut down only once the
     // message has left (or could not be sent, or took too long).
     auto proceed = [this, alive = lifetime_.guard(), started = std::make_shared<bool>(false)] {
@@ -245,12 +240,7 @@ SessionControl::TerminateReply AppDelegate::applicationShouldTerminate() {
         *started = true;
         if (terminationTimer_) Clock::shared().cancel(*terminationTimer_);
         terminationTimer_.reset();
-        const SessionControl::TerminateReply reply = captureController_->applicationShouldTerminate();
-        if (reply == SessionControl::TerminateReply::Later) return;
-        if (reply == SessionControl::TerminateReply::Cancel) {
-            replyToApplicationShouldTerminate(false);
-            return;
-        }
+        captureController_->applicationShouldTerminate();
         // The channels just closed finish on the event loop (their cancelled reads run, their
         // descriptors close and their memory goes): give them that moment before the process ends.
         terminationTimer_ = mainQueue().after(kLinkSettleTime, [this] {
@@ -260,8 +250,8 @@ SessionControl::TerminateReply AppDelegate::applicationShouldTerminate() {
     };
     terminationTimer_ = mainQueue().after(kAppWillTerminateTimeout, proceed);
     captureController_->sendMessage(QStringLiteral("appWillTerminate"), PeerMessage::kChannelCurrent,
-                                    proceed);
-    return SessionControl::TerminateReply::Later;
+                                    [proceed](const OptError&) { proceed(); });
+    return TerminateReply::Later;
 }
 
 void AppDelegate::replyToApplicationShouldTerminate(bool shouldTerminate) {

@@ -5,7 +5,6 @@
 #include "input/InputTranslation.h"
 #include "session/ZDAppDelegate.h"
 #include "shell/ScreenRecordingGate.h"
-#include "shell/SessionControl.h"
 #include "shell/Settings.h"
 #include "shell/ShellHooks.h"
 #include "shell/SingleInstance.h"
@@ -20,6 +19,7 @@
 #include <vector>
 
 class Alerts;
+class CaptureController;
 class EventMonitor;
 class EventPoster;
 class InputSources;
@@ -47,8 +47,8 @@ public:
         Alerts& alerts;
         // The pointer's position in the global desktop space.
         std::function<QPointF()> mouseLocation;
-        // Makes the session controller, with the shell as its delegate.
-        std::function<std::unique_ptr<SessionControl>(AppDelegate&)> makeCaptureController;
+        // Makes the session controller, with the shell as its delegate, and starts its link.
+        std::function<std::unique_ptr<CaptureController>(AppDelegate&)> makeCaptureController;
         // Leaves the run loop; the process then ends with `status`.
         std::function<void(int status)> exitProcess;
         // Where the device's input goes; without all three the device's input is not translated.
@@ -86,6 +86,9 @@ public:
     int32_t getCurrentApp();
     void foremostAppChanged();
 
+    // The application's answer to a request to quit.
+    enum class TerminateReply { Now, Later };
+
     // The Quit item and the end signals: asks applicationShouldTerminate, and when the answer is
     // yes, applicationWillTerminate and the exit with status 0.
     void terminate();
@@ -93,7 +96,7 @@ public:
     // lets the session controller shut the link down, and a moment later replies. Answers Later
     // while this is under way (replyToApplicationShouldTerminate follows), Now when there is no
     // session controller.
-    SessionControl::TerminateReply applicationShouldTerminate();
+    TerminateReply applicationShouldTerminate();
     void replyToApplicationShouldTerminate(bool shouldTerminate);
     void applicationWillTerminate();
 
@@ -130,7 +133,7 @@ public:
         return input_ ? input_->bRequireAccessibilityGrant() : bRequireAccessibilityGrant_;
     }
     const QString& protocolVersion() const { return settings_.protocolVersion(); }
-    SessionControl* captureController() const { return captureController_.get(); }
+    CaptureController* captureController() const { return captureController_.get(); }
     ZDVirtualScreenController& displayController() const { return displayController_; }
     StatusItem& statusItem() { return statusItem_; }
     // None when the program was given nothing to post input with.
@@ -154,7 +157,7 @@ private:
     ScreenRecordingGate screenRecordingGate_;
     SystemEventReactions reactions_;
     StatusItem statusItem_;
-    std::unique_ptr<SessionControl> captureController_;
+    std::unique_ptr<CaptureController> captureController_;
     std::unique_ptr<InputTranslation> input_;
     bool followsFrontmostApplication_ = false;
     std::vector<NotificationCenter::ObserverId> observers_;

@@ -2,13 +2,24 @@
 
 #include "display/DeviceCatalogue.h"
 #include "display/ZDVirtualScreenController.h"
+#include "session/CaptureController.h"
+#include "shell/Localization.h"
+
+namespace {
+
+StreamController* streamOf(CaptureController* session) {
+    return session ? session->stream() : nullptr;
+}
+
+DesktopCapture* captureOf(CaptureController* session) {
+    StreamController* stream = streamOf(session);
+    return stream ? stream->videoCaptureSession() : nullptr;
+}
+
+} // namespace
 
 DisplayModeHandler::DisplayModeHandler(ZDVirtualScreenController& displayController, Parts parts)
     : displayController_(displayController), parts_(std::move(parts)) {}
-
-void DisplayModeHandler::send(const QString& message) {
-    if (parts_.sendMessage) parts_.sendMessage(message);
-}
 
 void DisplayModeHandler::channelChanged(int32_t channel) {
     if (channel == 0) {
@@ -16,14 +27,12 @@ void DisplayModeHandler::channelChanged(int32_t channel) {
         return;
     }
     if (parts_.checkProtocolVersion && !parts_.checkProtocolVersion()) return;
-    const QVariantMap info = parts_.peerDeviceInfo ? parts_.peerDeviceInfo() : QVariantMap();
-    changeDisplayMode(parts_.adjustInitialMode ? parts_.adjustInitialMode(info) : 0);
+    changeDisplayMode(parts_.adjustInitialMode ? parts_.adjustInitialMode(peerDeviceInfo()) : 0);
 }
 
 void DisplayModeHandler::changeDisplayMode(int32_t mode) {
-    if (parts_.hideCursor) parts_.hideCursor();
-    if (parts_.stopStream) parts_.stopStream();
-    send(QStringLiteral("waitASec"));
+    stopStream();
+    sendMessage(QStringLiteral("waitASec"));
     if (displayController_.bCloneDisplay())
         displayController_.setModeForCloneDisplay();
     else
@@ -55,24 +64,64 @@ void DisplayModeHandler::handleModeChanged(const Notification& notification) {
     const bool mirror = displayController_.bCloneDisplay();
     if (mirror) handleUpdateMenu(notification);
     if (parts_.showZubPadOrCloneHiResAlert) parts_.showZubPadOrCloneHiResAlert(true);
-    if (!parts_.currentChannel || parts_.currentChannel() == 0) {
-        if (parts_.stopStream) parts_.stopStream();
+    if (!isDeviceConnected()) {
+        stopStream();
         return;
     }
     const int32_t mode = notification.userInfo.value(QStringLiteral("mode")).toInt();
-    const QString hardware = parts_.peerDeviceInfo
-                                 ? parts_.peerDeviceInfo().value(QStringLiteral("hardwareString")).toString()
-                                 : QString();
+    const QString hardware = peerDeviceInfo().value(QStringLiteral("hardwareString")).toString();
     const int32_t sizeIndex = DeviceCatalogue::getSizeIndex(displayController_.modeTable(), mode,
                                                             DeviceCatalogue::getDeviceKey(hardware));
-    send(QStringLiteral("sizeIndex:%1").arg(sizeIndex));
+    sendMessage(QStringLiteral("sizeIndex:%1").arg(sizeIndex));
     // The mirror target may have changed in step 1: read it afresh.
     if (displayController_.bCloneDisplay()) {
-        if (parts_.resetResolution) parts_.resetResolution(displayController_.cloneDisplayID());
-        send(QStringLiteral("videoSource:%1").arg(1));
+        resetResolution(displayController_.cloneDisplayID());
+        sendMessage(QStringLiteral("videoSource:%1").arg(1));
     } else {
-        if (parts_.resetResolution) parts_.resetResolution(displayController_.zubDisplayID());
-        send(QStringLiteral("videoSource:%1").arg(0));
+        resetResolution(displayController_.zubDisplayID());
+        sendMessage(QStringLiteral("videoSource:%1").arg(0));
     }
     if (parts_.touchBarEnabled && parts_.touchBarEnabled() && parts_.showTouchBar) parts_.showTouchBar();
+}
+
+bool DisplayModeHandler::isDeviceConnected() const {
+    return session_ && session_->bUSBConnected();
+}
+
+void DisplayModeHandler::sendMessage(const QString& message) {
+    if (session_) session_->sendMessage(message);
+}
+
+void DisplayModeHandler::stopStream() {
+    if (StreamController* stream = streamOf(session_)) stream->stopStream();
+}
+
+void DisplayModeHandler::resetResolution(DisplayID display) {
+    if (StreamController* stream = streamOf(session_)) stream->resetResolution(display);
+}
+
+double DisplayModeHandler::videoCaptureFPS() const {
+    const DesktopCapture* capture = captureOf(session_);
+    return capture ? capture->videoCaptureFPS() : 0.0;
+}
+
+void DisplayModeHandler::setVideoCaptureFPS(double fps) {
+    if (DesktopCapture* capture = captureOf(session_)) capture->setVideoCaptureFPS(fps);
+}
+
+bool DisplayModeHandler::hardwareEncodingAvailable() const {
+    const StreamController* stream = streamOf(session_);
+    return stream && stream->bH264HWCodec();
+}
+
+QVariantMap DisplayModeHandler::peerDeviceInfo() const {
+    return session_ ? session_->peerDeviceInfo() : QVariantMap();
+}
+
+void DisplayModeHandler::setPeerDeviceInfo(const QVariantMap& info) {
+    if (session_) session_->setPeerDeviceInfo(info);
+}
+
+QString DisplayModeHandler::localizedString(const QString& key) const {
+    return ::localizedString(key);
 }

@@ -1,16 +1,18 @@
 #pragma once
 
-#include "base/NotificationCenter.h"
-
 #include <QPointF>
 #include <QSizeF>
 #include <QVariantMap>
 #include <cstdint>
 
+class DisplayModeHandler;
+class ResolutionController;
+
 // The start-up, the system-event reactions and the session's delegate calls reach into parts that
 // other work builds: the version service, permissions and updates, the Touch Bar relay, the
-// resolution catalogue, the device's gestures and keys and the display-mode reactions. Each is a small
-// interface here; a part not built yet is a null pointer and its step is skipped.
+// resolution catalogue, the device's gestures and keys and the display-mode reactions. A part not
+// built yet is a small interface here, a built one its own class; either is a null pointer while
+// absent, and its step is then skipped.
 
 // Version and notice service.
 class VersionService {
@@ -55,14 +57,6 @@ public:
     virtual bool hasTouchBarWindow() const = 0;
 };
 
-// The device's size and the display mode that suits it.
-class ResolutionCatalogue {
-public:
-    virtual ~ResolutionCatalogue() = default;
-    virtual void resizeEventFromDevice(QSizeF size) = 0;
-    virtual int32_t adjustInitialMode(const QVariantMap& deviceInfo) = 0;
-};
-
 // The device's gestures and keys turned into desktop events.
 class DeviceInput {
 public:
@@ -75,25 +69,15 @@ public:
     virtual void handleVirtualKeyboardSourceEvent(const QVariantMap& event) = 0;
 };
 
-// The reactions to the display controller's notices: a mode change restarts the stream at the new
-// size, a display added or removed re-targets mirroring and refreshes the menu.
-class DisplayModeReactions {
-public:
-    virtual ~DisplayModeReactions() = default;
-    virtual void handleModeChanged(const Notification& notification) = 0;
-    virtual void handleUpdateMenu(const Notification& notification) = 0;
-    // A device was introduced (1) or dropped (0): the display mode that suits it is set (and the
-    // stream restarted at its size) before the introduction is answered.
-    virtual void channelChanged(int32_t /*channel*/) {}
-};
-
 struct ShellHooks {
     VersionService* versionService = nullptr;
     AccessibilityPermission* accessibility = nullptr;
     AutoUpdater* updater = nullptr;
     LoginItemState* loginItems = nullptr;
     TouchBarRelay* touchBar = nullptr;
-    ResolutionCatalogue* resolutions = nullptr;
+    // The device's size and the display mode that suits it.
+    ResolutionController* resolutions = nullptr;
     DeviceInput* input = nullptr;
-    DisplayModeReactions* displayModeReactions = nullptr;
+    // The reactions to the display controller's notices and to a device introduced or dropped.
+    DisplayModeHandler* displayModes = nullptr;
 };

@@ -2,8 +2,7 @@
 
 #include "platform/Power.h"
 #include "platform/SystemEvents.h"
-#include "session/PeerMessage.h"
-#include "shell/SessionControl.h"
+#include "session/CaptureController.h"
 
 SystemEventReactions::SystemEventReactions(SystemEvents& systemEvents, Power& power,
                                            std::function<QPointF()> mouseLocation,
@@ -65,13 +64,13 @@ void SystemEventReactions::handleDisplayPowerMessage(uint32_t message) {
     case Power::kMessageCanDevicePowerOff:
     case Power::kMessageDeviceWillPowerOff:
         session_->setBScreenOff(true);
-        session_->sendMessage(QStringLiteral("screenOff"), PeerMessage::kChannelCurrent, {});
+        session_->sendMessage(QStringLiteral("screenOff"), PeerMessage::kChannelCurrent);
         break;
     case Power::kMessageDeviceHasPoweredOn:
         session_->setBScreenOff(false);
         session_->enqueueConnectToLocalIPv4Port();
         session_->enqueueConnectToUSBDevice();
-        session_->sendMessage(QStringLiteral("screenOn"), PeerMessage::kChannelCurrent, {});
+        session_->sendMessage(QStringLiteral("screenOn"), PeerMessage::kChannelCurrent);
         break;
     default:
         break;

@@ -6,8 +6,8 @@
 #include <functional>
 #include <vector>
 
+class CaptureController;
 class Power;
-class SessionControl;
 class SystemEvents;
 
 // What the device is told when the desktop's screen saver, lock or display power changes, and the
@@ -20,7 +20,7 @@ public:
     ~SystemEventReactions();
 
     // Null while there is none; every reaction that reaches the device is then a no-op.
-    void setSession(SessionControl* session) { session_ = session; }
+    void setSession(CaptureController* session) { session_ = session; }
     void setThemeChangedHandler(std::function<void()> handler) { themeChanged_ = std::move(handler); }
 
     // The screen-saver and lock notices, then the appearance notice, on the distributed centre.
@@ -39,7 +39,7 @@ private:
     SystemEvents& systemEvents_;
     Power& power_;
     std::function<QPointF()> mouseLocation_;
-    SessionControl* session_ = nullptr;
+    CaptureController* session_ = nullptr;
     std::function<bool(QPointF)> isInZubScreen_;
     std::function<void()> themeChanged_;
     std::vector<NotificationCenter::ObserverId> observers_;

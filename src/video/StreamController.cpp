@@ -20,7 +20,7 @@ StreamController::StreamController(Services services, StreamHost* host)
 StreamController::~StreamController() {
     resetStream();
     if (mainCaptureQueue_.joinable()) mainCaptureQueue_.join(); // a clock ended by setCaptureRunning
-    alive_.reset();
+    lifetime_.end();
     if (host_) host_->unregisterMouseEvent();
     // The destination leaves its compressor before either goes.
     captureDestinations_.clear();
@@ -203,10 +203,10 @@ void StreamController::resetResolution(DisplayID displayID) {
     // Devices before protocol 1.0.9 never say "ReadyToReceive": their stream starts by itself.
     if (host_ && !host_->checkPeerProtocolVersion(QStringLiteral("1.0.9"))) {
         const double delay = host_->bAirConnected() ? 0.5 : 0.4;
-        pendingStart_ = mainQueue().after(delay, [this, alive = std::weak_ptr<bool>(alive_)] {
-            if (alive.expired()) return;
-            pendingStart_.reset();
-            startStream();
+        pendingStart_ = mainQueue().after(delay, [self = lifetime_.guard()] {
+            if (!self) return;
+            self->pendingStart_.reset();
+            self->startStream();
         });
     }
 }
@@ -337,6 +337,11 @@ void StreamController::processVideoFrame(const FramePtr& frame) {
 AppleVTCompressor* StreamController::activeCompressor() const {
     if (captureDestinations_.empty()) return nullptr;
     return qobject_cast<AppleVTCompressor*>(captureDestinations_.back()->compressor().get());
+}
+
+bool StreamController::bH264HWCodec() const {
+    const AppleVTCompressor* compressor = activeCompressor();
+    return compressor && compressor->bH264HWCodec();
 }
 
 void StreamController::preventDisplaySleep(bool prevent) {

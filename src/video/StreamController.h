@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Clock.h"
+#include "base/Lifetime.h"
 #include "video/CompressorBase.h"
 #include "video/DesktopCapture.h"
 #include "video/OutputDestination.h"
@@ -106,6 +107,8 @@ public:
     }
     // The encoder frames go through: the compressor of the last destination.
     AppleVTCompressor* activeCompressor() const;
+    // Whether that encoder runs on hardware (reported to the device as "H264:1").
+    bool bH264HWCodec() const;
     QSize prevSize() const { return QSize(prevWidth_, prevHeight_); }
 
 private:
@@ -127,7 +130,6 @@ private:
 
     Services services_;
     StreamHost* host_;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 
     bool displaySleepPrevented_ = false; // the activity token
     double firstFrameTime_ = 0;          // frame clock thread
@@ -150,4 +152,5 @@ private:
     std::atomic<bool> pictureOwed_{false};
     QMap<QString, std::shared_ptr<CompressorBase>> compressors_;
     std::vector<std::unique_ptr<OutputDestination>> captureDestinations_;
+    Lifetime<StreamController> lifetime_{this};
 };

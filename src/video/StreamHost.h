@@ -17,9 +17,11 @@ public:
     // Whether the device is linked over the network (never, in this system).
     virtual bool bAirConnected() const { return false; }
     // Whether the device draws the cursor itself from cursor messages (the picture then leaves it out).
-    virtual bool simulateCursorPos() const = 0;
-    virtual void registerMouseEvent() = 0;
-    virtual void unregisterMouseEvent() = 0;
+    // Never while nothing forwards the cursor: the picture then keeps it.
+    virtual bool simulateCursorPos() const { return false; }
+    // The cursor forwarding that runs alongside a stream whose picture leaves the cursor out.
+    virtual void registerMouseEvent() {}
+    virtual void unregisterMouseEvent() {}
     // The device's introduction; its "hardwareString" goes to the encoders.
     virtual QVariantMap peerDeviceInfo() const = 0;
 };

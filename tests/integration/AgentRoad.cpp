@@ -26,7 +26,6 @@ void AgentRoad::SetUp() {
         info, std::make_unique<HubLinkConnector>(UsbmuxAddress::unixSocket(daemon->path())));
     controller->setLoopbackPort(refusedPort_);
     controller->setDelegate(&delegate);
-    video.plugInto(controller->ports());
     controller->setupLink();
     ASSERT_FALSE(daemon->waitForLine("listen").isEmpty()) << daemon->transcript().toStdString();
 }

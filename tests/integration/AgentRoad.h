@@ -34,7 +34,6 @@ protected:
 
     FakeSystemInfo info;
     RecordingAppDelegate delegate;
-    FakeVideo video;
     std::unique_ptr<SimProcess> daemon;
     std::unique_ptr<CaptureController> controller;
 

@@ -11,18 +11,31 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <malloc.h>
 #include <random>
 
-// From a sanitizer's runtime when there is one: its allocator does not answer mallinfo.
-extern "C" size_t __sanitizer_get_current_allocated_bytes() __attribute__((weak));
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ZUB_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define ZUB_ASAN 1
+#endif
+#ifdef ZUB_ASAN
+// From the AddressSanitizer runtime (its header does not come with every compiler).
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+#endif
+#include <malloc.h>
 
 namespace {
 
 // Bytes of heap in use right now.
 size_t heapInUse() {
-    return __sanitizer_get_current_allocated_bytes ? __sanitizer_get_current_allocated_bytes()
-                                                   : mallinfo2().uordblks;
+#ifdef ZUB_ASAN
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    return mallinfo2().uordblks;
+#endif
 }
 
 long residentKiB() {
@@ -31,6 +44,12 @@ long residentKiB() {
     for (const QByteArray& line : status.readAll().split('\n'))
         if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').value(0).toLong();
     return -1;
+}
+
+int cycleCount() {
+    bool ok = false;
+    const int asked = qEnvironmentVariableIntValue("ZUB_CHURN_CYCLES", &ok);
+    return ok && asked > 10 ? asked : 200; // the first ten warm up
 }
 
 enum Drop { kPeerClose, kDaemonClose, kBadFrame, kDetach };
@@ -47,7 +66,7 @@ protected:
     // `before`: the USB channel before the drop (or the attach).
     double linkBack(double limit, const PTChannel* before) {
         double elapsed = 0;
-        while (usbChannel() == before) {
+        while (controller->connectionManager().usbChannel().get() == before) {
             if (elapsed > limit) return -1;
             clock.advance(kStep);
             elapsed += kStep;
@@ -59,14 +78,6 @@ protected:
         ioMs += io.elapsed();
         return elapsed + double(io.elapsed()) / 1000.0;
     }
-    // Attaches the device and waits for its app's script to have run on the new link.
-    void attachAndLink(DeviceSimProcess& device) {
-        const PTChannel* before = usbChannel();
-        attach(1, device.port());
-        ASSERT_TRUE(waitUntil([&] { return controller->bUSBAttached(); }));
-        ASSERT_GE(linkBack(1.5, before), 0) << "no link after attach";
-        ASSERT_FALSE(device.process().waitForLine(QRegularExpression("\"script-finished\"")).isNull());
-    }
     // Bytes the test keeps of the simulators' output lines (they grow with every cycle), measured on
     // the heap by making the same lines once more: each line a string of its own in a list. A guess
     // from their length is off by tens of bytes a line, which over a long run hides or invents a
@@ -77,6 +88,7 @@ protected:
         const QStringList deviceLines = device.process().transcript().split(u'\n');
         return heapInUse() - before;
     }
+
     const PTChannel* usbChannel() const { return controller->connectionManager().usbChannel().get(); }
 
     static constexpr double kStep = 0.05;
@@ -85,32 +97,33 @@ protected:
 };
 
 TEST_F(ChurnTest, DropsLeaveNothingBehindAndTheLinkComesBackWithinASecondAndAHalf) {
-    bool ok = false;
-    const int asked = qEnvironmentVariableIntValue("ZUB_CHURN_CYCLES", &ok);
-    const int cycles = ok && asked > 10 ? asked : 200;
+    const int cycles = cycleCount();
     constexpr int kWarmUp = 10;
     auto device = startDevice();
     std::mt19937 random(20240611);
     bool attached = false;
-    int fdsAfterWarmUp = -1, backs = 0, drops[4] = {};
+    int fdsAfterWarmUp = -1;
     size_t heapAfterWarmUp = 0, recordsAfterWarmUp = 0;
     long rssAfterWarmUp = 0;
     double worstBack = 0, totalBack = 0;
+    int backs = 0;
+    int drops[4] = {};
     QElapsedTimer wall;
     wall.start();
 
     for (int cycle = 0; cycle < cycles; ++cycle) {
         SCOPED_TRACE(cycle);
         if (!attached) {
-            attachAndLink(*device);
-            if (HasFatalFailure()) return;
+            const PTChannel* before = usbChannel();
+            attach(1, device->port());
+            ASSERT_TRUE(waitUntil([&] { return controller->bUSBAttached(); }));
             attached = true;
-        } else {
-            ASSERT_FALSE(device->process().waitForLine(QRegularExpression("\"script-finished\"")).isNull());
+            ASSERT_GE(linkBack(1.5, before), 0) << "no link after attach";
         }
         ASSERT_EQ(controller->currentChannel(), 1);
+        ASSERT_FALSE(device->process().waitForLine(QRegularExpression("\"script-finished\"")).isNull());
         delegate.clear();
-        video.calls.clear();
+
         if (cycle == kWarmUp) {
             fdsAfterWarmUp = openDescriptorCount();
             recordsAfterWarmUp = testRecords(*device);
@@ -150,15 +163,20 @@ TEST_F(ChurnTest, DropsLeaveNothingBehindAndTheLinkComesBackWithinASecondAndAHal
         ++backs;
     }
     // End attached and linked, as at the warm-up measurement.
-    if (!attached) attachAndLink(*device);
-    if (HasFatalFailure()) return;
+    if (!attached) {
+        const PTChannel* before = usbChannel();
+        attach(1, device->port());
+        ASSERT_TRUE(waitUntil([&] { return controller->bUSBAttached(); }));
+        ASSERT_GE(linkBack(1.5, before), 0);
+        ASSERT_FALSE(device->process().waitForLine(QRegularExpression("\"script-finished\"")).isNull());
+    }
     delegate.clear();
-    video.calls.clear();
     spinEventLoop(50);
 
     const int fds = openDescriptorCount();
     const size_t records = testRecords(*device);
     const size_t heap = heapInUse();
+    const long rss = residentKiB();
     std::printf(
         "churn: %d cycles in %.1f s real; drops: %d peer close, %d daemon close, %d bad frame, %d detach\n",
         cycles, wall.elapsed() / 1000.0, drops[0], drops[1], drops[2], drops[3]);
@@ -166,7 +184,7 @@ TEST_F(ChurnTest, DropsLeaveNothingBehindAndTheLinkComesBackWithinASecondAndAHal
                 "%.2f s steps, plus the sockets' real %.1f ms mean to the answered introduction)\n",
                 backs, totalBack / std::max(backs, 1), worstBack, kStep, double(ioMs) / std::max(backs, 1));
     std::printf("churn: descriptors %d -> %d; heap in use %zu -> %zu bytes; resident %ld -> %ld KiB\n",
-                fdsAfterWarmUp, fds, heapAfterWarmUp, heap, rssAfterWarmUp, residentKiB());
+                fdsAfterWarmUp, fds, heapAfterWarmUp, heap, rssAfterWarmUp, rss);
     const double agentGrowth =
         double(heap) - double(heapAfterWarmUp) - (double(records) - double(recordsAfterWarmUp));
     std::printf("churn: heap growth less the test's records of the simulators' lines: %.0f bytes\n",

@@ -1,9 +1,8 @@
-#include "SessionTestBase.h"
+#include "SessionFakes.h"
 
 #include "base/MainQueue.h"
-
-#include <sys/socket.h>
-#include <unistd.h>
+#include "session/ConnectionManager.h"
+#include "video/AppleVTCompressor.h"
 
 namespace {
 
@@ -13,7 +12,17 @@ const SerialQueue& queueOf(CaptureController& c) {
 
 } // namespace
 
-TEST_F(SessionTest, AttachedDeviceIsTriedOverUSBAndLoopbackAndLinked) {
+// A device's link from its attach to its drop: tried over USB and loopback, linked, introduced, ended
+// by the device, and tried again; the stream and the shell hear of each step.
+TEST_F(SessionTest, ALinkIsMadeIntroducedDroppedAndTriedAgain) {
+    // The channel number set to 0 when it already is still resets the stream and tells the shell.
+    stream().startStream();
+    controller->connectionManager().setBPeerIsInBackground(true);
+    controller->connectionManager().setCurrentChannel(0);
+    EXPECT_FALSE(stream().captureRunning());
+    EXPECT_FALSE(controller->connectionManager().bPeerIsInBackground());
+    EXPECT_EQ(delegate.calls, QStringList{"updateUI(0,0)"});
+
     controller->setupLink();
     clock.advance(5);
     settle();
@@ -37,7 +46,9 @@ TEST_F(SessionTest, AttachedDeviceIsTriedOverUSBAndLoopbackAndLinked) {
     EXPECT_EQ(controller->connectedDeviceID(), 7);
     EXPECT_EQ(observed, 7);
     EXPECT_TRUE(queueOf(*controller).isSuspended());
-    EXPECT_EQ(video.encoderChannel, controller->ptChannelConnected());
+    EXPECT_EQ(stream().activeCompressor()->ptChannel(), controller->ptChannelConnected());
+    controller->connectionManager().setPtChannelConnected(
+        controller->ptChannelConnected()); // not suspended twice
     // Linked but not introduced: the channel number waits for the app.
     EXPECT_EQ(controller->currentChannel(), 0);
     EXPECT_EQ(delegate.count("channelChanged"), 0);
@@ -46,21 +57,18 @@ TEST_F(SessionTest, AttachedDeviceIsTriedOverUSBAndLoopbackAndLinked) {
     EXPECT_TRUE(controller->bUSBConnected());
     EXPECT_EQ(delegate.calls.filter("channel").join(' '), "channelChanged(1)");
     EXPECT_TRUE(delegate.calls.contains("updateUI(1,0)"));
-    EXPECT_TRUE(video.calls.contains("setChannel(1)"));
-}
+    const OutputDestination& destination = *stream().captureDestinations().front();
+    EXPECT_EQ(destination.channel(), 1);
 
-TEST_F(SessionTest, LoopbackAttemptsWaitWhileLinkedAndRunAtOnceAfterTheDrop) {
-    controller->setupLink();
-    auto peer = linkDevice(7);
-    refuseLoopback();
-    introduce(*peer);
-    // The 1.0 s loop keeps queuing, but nothing runs while the channel is connected.
+    // The 1.0 s loopback loop keeps queuing, but nothing runs while the channel is connected.
     clock.advance(3);
     settle();
     EXPECT_TRUE(link->open(kLoopback).empty());
     EXPECT_EQ(queueOf(*controller).pendingCount(), 1u); // one waiting attempt, not one a second
     const size_t before = link->attempts.size();
 
+    peer->sendEvent({{"eventName", "ReadyToReceive"}});
+    ASSERT_TRUE(waitUntil([&] { return stream().captureRunning(); }));
     peer->close();
     ASSERT_TRUE(waitUntil([&] { return !controller->ptChannelConnected(); }));
     // Resumed exactly once: the waiting loopback attempt runs without any time passing.
@@ -68,17 +76,24 @@ TEST_F(SessionTest, LoopbackAttemptsWaitWhileLinkedAndRunAtOnceAfterTheDrop) {
     openAttempt(kLoopback);
     EXPECT_EQ(link->attempts.size(), before + 1);
     EXPECT_EQ(controller->currentChannel(), 0);
-    EXPECT_TRUE(video.calls.contains("resetStream"));
-    EXPECT_TRUE(video.calls.contains("stopCursorTimer"));
-    EXPECT_TRUE(video.calls.contains("setPtChannel(nil)"));
-    // The USB attempt follows one second after the drop.
+    EXPECT_FALSE(stream().captureRunning()) << "the device went";
+    EXPECT_EQ(destination.channel(), 0);
+    EXPECT_EQ(stream().activeCompressor()->ptChannel(), nullptr);
+    controller->connectionManager().setPtChannelConnected(nullptr); // not resumed twice
+    // The USB attempt follows one second after the drop, and links again.
+    refuseLoopback();
     EXPECT_TRUE(link->open(kUSB).empty());
     clock.advance(1.0);
     settle();
-    EXPECT_EQ(link->attempts[openAttempt(kUSB)].deviceID, 7);
+    const size_t again = openAttempt(kUSB);
+    EXPECT_EQ(link->attempts[again].deviceID, 7);
+    peer = link->succeed(again);
+    EXPECT_TRUE(queueOf(*controller).isSuspended());
 }
 
-TEST_F(SessionTest, SecondDeviceWaitsUntilTheFirstLinkDrops) {
+// A device attached while another is linked waits for that link to drop; the last device detached
+// ends the link and every attempt.
+TEST_F(SessionTest, ASecondDeviceWaitsForTheFirstLinkAndTheLastOneGoneEndsAllAttempts) {
     controller->setupLink();
     auto peer = linkDevice(7);
     refuseLoopback();
@@ -93,45 +108,15 @@ TEST_F(SessionTest, SecondDeviceWaitsUntilTheFirstLinkDrops) {
     // The first device is unplugged: the daemon ends its connection, and the second is linked at once.
     link->detach(7);
     peer->close();
-    ASSERT_TRUE(waitUntil([&] { return !link->open(kUSB).empty(); }));
     const size_t usb = openAttempt(kUSB);
     EXPECT_EQ(link->attempts[usb].deviceID, 8);
     refuseLoopback();
     auto second = link->succeed(usb);
     introduce(*second);
     EXPECT_EQ(controller->connectedDeviceID(), 8);
-}
 
-TEST_F(SessionTest, FailedAttemptRotatesToTheOtherDeviceEverySecond) {
-    controller->setupLink();
-    link->attach(7);
-    settle();
-    link->fail(openAttempt(kUSB)); // the app is not running on device 7
-    refuseLoopback();
-    link->attach(8);
-    clock.advance(1.0);
-    settle();
-    // The retry goes to the other device, and so on, one attempt at a time.
-    std::vector<qint64> targets;
-    for (int i = 0; i < 4; ++i) {
-        const size_t usb = openAttempt(kUSB);
-        targets.push_back(link->attempts[usb].deviceID);
-        link->fail(usb);
-        refuseLoopback();
-        EXPECT_TRUE(link->open(kUSB).empty());
-        clock.advance(1.0);
-        settle();
-    }
-    EXPECT_EQ(targets, (std::vector<qint64>{8, 7, 8, 7}));
-}
-
-TEST_F(SessionTest, DetachingTheLastDeviceStopsAllAttempts) {
-    controller->setupLink();
-    auto peer = linkDevice(7);
-    refuseLoopback();
-    introduce(*peer);
-    link->detach(7);
-    ASSERT_TRUE(waitUntil([&] { return peer->ended(); }));
+    link->detach(8);
+    ASSERT_TRUE(waitUntil([&] { return second->ended(); }));
     EXPECT_FALSE(controller->bUSBAttached());
     EXPECT_FALSE(controller->connectionManager().connectingToDeviceID());
     EXPECT_EQ(controller->currentChannel(), 0);
@@ -143,47 +128,28 @@ TEST_F(SessionTest, DetachingTheLastDeviceStopsAllAttempts) {
     EXPECT_EQ(link->attempts.size(), before);
 }
 
-TEST_F(SessionTest, DisplaySleepPausesAttemptsAndWakeResumesBothOnce) {
+// A failed attempt is tried again a second later, on the other attached device when there is one;
+// one attempt of each kind at a time, however often wake-ups ask for more.
+TEST_F(SessionTest, FailedAttemptsRotateBetweenDevicesOneAtATime) {
     controller->setupLink();
     link->attach(7);
     settle();
-    controller->setBScreenOff(true);
-    link->fail(openAttempt(kUSB));
-    refuseLoopback();
-    clock.advance(5);
-    settle();
-    EXPECT_TRUE(link->open(kUSB).empty());
-    EXPECT_TRUE(link->open(kLoopback).empty());
-
-    controller->setBScreenOff(false);
-    controller->enqueueConnectToLocalIPv4Port();
-    controller->enqueueConnectToUSBDevice();
-    settle();
-    openAttempt(kUSB);
-    openAttempt(kLoopback);
-}
-
-TEST_F(SessionTest, RetriesNeverMultiplyIntoParallelLoops) {
-    controller->setupLink();
-    link->attach(7);
-    settle();
-    // Wake-ups and a second device arriving while the attempts fail.
-    for (int second = 0; second < 10; ++second) {
+    std::vector<qint64> targets;
+    for (int second = 0; second < 8; ++second) {
         controller->enqueueConnectToUSBDevice();
         controller->enqueueConnectToLocalIPv4Port();
-        if (second == 3) link->attach(8);
         settle();
-        EXPECT_LE(link->open(kUSB).size(), 1u);
+        const size_t usb = openAttempt(kUSB);
         EXPECT_LE(link->open(kLoopback).size(), 1u);
-        for (size_t i : link->open(kUSB))
-            link->fail(i);
+        targets.push_back(link->attempts[usb].deviceID);
+        link->fail(usb); // the app is not running there
         refuseLoopback();
+        if (second == 0) link->attach(8);
         clock.advance(1.0);
         settle();
     }
-    // About one attempt of each kind a second.
-    EXPECT_LE(link->count(kUSB), 12u);
-    EXPECT_LE(link->count(kLoopback), 12u);
+    EXPECT_EQ(targets, (std::vector<qint64>{7, 8, 7, 8, 7, 8, 7, 8}));
+    EXPECT_LE(link->count(kLoopback), 9u);
 }
 
 // However the link ends, before the introduction or by the agent's own close after it, the USB
@@ -216,22 +182,6 @@ TEST_F(SessionTest, AnEndedLinkIsTriedAgainASecondLater) {
     retry();
     introduce(*peer);
     EXPECT_EQ(delegate.count("channelChanged(1)"), 1);
-}
-
-TEST_F(SessionTest, IntroducedLoopbackChannelEndingKeepsTheChannelNumber) {
-    controller->setupLink();
-    link->attach(7);
-    settle();
-    link->fail(openAttempt(kUSB));
-    auto peer = link->succeed(openAttempt(kLoopback));
-    EXPECT_EQ(controller->ptChannelConnected()->userInfo().toString(), "127.0.0.1:23481");
-    introduce(*peer);
-    peer->close();
-    ASSERT_TRUE(waitUntil([&] { return !controller->ptChannelConnected(); }));
-    // Only the end of the device's own channel clears the introduction state.
-    EXPECT_TRUE(controller->bUSBConnected());
-    EXPECT_EQ(controller->currentChannel(), 1);
-    controller->sendMessage("stopStream", PeerMessage::kChannelCurrent); // goes nowhere, harmlessly
 }
 
 TEST_F(SessionTest, LoopbackListenerOfAnotherUserIsNeverHeard) {
@@ -271,8 +221,9 @@ TEST_F(SessionTest, LoopbackListenerOfAnotherUserIsNeverHeard) {
     EXPECT_TRUE(controller->ptChannelConnected());
 }
 
-// The USB and loopback attempts run side by side: whichever links first stays, and the other
-// kind is tried again once that link is gone.
+// The USB and loopback attempts run side by side: whichever links first stays, and the other kind is
+// tried again once that link is gone. Only the end of the device's own channel clears the
+// introduction: an introduced loopback link that ends keeps the channel number.
 TEST_F(SessionTest, TheFirstLinkStaysAndTheOtherKindIsTriedAgainAfterIt) {
     controller->setupLink();
     link->attach(7);
@@ -295,52 +246,34 @@ TEST_F(SessionTest, TheFirstLinkStaysAndTheOtherKindIsTriedAgainAfterIt) {
     auto lateUsb = link->succeed(usb);
     ASSERT_TRUE(waitUntil([&] { return lateUsb->ended(); }));
     EXPECT_EQ(controller->ptChannelConnected()->userInfo().toString(), "127.0.0.1:23481");
+    introduce(*loopbackPeer);
 
     loopbackPeer->close();
     ASSERT_TRUE(waitUntil([&] { return !controller->ptChannelConnected(); }));
+    EXPECT_TRUE(controller->bUSBConnected());
+    EXPECT_EQ(controller->currentChannel(), 1);
     refuseLoopback();
     clock.advance(1.0);
     settle();
     auto usbAgain = link->succeed(openAttempt(kUSB));
-    introduce(*usbAgain);
+    usbAgain->sendIntroduction({{"protocolVersion", "1.0.10"}});
+    ASSERT_TRUE(waitUntil([&] { return usbAgain->texts().size() == 1; })) << "the introduction is answered";
     EXPECT_EQ(controller->connectedDeviceID(), 7);
 }
 
-TEST_F(SessionTest, QueueIsSuspendedOncePerChannelAndResumedOnce) {
+TEST_F(SessionTest, QuittingClosesTheLinkStopsTheCaptureAndStopsRetrying) {
     controller->setupLink();
     auto peer = linkDevice(7);
-    auto channel = controller->ptChannelConnected();
-    controller->setPtChannelConnected(channel); // set again: no second suspension
-    controller->setPtChannelConnected(nullptr);
-    EXPECT_FALSE(queueOf(*controller).isSuspended());
-    controller->setPtChannelConnected(nullptr); // cleared again: no second resume
-    EXPECT_FALSE(queueOf(*controller).isSuspended());
-    controller->setPtChannelConnected(channel);
-    EXPECT_TRUE(queueOf(*controller).isSuspended());
-}
-
-TEST_F(SessionTest, ChannelZeroAgainStillResetsTheStreamAndTellsTheShell) {
-    controller->setBPeerIsInBackground(true);
-    controller->setCurrentChannel(0);
-    EXPECT_EQ(video.count("resetStream"), 1);
-    EXPECT_FALSE(controller->bPeerIsInBackground());
-    EXPECT_EQ(delegate.calls, QStringList{"updateUI(0,0)"});
-    EXPECT_FALSE(video.calls.contains("setChannel(0)"));
-}
-
-TEST_F(SessionTest, QuittingClosesTheLinkStopsTheStreamAndStopsRetrying) {
-    controller->setupLink();
-    auto peer = linkDevice(7);
-    introduce(*peer);
+    introduce(*peer, {{"protocolVersion", "1.0.9"}});
+    stream().resetResolution(3); // the capture runs; the pictures wait for the device to ask
+    ASSERT_TRUE(stream().videoCaptureSession()->isStreaming());
     controller->applicationShouldTerminate();
+    EXPECT_FALSE(stream().videoCaptureSession()->isStreaming());
     ASSERT_TRUE(waitUntil([&] { return peer->ended(); }));
-    EXPECT_TRUE(video.calls.contains("stopDisplayStream"));
-    EXPECT_TRUE(video.calls.contains("applicationWillTerminate"));
     // The end of the link that was shut down is reported like any other.
     ASSERT_TRUE(waitUntil([&] { return controller->currentChannel() == 0; }));
     EXPECT_FALSE(controller->bUSBConnected());
-    for (size_t i : link->open(kLoopback))
-        link->fail(i);
+    refuseLoopback();
     const size_t before = link->attempts.size();
     clock.advance(5);
     settle();
@@ -356,7 +289,9 @@ TEST_F(SessionTest, DestroyingTheControllerWhileLinkedLeavesNothingBehind) {
         controller->setupLink();
         auto peer = linkDevice(7);
         introduce(*peer);
-        controller.reset();
+        peer->sendEvent({{"eventName", "ReadyToReceive"}});
+        ASSERT_TRUE(waitUntil([&] { return stream().captureRunning(); }));
+        owned.reset();
         ASSERT_TRUE(waitUntil([&] { return peer->ended(); }));
         clock.advance(5);
         settle();

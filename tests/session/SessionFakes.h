@@ -1,12 +1,20 @@
 #pragma once
 
 #include "../link/LinkTestSupport.h"
+#include "fakes/FakeDisplayServices.h"
+#include "fakes/FakeDisplayStream.h"
+#include "fakes/FakeEncoderServices.h"
+#include "fakes/FakeSystemInfo.h"
+#include "fakes/ManualClock.h"
+#include "fakes/MapStreamDefaults.h"
+#include "fakes/TestSupport.h"
 #include "link/PTChannel.h"
+#include "session/CaptureController.h"
 #include "session/LinkConnector.h"
-#include "session/SessionPorts.h"
 #include "session/ZDAppDelegate.h"
 
 #include <QStringList>
+#include <gtest/gtest.h>
 #include <memory>
 #include <vector>
 
@@ -24,75 +32,44 @@ public:
     }
 
     void resizeEventFromDevice(QSizeF size) override;
-    void channelChanged(int32_t channel) override;
-    void updateUI(int32_t channel, int32_t connectionMode) override;
-    int32_t adjustInitialMode(const QVariantMap& deviceInfo) override;
+    void channelChanged(int32_t channel) override {
+        calls << QStringLiteral("channelChanged(%1)").arg(channel);
+    }
+    void updateUI(int32_t channel, int32_t mode) override {
+        calls << QStringLiteral("updateUI(%1,%2)").arg(channel).arg(mode);
+    }
+    int32_t adjustInitialMode(const QVariantMap&) override { return 0; }
     void handleTapEvent(QPointF point, bool ignoreSingleTap) override;
-    void handleTwoFingerTapEvent(QPointF point) override;
-    void handleThreeFingerTapEvent(QPointF point) override;
-    void handleScrollEvent(const QVariantMap& event) override { record("handleScrollEvent", event); }
-    void handleDragEvent(const QVariantMap& event) override { record("handleDragEvent", event); }
-    void handlePencilEvent(const QVariantMap& event) override { record("handlePencilEvent", event); }
-    void handleZoomEvent(const QVariantMap& event) override { record("handleZoomEvent", event); }
-    void handleTwoFingerRotationEvent(const QVariantMap& event) override {
-        record("handleTwoFingerRotationEvent", event);
+    void handleTwoFingerTapEvent(QPointF point) override { tap("handleTwoFingerTapEvent", point); }
+    void handleThreeFingerTapEvent(QPointF point) override { tap("handleThreeFingerTapEvent", point); }
+    void handleScrollEvent(const QVariantMap& e) override { record("handleScrollEvent", e); }
+    void handleDragEvent(const QVariantMap& e) override { record("handleDragEvent", e); }
+    void handlePencilEvent(const QVariantMap& e) override { record("handlePencilEvent", e); }
+    void handleZoomEvent(const QVariantMap& e) override { record("handleZoomEvent", e); }
+    void handleTwoFingerRotationEvent(const QVariantMap& e) override {
+        record("handleTwoFingerRotationEvent", e);
     }
-    void handleTwoFingerPanEvent(const QVariantMap& event) override {
-        record("handleTwoFingerPanEvent", event);
+    void handleTwoFingerPanEvent(const QVariantMap& e) override { record("handleTwoFingerPanEvent", e); }
+    void handleStylusStatusChanged(const QVariantMap& e) override { record("handleStylusStatusChanged", e); }
+    void handleKeyboardEvent(const QVariantMap& e) override { record("handleKeyboardEvent", e); }
+    void handleVirtualKeyboardEvent(const QVariantMap& e) override {
+        record("handleVirtualKeyboardEvent", e);
     }
-    void handleStylusStatusChanged(const QVariantMap& event) override {
-        record("handleStylusStatusChanged", event);
+    void handleVirtualKeyboardSourceEvent(const QVariantMap& e) override {
+        record("handleVirtualKeyboardSourceEvent", e);
     }
-    void handleKeyboardEvent(const QVariantMap& event) override { record("handleKeyboardEvent", event); }
-    void handleVirtualKeyboardEvent(const QVariantMap& event) override {
-        record("handleVirtualKeyboardEvent", event);
-    }
-    void handleVirtualKeyboardSourceEvent(const QVariantMap& event) override {
-        record("handleVirtualKeyboardSourceEvent", event);
-    }
-    void handleHoverEvent(const QVariantMap& event) override { record("handleHoverEvent", event); }
+    void handleHoverEvent(const QVariantMap& e) override { record("handleHoverEvent", e); }
     QPointF getRelativePoint(QPointF) override { return {-1, -1}; }
     bool isInZubScreen(QPointF) override { return false; }
     bool isInMirrorModeForBuiltinDisplay() override { return false; }
     bool isTouchBarEnabled() override { return false; }
 
 private:
+    void tap(const char* name, QPointF point);
     void record(const char* name, const QVariantMap& event) {
         calls << QString::fromLatin1(name);
         events.push_back(event);
     }
-};
-
-// The video side's pieces, recording what they were told.
-class FakeVideo final : public StreamControl,
-                        public ChannelEncoder,
-                        public CaptureDestination,
-                        public CaptureSource,
-                        public CursorForwarding {
-public:
-    QStringList calls;
-    std::shared_ptr<PTChannel> encoderChannel;
-    bool hardware = false;
-
-    int count(const QString& call) const { return int(calls.count(call)); }
-    void plugInto(SessionPorts& ports);
-
-    bool startStream() override {
-        calls << "startStream";
-        return true;
-    }
-    void stopStream() override { calls << "stopStream"; }
-    void resetStream() override { calls << "resetStream"; }
-    void applicationWillTerminate() override { calls << "applicationWillTerminate"; }
-    void setPtChannel(std::shared_ptr<PTChannel> channel) override {
-        calls << (channel ? "setPtChannel(channel)" : "setPtChannel(nil)");
-        encoderChannel = std::move(channel);
-    }
-    bool bH264HWCodec() const override { return hardware; }
-    void setChannel(int32_t channel) override { calls << QStringLiteral("setChannel(%1)").arg(channel); }
-    ChannelEncoder* encoder() const override { return const_cast<FakeVideo*>(this); }
-    void stopDisplayStream() override { calls << "stopDisplayStream"; }
-    void stopCursorTimer() override { calls << "stopCursorTimer"; }
 };
 
 // The device's end of a linked channel: a PTChannel that records what the agent sends.
@@ -103,12 +80,20 @@ public:
     ~TestPeer() override;
 
     void send(uint32_t type, const QByteArray& payload = {}, uint32_t tag = 0);
-    void sendIntroduction(const QVariantMap& info);
-    void sendEvent(const QVariantMap& event);
-    void close();
+    void sendIntroduction(const QVariantMap& info) {
+        send(PeerMessage::kFrameTypeDeviceInfo, PeerMessage::encodeDictionary(info));
+    }
+    void sendEvent(const QVariantMap& event) {
+        send(PeerMessage::kFrameTypeEvent, PeerMessage::encodeDictionary(event));
+    }
+    void close() { channel_->close(); }
     bool ended() const { return ends > 0; }
     // The texts received, decoded.
     QStringList texts() const;
+    // Every frame received, in order: a text as itself, an event as "event:" and its name.
+    QStringList said() const;
+    // Runs the event loop until `text` was received.
+    bool waitFor(const QString& text);
 
 private:
     std::shared_ptr<PTChannel> channel_;
@@ -136,10 +121,59 @@ public:
     // The attempts not yet ended, USB or loopback.
     std::vector<size_t> open(bool usb) const;
     size_t count(bool usb) const;
-    void fail(size_t index, int err = ECONNREFUSED);
+    void fail(size_t index) { end(index, Error::posix(ECONNREFUSED)); }
     // Connects the attempt's channel to a new peer, which the test owns.
     std::unique_ptr<TestPeer> succeed(size_t index);
 
     void attach(qint64 deviceID);
     void detach(qint64 deviceID);
+
+private:
+    void end(size_t index, const OptError& error);
+};
+
+// A session controller as the program makes it, on a fake daemon, a manual clock and the real stream
+// over fake displays, capture and encoders; the device is a TestPeer.
+class SessionRig {
+public:
+    static constexpr bool kUSB = true;
+    static constexpr bool kLoopback = false;
+
+    SessionRig();
+    // A new controller on a new fake daemon; `controller` and `link` point at them.
+    std::unique_ptr<CaptureController> make();
+
+    // Lets queued blocks and posted calls run (no time passes on the manual clock).
+    static void settle();
+    // The index of the one open attempt of that kind, once there is one.
+    size_t openAttempt(bool usb);
+    // A device attached and linked over USB (not yet introduced).
+    std::unique_ptr<TestPeer> linkDevice(qint64 deviceID);
+    void introduce(TestPeer& peer, const QVariantMap& info = {{"protocolVersion", "1.0.10"}});
+    // Ends every open loopback attempt as refused (nothing listens there).
+    void refuseLoopback();
+    // The stream of the controller.
+    StreamController& stream() { return *controller->stream(); }
+
+    ManualClock clock;
+    FakeSystemInfo info;
+    FakeDisplayServices displays;
+    FakeDisplayStreamFactory streams;
+    MapStreamDefaults streamDefaults;
+    std::shared_ptr<FakeEncoderServices> encoders = std::make_shared<FakeEncoderServices>();
+    FakeLinkConnector* link = nullptr;
+    CaptureController* controller = nullptr;
+};
+
+// A controller as the session tests drive it, with the shell recorded and display 3 (1024x768 points)
+// to stream.
+class SessionTest : public ::testing::Test, public SessionRig {
+protected:
+    SessionTest() : owned(make()) {
+        controller->setDelegate(&delegate);
+        displays.addDisplay({.id = 3, .bounds = QRectF(0, 0, 1024, 768), .name = QStringLiteral("Main")});
+    }
+
+    RecordingAppDelegate delegate;
+    std::unique_ptr<CaptureController> owned;
 };

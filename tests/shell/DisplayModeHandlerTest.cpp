@@ -1,135 +1,91 @@
-#include "shell/DisplayModeHandler.h"
+#include "shell/ShellFixture.h"
 
-#include "display/ZDVirtualScreenController.h"
-#include "fakes/FakeDisplayServices.h"
+// The shell's mode reactions on the real session: what the device is told, in order, and what the
+// display side's parts are asked, in `log`.
+using DisplayModeTest = ShellTest;
 
-#include <QStringList>
-#include <gtest/gtest.h>
+TEST_F(DisplayModeTest, AnIntroducedDeviceGetsItsModeThenTheSizeOfTheMirroredDisplayBeforeTheAnswer) {
+    launch();
+    log.clear();
+    auto peer = introducedDevice();
+    ASSERT_TRUE(waitUntil([&] { return peer->texts().size() == 5; }));
+    // The mode change restarts the stream through the controller's notice, all before the
+    // introduction is answered; then the version service hears of the device.
+    EXPECT_EQ(peer->texts().mid(0, 4),
+              (QStringList{"waitASec", "sizeIndex:0", "size:2732x2048", "videoSource:1"}));
+    EXPECT_TRUE(peer->texts()[4].startsWith("Version:"));
+    EXPECT_EQ(log, (QStringList{"adjustInitialMode(iPad7,3)", "updateMenu(0)", "hiResAlert(1)",
+                                "channelChanged:1"}));
+    EXPECT_EQ(display.prevCloneDisplayRect(), QRectF(0, 0, 1366, 1024));
 
-namespace {
-
-// The display controller on fake displays, the handler observing its notices as the shell does, and
-// every call into the other parts written to one log, in order.
-class DisplayModeHandlerTest : public ::testing::Test {
-protected:
-    DisplayModeHandlerTest() {
-        displays.addDisplay({.id = 4, .bounds = QRectF(0, 0, 1366, 1024), .name = QStringLiteral("Left")});
-        displays.addDisplay(
-            {.id = 9, .bounds = QRectF(1366, 0, 1920, 1080), .name = QStringLiteral("Right")});
-        controller.setModeTable({{QStringLiteral("iPadProLandscapeRegular2"), 17}});
-        controller.registerDisplayCallback();
-        NotificationCenter& center = NotificationCenter::defaultCenter();
-        observers = {center.addObserver(ZDVirtualScreenController::kModeWasChangedNotification, nullptr,
-                                        [this](const Notification& n) { handler.handleModeChanged(n); }),
-                     center.addObserver(ZDVirtualScreenController::kUpdateMenuNotification, nullptr,
-                                        [this](const Notification& n) { handler.handleUpdateMenu(n); })};
-    }
-    ~DisplayModeHandlerTest() override {
-        for (auto id : observers)
-            NotificationCenter::defaultCenter().removeObserver(id);
-        controller.unregisterDisplayCallback();
-    }
-
-    DisplayModeHandler::Parts parts() {
-        return {
-            .currentChannel = [this] { return channel; },
-            .sendMessage = [this](const QString& m) { log << m; },
-            .stopStream = [this] { log << QStringLiteral("stopStream()"); },
-            .resetResolution = [this](DisplayID d) { log << QStringLiteral("resetResolution(%1)").arg(d); },
-            .peerDeviceInfo =
-                [] {
-                    return QVariantMap{{QStringLiteral("hardwareString"), QStringLiteral("iPad7,3")}};
-                },
-            .hideCursor = [this] { log << QStringLiteral("hideCursor()"); },
-            .checkProtocolVersion = [this] { return compatible; },
-            .adjustInitialMode =
-                [this](const QVariantMap& info) {
-                    log << QStringLiteral("adjustInitialMode(%1)")
-                               .arg(info.value(QStringLiteral("hardwareString")).toString());
-                    return 17;
-                },
-            .showZubPadOrCloneHiResAlert =
-                [this](bool show) {
-                    log << QStringLiteral("hiResAlert(%1)").arg(show);
-                    return false;
-                },
-            .cloneDisplay = [this] { log << QStringLiteral("cloneDisplay()"); },
-            .extendDisplaySelected = [this] { log << QStringLiteral("extendDisplaySelected()"); },
-            .updateMenu = [this](bool active) { log << QStringLiteral("updateMenu(%1)").arg(active); },
-            .touchBarEnabled = [this] { return touchBar; },
-            .showTouchBar = [this] { log << QStringLiteral("showTouchBar()"); },
-        };
-    }
-
-    // The log as one line, so that a failure shows it readably.
-    std::string said() const { return log.join(QStringLiteral(", ")).toStdString(); }
-
-    FakeDisplayServices displays;
-    ZDVirtualScreenController controller{displays};
-    int32_t channel = 1;
-    bool compatible = true;
-    bool touchBar = false;
-    QStringList log;
-    DisplayModeHandler handler{controller, parts()};
-    std::vector<NotificationCenter::ObserverId> observers;
-};
-
-TEST_F(DisplayModeHandlerTest, AnIntroducedDeviceGetsItsModeThenTheSizeOfTheMirroredDisplay) {
-    handler.channelChanged(1);
-    // The mode change restarts the stream through the controller's notice, all before channelChanged
-    // returns, so that these messages precede the answer to the introduction.
-    EXPECT_EQ(said(), "adjustInitialMode(iPad7,3), hideCursor(), stopStream(), waitASec, updateMenu(0), "
-                      "hiResAlert(1), sizeIndex:0, resetResolution(4), videoSource:1");
-    EXPECT_EQ(controller.prevCloneDisplayRect(), QRectF(0, 0, 1366, 1024));
+    // A running stream is stopped, and the device told, before it hears to wait.
+    peer->sendEvent({{"eventName", "ReadyToReceive"}});
+    ASSERT_TRUE(waitUntil([&] { return stream().captureRunning(); }));
+    delegate->channelChanged(1);
+    ASSERT_TRUE(waitUntil([&] { return peer->texts().count("videoSource:1") == 2; }));
+    const QStringList said = peer->texts();
+    EXPECT_EQ(said.mid(said.indexOf("stopStream")),
+              (QStringList{"stopStream", "waitASec", "sizeIndex:0", "size:2732x2048", "videoSource:1"}));
+    EXPECT_FALSE(stream().captureRunning()) << "a 1.0.10 device asks for pictures itself";
 }
 
-TEST_F(DisplayModeHandlerTest, AnIncompatibleDeviceGetsNoModeAndADroppedOneClearsTheFramebuffer) {
+TEST_F(DisplayModeTest, AnIncompatibleDeviceGetsNoModeAndADroppedOneClearsTheFramebuffer) {
     compatible = false;
-    handler.channelChanged(1);
-    EXPECT_EQ(said(), "");
+    launch();
+    log.clear();
+    auto peer = introducedDevice();
+    ASSERT_TRUE(waitUntil([&] { return !peer->texts().isEmpty(); }));
+    spinEventLoop(20);
+    EXPECT_EQ(peer->texts().size(), 1) << "the answer alone";
+    EXPECT_EQ(log, QStringList{"channelChanged:1"});
 
-    controller.setIsFramebufferActive(true);
-    handler.channelChanged(0);
-    EXPECT_FALSE(controller.isFramebufferActive());
-    EXPECT_EQ(said(), "");
+    display.setIsFramebufferActive(true);
+    peer->close();
+    ASSERT_TRUE(waitUntil([&] { return controller->currentChannel() == 0; }));
+    EXPECT_FALSE(display.isFramebufferActive());
 }
 
-TEST_F(DisplayModeHandlerTest, WithNoDeviceAModeChangeOnlyStopsTheStream) {
-    channel = 0;
-    controller.postModeChangeNotificationToRestartStream();
-    EXPECT_EQ(said(), "updateMenu(0), hiResAlert(1), stopStream()");
-}
+// Without a device a mode change only stops the stream; with one in extended mode the device's own
+// display is streamed, the size index is the one the mode is listed under for this device, and the
+// Touch Bar strip shows.
+TEST_F(DisplayModeTest, AModeChangeRestartsTheStreamOnlyForADevice) {
+    launch();
+    stream().startStream();
+    log.clear();
+    display.postModeChangeNotificationToRestartStream();
+    EXPECT_FALSE(stream().captureRunning());
+    EXPECT_EQ(log, (QStringList{"updateMenu(0)", "hiResAlert(1)"}));
 
-TEST_F(DisplayModeHandlerTest, InExtendedModeTheDevicesOwnDisplayIsStreamedAndTheTouchBarShown) {
-    controller.setBCloneDisplay(false);
+    auto peer = introducedDevice();
+    const qsizetype answered = peer->texts().size();
+    display.setBCloneDisplay(false);
     touchBar = true;
-    handler.changeDisplayMode(17);
-    EXPECT_EQ(said(), "hideCursor(), stopStream(), waitASec, hiResAlert(1), sizeIndex:0, resetResolution(0), "
-                      "videoSource:0, showTouchBar()");
+    log.clear();
+    modes.changeDisplayMode(17);
+    NotificationCenter::defaultCenter().post(ZDVirtualScreenController::kModeWasChangedNotification, &display,
+                                             {{"mode", 17}});
+    ASSERT_TRUE(waitUntil([&] { return peer->texts().size() == answered + 5; }));
+    EXPECT_EQ(peer->texts().mid(answered),
+              (QStringList{"waitASec", "sizeIndex:0", "videoSource:0", "sizeIndex:2", "videoSource:0"}));
+    EXPECT_EQ(log, (QStringList{"hiResAlert(1)", "showTouchBar", "hiResAlert(1)", "showTouchBar"}));
 }
 
-TEST_F(DisplayModeHandlerTest, TheSizeIndexIsTheOneTheModeIsListedUnderForThisDevice) {
-    NotificationCenter::defaultCenter().post(ZDVirtualScreenController::kModeWasChangedNotification,
-                                             &controller, {{QStringLiteral("mode"), 17}});
-    EXPECT_TRUE(log.contains(QStringLiteral("sizeIndex:2"))) << said();
-}
-
-TEST_F(DisplayModeHandlerTest, UnpluggingTheMirroredDisplayRetargetsAndUnpluggingTheLastOneExtends) {
-    controller.setCloneDisplayID(9);
-    ASSERT_TRUE(controller.cloneScreen());
+TEST_F(DisplayModeTest, UnpluggingTheMirroredDisplayRetargetsAndUnpluggingTheLastOneExtends) {
+    launch();
+    display.setCloneDisplayID(9);
+    ASSERT_TRUE(display.cloneScreen());
+    log.clear();
     displays.removeDisplay(9);
     displays.fire(9, DisplayServices::kRemoveFlag);
-    EXPECT_EQ(controller.cloneDisplayID(), 4u);
-    EXPECT_EQ(said(), "cloneDisplay(), updateMenu(0)");
+    EXPECT_EQ(display.cloneDisplayID(), 4u);
+    EXPECT_EQ(log, (QStringList{"cloneDisplay()", "updateMenu(0)"}));
 
     log.clear();
     displays.fire(7, DisplayServices::kAddFlag); // another display came: the target stays
-    EXPECT_EQ(said(), "updateMenu(0)");
+    EXPECT_EQ(log, QStringList{"updateMenu(0)"});
 
     log.clear();
     displays.removeDisplay(4);
     displays.fire(4, DisplayServices::kRemoveFlag);
-    EXPECT_EQ(said(), "extendDisplaySelected(), updateMenu(0)");
+    EXPECT_EQ(log, (QStringList{"extendDisplaySelected()", "updateMenu(0)"}));
 }
-
-} // namespace

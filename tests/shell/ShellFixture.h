@@ -1,15 +1,14 @@
 #pragma once
 
+#include "../session/SessionFakes.h"
 #include "base/UserDefaults.h"
 #include "display/ZDVirtualScreenController.h"
 #include "fakes/FakeDesktop.h"
-#include "fakes/FakeDisplayServices.h"
 #include "fakes/FakeInput.h"
-#include "fakes/ManualClock.h"
 #include "fakes/RecordingEventPoster.h"
 #include "fakes/TestSupport.h"
 #include "shell/AppDelegate.h"
-#include "shell/FakeSession.h"
+#include "shell/DisplayModeHandler.h"
 
 #include <QRectF>
 #include <gtest/gtest.h>
@@ -19,8 +18,7 @@ struct RecordingHooks final : VersionService,
                               AccessibilityPermission,
                               AutoUpdater,
                               LoginItemState,
-                              TouchBarRelay,
-                              DisplayModeReactions {
+                              TouchBarRelay {
     explicit RecordingHooks(QStringList& log) : log(log) {}
 
     void startCheckMinVersion() override { log << "checkMinVersion"; }
@@ -36,19 +34,6 @@ struct RecordingHooks final : VersionService,
     void hideTouchBar() override { log << "hideTouchBar"; }
     void stopTouchBar() override { log << "stopTouchBar"; }
     bool hasTouchBarWindow() const override { return touchBarWindow; }
-    void handleModeChanged(const Notification& n) override {
-        log << QStringLiteral("handleModeChanged:%1").arg(n.userInfo.value("mode").toInt());
-    }
-    void handleUpdateMenu(const Notification&) override { log << "handleUpdateMenu"; }
-
-    ShellHooks all() {
-        return ShellHooks{.versionService = this,
-                          .accessibility = this,
-                          .updater = this,
-                          .loginItems = this,
-                          .touchBar = this,
-                          .displayModeReactions = this};
-    }
 
     QStringList& log;
     bool accessibilityGranted = true;
@@ -56,15 +41,22 @@ struct RecordingHooks final : VersionService,
     bool touchBarWindow = false;
 };
 
-class ShellTest : public ::testing::Test {
+// A shell on fake desktop services and the real session controller of SessionRig, with the display
+// controller on two displays: 4 at the origin and 9 to its right. The later parts, and the display
+// side's parts of the mode reactions, write into `log`.
+class ShellTest : public ::testing::Test, public SessionRig {
 protected:
     ShellTest() : defaults(tempPath(QStringLiteral("defaults-%1/zubpad.plist").arg(++counter))) {
-        displays.addDisplay({.id = 1, .bounds = QRectF(0, 0, 1920, 1080), .name = QStringLiteral("Main")});
+        displays.addDisplay({.id = 4, .bounds = QRectF(0, 0, 1366, 1024), .name = QStringLiteral("Left")});
+        displays.addDisplay(
+            {.id = 9, .bounds = QRectF(1366, 0, 1920, 1080), .name = QStringLiteral("Right")});
+        display.setModeTable({{QStringLiteral("iPadProLandscapeRegular2"), 17}});
         poster.desktopHeight = 1080;
     }
 
     // A shell wired to the fakes, after its start-up sequence; without the hooks it has no input either.
     AppDelegate& launch(bool withHooks = true) {
+        delegate.reset();
         AppDelegate::Services services{defaults,
                                        workspace,
                                        events,
@@ -72,10 +64,11 @@ protected:
                                        permissions,
                                        alerts,
                                        [this] { return mouse; },
-                                       [this](AppDelegate&) {
-                                           auto made = std::make_unique<FakeSession>();
-                                           session = made.get();
+                                       [this](AppDelegate& shell) {
                                            log << "makeCaptureController";
+                                           auto made = make();
+                                           made->setDelegate(&shell);
+                                           made->setupLink();
                                            return made;
                                        },
                                        [this](int status) { exits.push_back(status); }};
@@ -84,28 +77,58 @@ protected:
             services.eventMonitor = &eventMonitor;
             services.inputSources = &inputSources;
         }
-        delegate = std::make_unique<AppDelegate>(services, display, withHooks ? hooks.all() : ShellHooks{});
+        ShellHooks hooks{.versionService = &recorded,
+                         .accessibility = &recorded,
+                         .updater = &recorded,
+                         .loginItems = &recorded,
+                         .touchBar = &recorded,
+                         .displayModes = &modes};
+        delegate = std::make_unique<AppDelegate>(services, display, withHooks ? hooks : ShellHooks{});
         delegate->applicationDidFinishLaunching();
         return *delegate;
     }
+    // A device linked and introduced to the shell's controller.
+    std::unique_ptr<TestPeer> introducedDevice(const QVariantMap& intro = {{"protocolVersion", "1.0.10"},
+                                                                           {"hardwareString", "iPad7,3"}}) {
+        auto peer = linkDevice(7);
+        refuseLoopback();
+        introduce(*peer, intro);
+        return peer;
+    }
 
     static inline int counter = 0;
-    ManualClock clock;
     UserDefaults defaults;
     FakeWorkspace workspace;
     FakeSystemEvents events;
     FakePower power;
     FakePermissions permissions;
     FakeAlerts alerts;
-    FakeDisplayServices displays;
     ZDVirtualScreenController display{displays};
     RecordingEventPoster poster;
     FakeEventMonitor eventMonitor;
     FakeInputSources inputSources;
     QStringList log;
-    RecordingHooks hooks{log};
+    RecordingHooks recorded{log};
+    bool compatible = true, touchBar = false;
+    DisplayModeHandler modes{
+        display,
+        {.checkProtocolVersion = [this] { return compatible; },
+         .adjustInitialMode =
+             [this](const QVariantMap& info) {
+                 log << "adjustInitialMode(" + info.value("hardwareString").toString() + ")";
+                 return 17;
+             },
+         .showZubPadOrCloneHiResAlert =
+             [this](bool show) {
+                 log << QStringLiteral("hiResAlert(%1)").arg(show);
+                 return false;
+             },
+         .cloneDisplay = [this] { log << "cloneDisplay()"; },
+         .extendDisplaySelected = [this] { log << "extendDisplaySelected()"; },
+         .updateMenu = [this](bool on) { log << QStringLiteral("updateMenu(%1)").arg(on); },
+         .touchBarEnabled = [this] { return touchBar; },
+         .showTouchBar = [this] { log << "showTouchBar"; }}};
     QPointF mouse{100, 100};
     std::vector<int> exits;
-    FakeSession* session = nullptr;
     std::unique_ptr<AppDelegate> delegate;
 };

@@ -1,7 +1,11 @@
+#include "base/Bundle.h"
 #include "base/PropertyList.h"
 #include "shell/ShellFixture.h"
 
+#include <QAction>
 #include <QFile>
+#include <QImage>
+#include <QMenu>
 
 namespace {
 
@@ -18,37 +22,32 @@ QVariant stored(const UserDefaults& defaults, const QString& key) {
 
 using StartUpTest = ShellTest;
 
-TEST_F(StartUpTest, WithoutScreenRecordingTheFirstAlertWaitsFourSecondsAndMarksItselfShown) {
-    // Absent: written YES. Stored NO: left as it is. Both wait 4 seconds; no session is made.
-    for (const QVariant& before : {QVariant(), QVariant(qlonglong(0))}) {
-        permissions.granted = false;
+// Without screen recording no session is made and the user is asked: the first time 4 seconds after
+// the start (the alert then marks itself shown; a stored NO stays), once shown at once but not inside
+// the start-up. Help opens the page, the first button the settings, Quit ends the program.
+TEST_F(StartUpTest, WithoutScreenRecordingTheUserIsAskedAndTheAnswersDoWhatTheySay) {
+    permissions.granted = false;
+    for (const QVariant& before : {QVariant(), QVariant(qlonglong(0)), QVariant(qlonglong(1))}) {
         alerts.shown.clear();
+        alerts.answers = {FakeAlerts::kHelp, Alerts::kFirstButtonReturn};
         defaults.setObject(before, "srAlertShown");
         launch();
         EXPECT_EQ(stored(defaults, "srAlertShown"), before.isValid() ? before : QVariant(qlonglong(1)));
+        EXPECT_EQ(delegate->captureController(), nullptr);
         spinEventLoop(20);
-        clock.advance(3.9);
-        EXPECT_TRUE(alerts.shown.empty());
-        clock.advance(0.1);
+        if (!before.toBool()) {
+            clock.advance(3.9);
+            EXPECT_TRUE(alerts.shown.empty());
+            clock.advance(0.1);
+        }
         ASSERT_EQ(alerts.shown.size(), 1u);
         EXPECT_EQ(alerts.shown[0].buttons.size(), 2);
-        EXPECT_EQ(delegate->captureController(), nullptr);
-        EXPECT_FALSE(log.contains("makeCaptureController"));
     }
-}
-
-TEST_F(StartUpTest, OnceShownTheAlertComesAtOnceAndItsAnswersDoWhatTheySay) {
-    permissions.granted = false;
-    defaults.setBool(true, "srAlertShown");
-    // Help first (the page opens, the question stays), then the settings.
-    alerts.answers = {FakeAlerts::kHelp, Alerts::kFirstButtonReturn};
-    launch();
-    EXPECT_TRUE(alerts.shown.empty()) << "scheduled on the main queue, not shown inside the start-up";
-    ASSERT_TRUE(waitUntil([&] { return !alerts.shown.empty(); }));
-    EXPECT_EQ(alerts.helpResults, std::vector<bool>{true});
-    EXPECT_EQ(workspace.openedURLs.size(), 1u);
-    EXPECT_EQ(permissions.settingsOpened, 1);
+    EXPECT_EQ(alerts.helpResults, std::vector<bool>(3, true));
+    EXPECT_EQ(workspace.openedURLs.size(), 3u);
+    EXPECT_EQ(permissions.settingsOpened, 3);
     EXPECT_TRUE(exits.empty());
+    EXPECT_FALSE(log.contains("makeCaptureController"));
 
     alerts.answers = {Alerts::kFirstButtonReturn + 1}; // "Quit"
     delegate->alertForScreenRecording();
@@ -60,17 +59,29 @@ TEST_F(StartUpTest, StepsRunInOrderAndTheSessionIsMadeWithThePermission) {
     launch();
     EXPECT_EQ(log, (QStringList{"checkMinVersion", "assistiveAccessGranted:1", "makeCaptureController",
                                 "setAutoUpdateConfig", "checkForUpdatesInBackground"}));
-    EXPECT_EQ(delegate->captureController(), session);
+    EXPECT_EQ(delegate->captureController(), controller);
     EXPECT_EQ(displays.callbackCount(), 1u);
     EXPECT_TRUE(power.handler != nullptr);
     EXPECT_EQ(delegate->protocolVersion(), "1.0.9");
     EXPECT_FALSE(delegate->bRequireAccessibilityGrant());
+    // The menu holds the status line and Quit, and works without a tray (the offscreen platform has none).
+    StatusItem& item = delegate->statusItem();
+    ASSERT_NE(item.menu(), nullptr);
+    const QList<QAction*> actions = item.menu()->actions();
+    ASSERT_EQ(actions.size(), 3);
+    EXPECT_EQ(actions[0]->text(), "Zub Pad 1.0.0");
+    EXPECT_FALSE(actions[0]->isEnabled());
+    EXPECT_TRUE(actions[1]->isSeparator());
+    EXPECT_EQ(actions[2], item.quitItem());
+    EXPECT_EQ(actions[2]->text(), "Quit");
+    EXPECT_FALSE(item.isShownInTray());
+    EXPECT_EQ(item.images().image, "zubpad_off");
     clock.advance(10);
     EXPECT_TRUE(alerts.shown.empty());
     EXPECT_FALSE(defaults.containsKey("srAlertShown"));
 
     // A missing accessibility permission is remembered; without the later parts the start-up completes.
-    hooks.accessibilityGranted = false;
+    recorded.accessibilityGranted = false;
     launch();
     EXPECT_TRUE(delegate->bRequireAccessibilityGrant());
     launch(false);
@@ -95,7 +106,7 @@ TEST_F(StartUpTest, FirstLaunchWritesItsSettingsAndLaterLaunchesDoNot) {
 TEST_F(StartUpTest, TheLoginItemsRealStateWins) {
     for (bool real : {false, true}) {
         defaults.setBool(!real, "launchAtLogin"); // changed outside the program
-        hooks.loginItem = real;
+        recorded.loginItem = real;
         launch();
         delegate->settings().waitForBackgroundWork();
         EXPECT_EQ(delegate->settings().launchAtLogin(), real);
@@ -114,6 +125,18 @@ TEST_F(StartUpTest, ASecondStartEndsTheOlderInstanceNotItself) {
     workspace.terminated.clear();
     launch();
     EXPECT_TRUE(workspace.terminated.empty());
+}
+
+TEST(StatusItemTest, EveryImageIsInTheBundleAtBothScales) {
+    for (const char* name : {"zubpad", "zubpad_off", "zubpad_dark", "zubpad_off_dark"}) {
+        const QImage small =
+            QImage::fromData(Bundle::main().resourceData(QLatin1String(name), QStringLiteral("png")));
+        const QImage large = QImage::fromData(
+            Bundle::main().resourceData(QLatin1String(name) + QStringLiteral("@2x"), QStringLiteral("png")));
+        EXPECT_EQ(small.size(), QSize(22, 22)) << name;
+        EXPECT_EQ(large.size(), QSize(44, 44)) << name;
+        EXPECT_TRUE(small.hasAlphaChannel()) << name;
+    }
 }
 
 // The application in front is read at launch and followed; the device's input reaches the desktop,
@@ -136,7 +159,7 @@ TEST_F(StartUpTest, TheShellFollowsTheApplicationInFrontAndLetsGoWhenTheLinkDrop
     EXPECT_EQ(poster.posted()[0].type, EventType::kLeftMouseDown);
     EXPECT_EQ(poster.posted()[1].type, EventType::kLeftMouseUp);
     EXPECT_EQ(kinds.back(), RecordingEventPoster::Record::ReleaseHeld);
-    EXPECT_EQ(delegate->getRelativePoint(QPointF(960, 540)), QPointF(0.5, 0.5));
+    EXPECT_EQ(delegate->getRelativePoint(QPointF(683, 512)), QPointF(0.5, 0.5)); // display 4, mirrored
 
     delegate.reset();
     EXPECT_FALSE(workspace.frontmostChanged);
