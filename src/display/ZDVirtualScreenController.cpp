@@ -128,10 +128,16 @@ void ZDVirtualScreenController::setIsFramebufferActive(bool active) {
     emit isFramebufferActiveChanged(active);
 }
 
+QRectF ZDVirtualScreenController::mainDisplayBounds() {
+    if (!mainDisplayBounds_) mainDisplayBounds_ = displays_.bounds(displays_.mainDisplayID());
+    return *mainDisplayBounds_;
+}
+
 void ZDVirtualScreenController::displayReconfigured(DisplayID display, uint32_t flags) {
     zubScreen_.reset();
     builtinScreen_.reset();
     cloneScreen_.reset();
+    mainDisplayBounds_.reset();
     if (display == zubDisplayID_) return;
 
     for (uint32_t flag : {DisplayServices::kAddFlag, DisplayServices::kRemoveFlag}) {

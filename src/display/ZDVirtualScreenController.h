@@ -58,6 +58,9 @@ public:
     void setCloneScreen(const std::optional<DisplayScreen>& screen) { cloneScreen_ = screen; }
     // Whether the device's own display carries the menu bar: never, as there is none.
     bool zubScreenHasMenuBar();
+    // The main display's bounds in the top-left-origin space, kept until the displays change: the
+    // pencil asks for every sample, and the window system answers with round trips.
+    QRectF mainDisplayBounds();
 
     // The "ModeTable" resource, loaded on first use; empty when the resource is missing.
     const QVariantMap& modeTable();
@@ -101,6 +104,7 @@ private:
     std::vector<DisplayDirectoryEntry> onlineDisplays_;
     std::optional<QVariantMap> modeTable_;
     std::optional<DisplayScreen> zubScreen_, builtinScreen_, cloneScreen_;
+    std::optional<QRectF> mainDisplayBounds_;
     bool isFramebufferActive_ = false;
     bool bMirrorOptimizeForBuiltinDisplay_ = false;
     QRectF prevCloneDisplayRect_;

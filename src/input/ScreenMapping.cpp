@@ -27,8 +27,7 @@ ScreenMapping::ScreenMapping(ZDVirtualScreenController& displayController)
     : displayController_(displayController) {}
 
 double ScreenMapping::mainDisplayBottom() const {
-    DisplayServices& displays = displayController_.displayServices();
-    const QRectF main = displays.bounds(displays.mainDisplayID());
+    const QRectF main = displayController_.mainDisplayBounds();
     return main.y() + main.height();
 }
 

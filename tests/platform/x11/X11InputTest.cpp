@@ -172,6 +172,10 @@ protected:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("DISPLAY", name);
         env.insert("QT_QPA_PLATFORM", "xcb");
+        // Qt's X11 plugin reads the keymap through libxkbcommon-x11, whose strndup of counted atom
+        // names (not terminated) strict string checks take for an overflow: not ours to mend.
+        env.insert("ASAN_OPTIONS",
+                   env.value("ASAN_OPTIONS").replace("strict_string_checks=1", "strict_string_checks=0"));
         scribble = new ChildProcess(QStringLiteral("scribble"), {"--events", scribblePath}, env);
         Strings ready;
         return waitUntil([&] { return readScribble(ready), !ready.empty(); }, 30000);
