@@ -28,9 +28,6 @@ TEST_F(ApplicationProfilesTest, TheFirstMatchingRowNamesTheApplicationAndItsClas
         {"", "org.gimp.GIMP", 600, 1000, 100},
         {"GNU Image Manipulation Program", "gimp.desktop", 600, 1000, 100},
         {"MyPaint", "", 601, 1000, 100},
-        {"", "com.github.xournalpp.xournalpp", 602, 1000, 100},
-        {"", "com.github.flxzt.rnote", 603, 1000, 100},
-        {"", "org.blender.Blender", 604, 1000, 100},
         {"", "org.pencil2d.Pencil2D", 605, 1000, 100},
     };
     for (const auto& [name, identifier, app, capability, shortcutClass] : cases) {
