@@ -20,7 +20,6 @@ TEST_F(ApplicationProfilesTest, TheFirstMatchingRowNamesTheApplicationAndItsClas
         // Linux desktop-file IDs, and Windows programs under Wine by their executable.
         {"", "org.kde.krita", 22, 1000, 100},
         {"", "google-chrome", 18, 100, 100},
-        {"", "com.google.Chrome", 18, 100, 100},
         {"", "Photoshop.exe", 0, 100, 1},
         {"", "photoshop.exe.old", 1000, 1000, 1000},
         {"", "WINWORD.EXE", 15, 100, 100},
