@@ -254,8 +254,8 @@ TEST_F(X11InputTest, PointerAndWheelEventsReachAClientAtTheirRootPixels) {
     } steps[] = {
         {mouse(EventType::kMouseMoved, {1500.7, 600.2}), {"motion 1500,600"}},
         {mouse(EventType::kLeftMouseDown, {1600, 700}), {"motion 1600,700", "press 1 1600,700"}},
-        {mouse(EventType::kLeftMouseDragged, {1700, 720}), {"motion 1700,720"}},
-        {mouse(EventType::kLeftMouseDown, {1700, 720}), {}}, // held already
+        {mouse(EventType::kLeftMouseDragged, {1650, 710}), {"motion 1650,710"}},
+        {mouse(EventType::kLeftMouseDown, {1700, 720}), {"motion 1700,720"}}, // held already: no press
         {mouse(EventType::kLeftMouseUp, {1700, 720}), {"release 1 1700,720"}},
         {mouse(EventType::kLeftMouseUp, {1700, 720}), {}}, // not held
         {mouse(EventType::kRightMouseDown, {2400, 1000}, 1), {"motion 2400,1000", "press 3 2400,1000"}},
