@@ -68,23 +68,21 @@ Event proximity(int32_t type, QPointF at, bool near) {
 // A pen that writes down what it is asked.
 class RecordingPen final : public PenTablet {
 public:
-    explicit RecordingPen(QString name = QStringLiteral("Zub Test Pen")) : name_(std::move(name)) {}
     void proximityIn(const PenSample& s) override { calls.push_back("in " + text(s)); }
     void move(const PenSample& s) override { calls.push_back("move " + text(s)); }
     void proximityOut() override { calls.push_back("out"); }
-    void setArea(QSize size) override { calls.push_back(format("area %dx%d", size.width(), size.height())); }
-    QString deviceName() const override { return name_; }
+    void setArea(QSize size) override {
+        calls.push_back(QString::asprintf("area %dx%d", size.width(), size.height()).toStdString());
+    }
+    QString deviceName() const override { return QStringLiteral("Zub Test Pen"); }
     Strings calls;
 
 private:
-    template <typename... A> static std::string format(const char* f, A... a) {
-        return QString::asprintf(f, a...).toStdString();
-    }
     static std::string text(const PenSample& s) {
-        return format("%g,%g %s p%.2f t%.0f,%.0f", s.position.x(), s.position.y(), s.tip ? "tip" : "air",
-                      s.pressure, s.tiltX, s.tiltY);
+        return QString::asprintf("%g,%g %s p%.2f t%.0f,%.0f", s.position.x(), s.position.y(),
+                                 s.tip ? "tip" : "air", s.pressure, s.tiltX, s.tiltY)
+            .toStdString();
     }
-    QString name_;
 };
 
 // Selects XInput events of `types` from `devices` on the root window.
