@@ -31,7 +31,6 @@ TEST_F(ApplicationProfilesTest, TheFirstMatchingRowNamesTheApplicationAndItsClas
     };
     for (const auto& [name, identifier, app, capability, shortcutClass] : cases) {
         EXPECT_EQ(activate(identifier, name), app) << name << " " << identifier;
-        EXPECT_EQ(input().profiles().targetApp(), app);
         EXPECT_EQ(InputTranslation::getPencilCapability(app), capability) << app;
         EXPECT_EQ(InputTranslation::getAppContextShortcut(app), shortcutClass) << app;
     }
