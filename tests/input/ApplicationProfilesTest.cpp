@@ -20,7 +20,6 @@ TEST_F(ApplicationProfilesTest, TheFirstMatchingRowNamesTheApplicationAndItsClas
         // Linux desktop-file IDs, and Windows programs under Wine by their executable.
         {"", "org.kde.krita", 22, 1000, 100},
         {"", "google-chrome", 18, 100, 100},
-        {"", "com.google.Chrome", 18, 100, 100},
         {"", "Photoshop.exe", 0, 100, 1},
         {"", "photoshop.exe.old", 1000, 1000, 1000},
         {"", "WINWORD.EXE", 15, 100, 100},
@@ -28,14 +27,10 @@ TEST_F(ApplicationProfilesTest, TheFirstMatchingRowNamesTheApplicationAndItsClas
         {"", "org.gimp.GIMP", 600, 1000, 100},
         {"GNU Image Manipulation Program", "gimp.desktop", 600, 1000, 100},
         {"MyPaint", "", 601, 1000, 100},
-        {"", "com.github.xournalpp.xournalpp", 602, 1000, 100},
-        {"", "com.github.flxzt.rnote", 603, 1000, 100},
-        {"", "org.blender.Blender", 604, 1000, 100},
         {"", "org.pencil2d.Pencil2D", 605, 1000, 100},
     };
     for (const auto& [name, identifier, app, capability, shortcutClass] : cases) {
         EXPECT_EQ(activate(identifier, name), app) << name << " " << identifier;
-        EXPECT_EQ(input().profiles().targetApp(), app);
         EXPECT_EQ(InputTranslation::getPencilCapability(app), capability) << app;
         EXPECT_EQ(InputTranslation::getAppContextShortcut(app), shortcutClass) << app;
     }
