@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -23,6 +24,14 @@ constexpr int kListenBacklog = 512;
 
 const char* errnoText(int err) {
     return std::strerror(err);
+}
+
+// Frames leave in one write each (header and payload together), so waiting to fill a segment only
+// delays them: a small event behind a picture could wait for the peer's delayed ACK (40 ms here).
+void sendWithoutDelay(int fd) {
+    const int on = 1;
+    if (::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0)
+        qCWarning(lcLink, "setsockopt(TCP_NODELAY): %s", errnoText(errno));
 }
 
 } // namespace
@@ -239,6 +248,7 @@ void PTChannel::connectToPort(uint16_t port, uint32_t ipv4Address, ConnectCallba
         callback(Error::posix(err), PTAddress());
         return;
     }
+    sendWithoutDelay(fd);
     // Linux has no SO_NOSIGPIPE: IoChannel writes with MSG_NOSIGNAL instead, and the app ignores SIGPIPE.
     // The connect does not block: a listener that never completes the handshake must not hold up
     // the main thread, so the attempt ends after kConnectTimeout at the latest.
@@ -340,6 +350,7 @@ bool PTChannel::acceptIncomingConnection(int serverSocket) {
         ::close(fd);
         return false;
     }
+    sendWithoutDelay(fd);
     if (!delegate_ || !(delegateFlags_ & PTChannelDelegate::kDidAcceptConnection)) {
         ::close(fd);
         return true;

@@ -186,6 +186,8 @@ void Simulator::connectDevice(Client* c, uint32_t tag, const QVariantMap& reques
     c->device = new QTcpSocket(this);
     QTcpSocket* device = c->device;
     connect(device, &QTcpSocket::connected, this, [this, c, tag, id, port]() {
+        // A relay must not hold small frames back to fill segments, as a USB link would not.
+        c->device->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         reply(c, tag, result(kResultOk));
         emitEvent(QStringLiteral("connect %1 %2 ok").arg(id).arg(port));
         bridge(c);
