@@ -22,6 +22,7 @@
 #include "shell/DisplayModeHandler.h"
 #include "shell/TerminationSignals.h"
 #include "shell/UserStreamDefaults.h"
+#include "shell/VersionChecker.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -91,7 +92,11 @@ int main(int argc, char** argv) {
         .extendDisplaySelected = [&arrangement] { arrangement.extendDisplaySelected(); },
     });
 
+    // The version document (ours, or where ZUBPAD_VERSION_URL says); no updater or update item yet.
+    VersionChecker versions(UserDefaults::standard(), alerts, VersionChecker::versionURL());
+
     ShellHooks hooks;
+    hooks.versionService = &versions;
     hooks.displayModes = &displayModes;
     hooks.resolutions = &resolutions;
 

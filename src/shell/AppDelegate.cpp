@@ -9,6 +9,7 @@
 #include "platform/Workspace.h"
 #include "session/CaptureController.h"
 #include "shell/DisplayModeHandler.h"
+#include "shell/VersionChecker.h"
 
 AppDelegate::AppDelegate(Services services, ZDVirtualScreenController& displayController, ShellHooks hooks)
     : services_(std::move(services)), displayController_(displayController), hooks_(hooks),
@@ -21,6 +22,7 @@ AppDelegate::AppDelegate(Services services, ZDVirtualScreenController& displayCo
         updateUI(captureController_ ? captureController_->currentChannel() : 0,
                  captureController_ ? captureController_->connectionMode() : 0);
     });
+    if (hooks_.versionService) hooks_.versionService->setTerminate([this] { terminate(); });
     if (services_.eventPoster && services_.eventMonitor && services_.inputSources) {
         InputHooks inputHooks;
         inputHooks.checkPeerProtocolVersion = [this](const QString& version) {
@@ -47,6 +49,10 @@ AppDelegate::~AppDelegate() {
     reactions_.removeObservers();
     reactions_.setSession(nullptr);
     if (hooks_.displayModes) hooks_.displayModes->setSession(nullptr);
+    if (hooks_.versionService) {
+        hooks_.versionService->setSession(nullptr);
+        hooks_.versionService->setTerminate({});
+    }
     // The session controller goes before the objects it may still call back into.
     captureController_.reset();
 }
@@ -81,6 +87,7 @@ void AppDelegate::applicationDidFinishLaunching() {
         captureController_ = services_.makeCaptureController(*this);
         reactions_.setSession(captureController_.get());
         if (hooks_.displayModes) hooks_.displayModes->setSession(captureController_.get());
+        if (hooks_.versionService) hooks_.versionService->setSession(captureController_.get());
     }
     // 10. Status item and menu, display power, updater.
     statusItem_.setupStatusItem(isDarkMode());
@@ -152,8 +159,19 @@ void AppDelegate::resizeEventFromDevice(QSizeF size) {
 }
 
 void AppDelegate::channelChanged(int32_t channel) {
-    // A stroke or drag cut off with the link must not leave its button down.
-    if (channel == PeerMessage::kChannelNone && input_) input_->releaseHeldInput();
+    if (channel == PeerMessage::kChannelNone) {
+        // A stroke or drag cut off with the link must not leave its button down.
+        if (input_) input_->releaseHeldInput();
+        if (hooks_.versionService) hooks_.versionService->channelChanged(channel);
+        if (hooks_.displayModes) hooks_.displayModes->channelChanged(channel);
+        return;
+    }
+    // A device whose protocol does not match ours gets nothing more: no display mode, no checks.
+    if (hooks_.versionService && captureController_) {
+        const QString peer =
+            captureController_->peerDeviceInfo().value(QStringLiteral("protocolVersion")).toString();
+        if (!hooks_.versionService->checkProtocolVersion(protocolVersion(), peer)) return;
+    }
     if (hooks_.displayModes) hooks_.displayModes->channelChanged(channel);
     if (hooks_.versionService) hooks_.versionService->channelChanged(channel);
 }

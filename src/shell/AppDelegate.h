@@ -102,7 +102,8 @@ public:
 
     // -- The session's delegate.
     void resizeEventFromDevice(QSizeF size) override;
-    // A device was introduced or dropped: its display mode, then the version service's checks.
+    // A device was introduced or dropped: the protocol check, then for a compatible device its display
+    // mode and the version service's checks.
     void channelChanged(int32_t channel) override;
     // The link state: the status icons by channel and appearance.
     void updateUI(int32_t channel, int32_t connectionMode) override;

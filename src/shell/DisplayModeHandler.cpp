@@ -26,7 +26,6 @@ void DisplayModeHandler::channelChanged(int32_t channel) {
         displayController_.setIsFramebufferActive(false);
         return;
     }
-    if (parts_.checkProtocolVersion && !parts_.checkProtocolVersion()) return;
     changeDisplayMode(parts_.adjustInitialMode ? parts_.adjustInitialMode(peerDeviceInfo()) : 0);
 }
 

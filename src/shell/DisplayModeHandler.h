@@ -19,15 +19,12 @@ class ZDVirtualScreenController;
 // display side asks of the session when the user or the system changes the mode. Main thread only.
 //
 // The session is the shell's controller (none until it is made: the device is then not connected).
-// The display arrangement, the resolution catalogue, the version service, the status menu and the
-// Touch Bar relay are reached through the calls in Parts, as they are made after this handler or not
-// in this program yet; a call left empty skips its step.
+// The display arrangement, the resolution catalogue, the status menu and the Touch Bar relay are
+// reached through the calls in Parts, as they are made after this handler or not in this program yet;
+// a call left empty skips its step.
 class DisplayModeHandler final : public DisplayHost {
 public:
     struct Parts {
-        // -- The version service: whether both sides speak compatible protocol versions (and, when not,
-        // the side that is too old has been told). Empty: compatible.
-        std::function<bool()> checkProtocolVersion;
         // -- The resolution catalogue.
         std::function<int32_t(const QVariantMap& deviceInfo)> adjustInitialMode;
         std::function<bool(bool show)> showZubPadOrCloneHiResAlert;
@@ -45,8 +42,7 @@ public:
     void setParts(Parts parts) { parts_ = std::move(parts); }
     void setSession(CaptureController* session) { session_ = session; }
 
-    // A device was introduced (channel 1) or dropped (0); the version checks that come between are the
-    // version service's.
+    // A device was introduced (channel 1; the shell has found its protocol compatible) or dropped (0).
     void channelChanged(int32_t channel);
     void handleModeChanged(const Notification& notification);
     void handleUpdateMenu(const Notification& notification);

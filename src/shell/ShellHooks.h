@@ -7,22 +7,13 @@
 
 class DisplayModeHandler;
 class ResolutionController;
+class VersionChecker;
 
 // The start-up, the system-event reactions and the session's delegate calls reach into parts that
 // other work builds: the version service, permissions and updates, the Touch Bar relay, the
 // resolution catalogue, the device's gestures and keys and the display-mode reactions. A part not
 // built yet is a small interface here, a built one its own class; either is a null pointer while
 // absent, and its step is then skipped.
-
-// Version and notice service.
-class VersionService {
-public:
-    virtual ~VersionService() = default;
-    // Starts the version document check off the main thread (`checkMinVersion`); returns at once.
-    virtual void startCheckMinVersion() = 0;
-    // A device was introduced (1) or dropped (0).
-    virtual void channelChanged(int32_t channel) = 0;
-};
 
 // Accessibility permission that synthetic input needs.
 class AccessibilityPermission {
@@ -70,7 +61,8 @@ public:
 };
 
 struct ShellHooks {
-    VersionService* versionService = nullptr;
+    // The version document, the protocol check and the device-side checks and notice.
+    VersionChecker* versionService = nullptr;
     AccessibilityPermission* accessibility = nullptr;
     AutoUpdater* updater = nullptr;
     LoginItemState* loginItems = nullptr;

@@ -9,20 +9,15 @@
 #include "fakes/TestSupport.h"
 #include "shell/AppDelegate.h"
 #include "shell/DisplayModeHandler.h"
+#include "shell/VersionChecker.h"
 
 #include <QRectF>
 #include <gtest/gtest.h>
 
 // The later parts the shell calls, writing what they were asked into one shared log.
-struct RecordingHooks final : VersionService,
-                              AccessibilityPermission,
-                              AutoUpdater,
-                              LoginItemState,
-                              TouchBarRelay {
+struct RecordingHooks final : AccessibilityPermission, AutoUpdater, LoginItemState, TouchBarRelay {
     explicit RecordingHooks(QStringList& log) : log(log) {}
 
-    void startCheckMinVersion() override { log << "checkMinVersion"; }
-    void channelChanged(int32_t channel) override { log << QStringLiteral("channelChanged:%1").arg(channel); }
     bool assistiveAccessGranted(bool prompt) override {
         log << QStringLiteral("assistiveAccessGranted:%1").arg(int(prompt));
         return accessibilityGranted;
@@ -57,6 +52,7 @@ protected:
     // A shell wired to the fakes, after its start-up sequence; without the hooks it has no input either.
     AppDelegate& launch(bool withHooks = true) {
         delegate.reset();
+        versions = std::make_unique<VersionChecker>(defaults, alerts, versionURL);
         AppDelegate::Services services{defaults,
                                        workspace,
                                        events,
@@ -77,7 +73,7 @@ protected:
             services.eventMonitor = &eventMonitor;
             services.inputSources = &inputSources;
         }
-        ShellHooks hooks{.versionService = &recorded,
+        ShellHooks hooks{.versionService = versions.get(),
                          .accessibility = &recorded,
                          .updater = &recorded,
                          .loginItems = &recorded,
@@ -109,11 +105,10 @@ protected:
     FakeInputSources inputSources;
     QStringList log;
     RecordingHooks recorded{log};
-    bool compatible = true, touchBar = false;
+    bool touchBar = false;
     DisplayModeHandler modes{
         display,
-        {.checkProtocolVersion = [this] { return compatible; },
-         .adjustInitialMode =
+        {.adjustInitialMode =
              [this](const QVariantMap& info) {
                  log << "adjustInitialMode(" + info.value("hardwareString").toString() + ")";
                  return 17;
@@ -130,5 +125,8 @@ protected:
          .showTouchBar = [this] { log << "showTouchBar"; }}};
     QPointF mouse{100, 100};
     std::vector<int> exits;
+    // Where the version document is read from: none by default.
+    QUrl versionURL;
+    std::unique_ptr<VersionChecker> versions;
     std::unique_ptr<AppDelegate> delegate;
 };

@@ -57,8 +57,8 @@ TEST_F(StartUpTest, WithoutScreenRecordingTheUserIsAskedAndTheAnswersDoWhatTheyS
 TEST_F(StartUpTest, StepsRunInOrderAndTheSessionIsMadeWithThePermission) {
     defaults.setBool(true, "autoUpdateApp");
     launch();
-    EXPECT_EQ(log, (QStringList{"checkMinVersion", "assistiveAccessGranted:1", "makeCaptureController",
-                                "setAutoUpdateConfig", "checkForUpdatesInBackground"}));
+    EXPECT_EQ(log, (QStringList{"assistiveAccessGranted:1", "makeCaptureController", "setAutoUpdateConfig",
+                                "checkForUpdatesInBackground"}));
     EXPECT_EQ(delegate->captureController(), controller);
     EXPECT_EQ(displays.callbackCount(), 1u);
     EXPECT_TRUE(power.handler != nullptr);
