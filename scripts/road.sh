@@ -52,8 +52,11 @@ road_daemon() {
   wait_for "$work/daemon.out" '^ready' || fail "usbmuxd-sim did not come up"
   mkdir -p "$work/config" "$work/runtime"
   chmod 700 "$work/runtime"
+  # The version document: the caller's `version_url`, or none (a file that is not there) so that the
+  # road stays off the network.
   agent_env=(env DISPLAY="$display" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime"
-             USBMUXD_SOCKET_ADDRESS="UNIX:$work/usbmuxd")
+             USBMUXD_SOCKET_ADDRESS="UNIX:$work/usbmuxd"
+             ZUBPAD_VERSION_URL="${version_url:-file://$work/no-version.xml}")
   instances="$work/runtime/zubpad/app.zubpad.agent.pids"
 }
 

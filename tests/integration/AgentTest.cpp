@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -37,6 +38,9 @@ protected:
         env.insert(QStringLiteral("USBMUXD_SOCKET_ADDRESS"), QStringLiteral("UNIX:") + daemon_->path());
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), home_ + QStringLiteral("/config"));
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home_ + QStringLiteral("/runtime"));
+        // No version document: the tests stay off the network.
+        env.insert(QStringLiteral("ZUBPAD_VERSION_URL"),
+                   QUrl::fromLocalFile(home_ + QStringLiteral("/none.xml")).toString());
         return env;
     }
 
