@@ -15,6 +15,7 @@
 #include <QNetworkRequest>
 #include <QThread>
 #include <QTimer>
+#include <mutex>
 
 namespace {
 
@@ -104,9 +105,23 @@ VersionChecker::~VersionChecker() {
 
 void VersionChecker::startCheckMinVersion() {
     checkMinVersionReturned_ = false;
-    auto arrived = [self = lifetime_.guard()](std::optional<VersionDocument> document) {
-        mainQueue().async([self, document = std::move(document)] {
-            if (self) self->documentArrived(document);
+    // The document crosses to the main thread under a standard mutex, so that thread checkers see the
+    // order; the block is posted under it too, as the main thread frees what the post allocated.
+    struct Handoff {
+        std::mutex mutex;
+        std::optional<VersionDocument> document;
+    };
+    auto handoff = std::make_shared<Handoff>();
+    auto arrived = [self = lifetime_.guard(), handoff](std::optional<VersionDocument> document) {
+        std::lock_guard lock(handoff->mutex);
+        handoff->document = std::move(document);
+        mainQueue().async([self, handoff] {
+            std::optional<VersionDocument> received;
+            {
+                std::lock_guard lock(handoff->mutex);
+                received = std::move(handoff->document);
+            }
+            if (self) self->documentArrived(received);
         });
     };
     if (!url_.isValid() || url_.isEmpty()) {

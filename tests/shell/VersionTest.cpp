@@ -60,12 +60,25 @@ QByteArray document(const QString& noticeId = "6", const QString& target = "11",
         .toUtf8();
 }
 
+// Qt runs HTTP on a thread of its own, whose locks the thread checker cannot see (Qt is not built with
+// it): under the checker, documents come from files, which Qt reads on the download's own thread.
+#if defined(__SANITIZE_THREAD__)
+#define SKIP_WITHOUT_HTTP() GTEST_SKIP() << "Qt's HTTP thread is not visible to the thread checker"
+#else
+#define SKIP_WITHOUT_HTTP()
+#endif
+
 class VersionTest : public ShellTest {
 protected:
-    // Launches with the document at `path`, and waits until the download is over.
-    void launchWith(const char* path, const QByteArray& body = {}) {
-        if (!body.isEmpty()) server.paths[path] = DocumentServer::response(200, body);
-        versionURL = server.url(path);
+    // A file holding `body`, as the document's address.
+    static QUrl documentFile(const QByteArray& body) {
+        const QString path = freshTempPath(QStringLiteral("version"));
+        EXPECT_TRUE(writeFile(path, body));
+        return QUrl::fromLocalFile(path);
+    }
+    // Launches reading the document at `url`, and waits until the download is over.
+    void launchWith(const QUrl& url) {
+        versionURL = url;
         launch();
         ASSERT_TRUE(waitUntil([&] { return versions->checkMinVersionReturned(); }));
     }
@@ -130,6 +143,7 @@ TEST(VersionDocumentTest, VersionsCompareNumericallyAndWhatDoesNotParseNeverWins
 // app (with no document: to nothing); a newer one gets no mode and makes this program ask for its own
 // update. Whatever goes wrong with the download is no document.
 TEST_F(VersionTest, ProtocolsDecideWhoUpdatesAndAnUnreadableDocumentIsNone) {
+    SKIP_WITHOUT_HTTP();
     server.paths["/loop"] = DocumentServer::response(302, {}, "/loop");
     server.paths["/big"] =
         DocumentServer::response(200, document() + QByteArray(VersionChecker::kMaxDocumentSize, ' '));
@@ -151,7 +165,7 @@ TEST_F(VersionTest, ProtocolsDecideWhoUpdatesAndAnUnreadableDocumentIsNone) {
         // clang-format on
         SCOPED_TRACE(std::string(row.path) + " " + row.peer);
         alerts.shown.clear();
-        launchWith(row.path);
+        launchWith(server.url(row.path));
         log.clear();
         auto peer = device();
         EXPECT_EQ(introduce(*peer, {{"protocolVersion", row.peer}, {"hardwareString", "iPad7,3"}}),
@@ -196,8 +210,7 @@ TEST_F(VersionTest, TheDocumentOffersOrForcesThisProgramsUpdate) {
         exits.clear();
         int updates = 0;
         QStringList retitled;
-        versionURL = server.url("/version.xml");
-        server.paths["/version.xml"] = DocumentServer::response(200, document("6", "11", {}, row.osx));
+        versionURL = documentFile(document("6", "11", {}, row.osx));
         launch();
         versions->setParts(
             {.checkForUpdates = [&] { ++updates; },
@@ -223,6 +236,7 @@ TEST_F(VersionTest, TheDocumentOffersOrForcesThisProgramsUpdate) {
 // before the document gets its checks at the second retry, 18 s after its introduction, when the
 // document came between the two retries.
 TEST_F(VersionTest, ADeviceIntroducedBeforeTheDocumentIsCheckedAtTheSecondRetry) {
+    SKIP_WITHOUT_HTTP();
     server.hold = true;
     server.paths["/version.xml"] = DocumentServer::response(200, document());
     versionURL = server.url("/version.xml");
@@ -273,7 +287,7 @@ TEST_F(VersionTest, TheDevicesAppIsToldToUpdateAndGetsTheNoticeOnce) {
         QStringList again = row.texts;
         again.removeIf([](const QString& text) { return text.startsWith("notice["); });
         for (const QStringList& expected : {row.texts, again}) {
-            launchWith("/version.xml", document(row.noticeId, row.target, link));
+            launchWith(documentFile(document(row.noticeId, row.target, link)));
             auto peer = device();
             EXPECT_EQ(introduce(*peer, {{"protocolVersion", row.protocol},
                                         {"softwareString", row.app},
