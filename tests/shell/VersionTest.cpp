@@ -82,30 +82,21 @@ protected:
         launch();
         ASSERT_TRUE(waitUntil([&] { return versions->checkMinVersionReturned(); }));
     }
-    // A device introduced; the version service's texts to it, once the introduction was answered
-    // (what the shell says on an introduction comes before the answer).
-    QStringList introduce(TestPeer& peer, const QVariantMap& intro) {
-        peer.sendIntroduction(intro);
+    // A device linked and introduced, once the introduction was answered (what the shell says on an
+    // introduction comes before the answer).
+    std::unique_ptr<TestPeer> introduce(const QVariantMap& intro) {
+        auto peer = linkDevice(7);
+        refuseLoopback();
+        peer->sendIntroduction(intro);
         EXPECT_TRUE(
-            waitUntil([&] { return !peer.texts().filter(QRegularExpression("^Version:")).isEmpty(); }));
+            waitUntil([&] { return !peer->texts().filter(QRegularExpression("^Version:")).isEmpty(); }));
         spinEventLoop(20);
-        return versionTexts(peer);
+        return peer;
     }
     static QStringList versionTexts(const TestPeer& peer) {
         static const QRegularExpression kVersionText(
             QStringLiteral("^(forceUpdate:|alertUpdate:|notice\\[|askReview:)"));
         return peer.texts().filter(kVersionText);
-    }
-    // The process ended with 0 through the shell's quit, which tells the device first.
-    bool endedThroughQuit() {
-        if (!waitUntil([&] { return !controller->ptChannelConnected(); })) return false;
-        clock.advance(AppDelegate::kAppWillTerminateTimeout + AppDelegate::kLinkSettleTime + 0.01);
-        return exits == std::vector<int>{0};
-    }
-    std::unique_ptr<TestPeer> device() {
-        auto peer = linkDevice(7);
-        refuseLoopback();
-        return peer;
     }
 
     DocumentServer server;
@@ -167,9 +158,8 @@ TEST_F(VersionTest, ProtocolsDecideWhoUpdatesAndAnUnreadableDocumentIsNone) {
         alerts.shown.clear();
         launchWith(server.url(row.path));
         log.clear();
-        auto peer = device();
-        EXPECT_EQ(introduce(*peer, {{"protocolVersion", row.peer}, {"hardwareString", "iPad7,3"}}),
-                  row.texts);
+        auto peer = introduce({{"protocolVersion", row.peer}, {"hardwareString", "iPad7,3"}});
+        EXPECT_EQ(versionTexts(*peer), row.texts);
         EXPECT_EQ(log.contains("adjustInitialMode(iPad7,3)"), row.modeSet);
         const bool newer = QByteArray(row.peer) == "1.1.0";
         EXPECT_EQ(versions->bNotSupportedVersion(), newer);
@@ -201,8 +191,7 @@ TEST_F(VersionTest, TheDocumentOffersOrForcesThisProgramsUpdate) {
                            Row{{"0.9", "1.1.0", "1.2.0"}, ok, offer, 1, "1.2.0", false},
                            Row{{"0.9", "1.1.0", "1.2.0"}, other, offer, 0, "1.2.0", false},
                            Row{{"1.0.1", "1.0.0", "1.0.1"}, ok, force, 1, "1.0.1", true},
-                           Row{{"2.0", "2.0", "2.0"}, other, force, 0, nullptr, true},
-                           Row{{"1..2", "1.-2", "99999999999999999999"}, ok, {}, 0, nullptr, false}}) {
+                           Row{{"2.0", "2.0", "2.0"}, other, force, 0, nullptr, true}}) {
         // clang-format on
         SCOPED_TRACE(row.osx.join(' ').toStdString());
         alerts.shown.clear();
@@ -225,10 +214,10 @@ TEST_F(VersionTest, TheDocumentOffersOrForcesThisProgramsUpdate) {
         EXPECT_EQ(versions->newVersion(), QString(row.newVersion));
         EXPECT_EQ(retitled.size(), row.newVersion ? 2 : 0);
         EXPECT_EQ(versions->bNotSupportedVersion(), row.forced);
-        if (row.forced && row.answer == other)
-            EXPECT_TRUE(endedThroughQuit());
-        else
-            EXPECT_TRUE(exits.empty());
+        // "Quit" takes the shell's quit: the device (none here) told, the link shut, then status 0.
+        const bool quits = row.forced && row.answer == other;
+        clock.advance(AppDelegate::kAppWillTerminateTimeout + AppDelegate::kLinkSettleTime + 0.01);
+        EXPECT_EQ(exits, quits ? std::vector<int>{0} : std::vector<int>());
     }
 }
 
@@ -242,13 +231,12 @@ TEST_F(VersionTest, ADeviceIntroducedBeforeTheDocumentIsCheckedAtTheSecondRetry)
     versionURL = server.url("/version.xml");
     launch();
     ASSERT_TRUE(waitUntil([&] { return server.waiting() == 1; }));
-    auto peer = device();
     // A 1.0.6 device is not asked for a review.
-    const QVariantMap intro{{"protocolVersion", "1.0.6"},
-                            {"hardwareString", "iPad7,3"},
-                            {"softwareString", "Zub Pad"},
-                            {"softwareVersion", "1.5"}};
-    EXPECT_EQ(introduce(*peer, intro), QStringList());
+    auto peer = introduce({{"protocolVersion", "1.0.6"},
+                           {"hardwareString", "iPad7,3"},
+                           {"softwareString", "Zub Pad"},
+                           {"softwareVersion", "1.5"}});
+    EXPECT_EQ(versionTexts(*peer), QStringList());
     EXPECT_TRUE(log.contains("adjustInitialMode(iPad7,3)"));
     clock.advance(VersionChecker::kFirstRetry);
     server.release();
@@ -288,11 +276,10 @@ TEST_F(VersionTest, TheDevicesAppIsToldToUpdateAndGetsTheNoticeOnce) {
         again.removeIf([](const QString& text) { return text.startsWith("notice["); });
         for (const QStringList& expected : {row.texts, again}) {
             launchWith(documentFile(document(row.noticeId, row.target, link)));
-            auto peer = device();
-            EXPECT_EQ(introduce(*peer, {{"protocolVersion", row.protocol},
-                                        {"softwareString", row.app},
-                                        {"softwareVersion", row.version}}),
-                      expected);
+            auto peer = introduce({{"protocolVersion", row.protocol},
+                                   {"softwareString", row.app},
+                                   {"softwareVersion", row.version}});
+            EXPECT_EQ(versionTexts(*peer), expected);
             const qsizetype heard = versionTexts(*peer).size();
             delegate->channelChanged(1);
             spinEventLoop(20);
