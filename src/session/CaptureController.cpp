@@ -103,3 +103,7 @@ void CaptureController::ioFrameChannelDidEndWithError(PTChannel* channel, const 
 void CaptureController::setLoopbackPort(quint16 port) {
     link_->setLoopbackPort(port);
 }
+
+void CaptureController::useSystemCursor(bool on) {
+    useSystemCursor_ = on;
+}

@@ -83,6 +83,11 @@ public:
                                              const PTData* payload) override;
     void ioFrameChannelDidEndWithError(PTChannel* channel, const OptError& error) override;
 
+    // -- Cursor forwarding: the user's "UseSystemMouseCursor" choice (the tablet then shows the
+    // desktop's own cursor, sent apart from the picture).
+    void useSystemCursor(bool on);
+    bool usesSystemCursor() const { return useSystemCursor_; }
+
     // The app's port on 127.0.0.1; 23481 unless a test moves it.
     void setLoopbackPort(quint16 port);
     // The concerns themselves, for tests and for the parts that need more than the facade.
@@ -94,4 +99,5 @@ private:
     std::unique_ptr<StreamController> stream_;
     std::unique_ptr<ConnectionManager> link_;
     std::unique_ptr<PeerMessageHandler> peer_;
+    bool useSystemCursor_ = false;
 };

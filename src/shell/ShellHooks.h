@@ -29,6 +29,8 @@ public:
     virtual ~AutoUpdater() = default;
     virtual void setAutoUpdateConfig() = 0;
     virtual void checkForUpdatesInBackground() = 0;
+    // The user's own check, from the menu: its answer is shown whatever it is.
+    virtual void checkForUpdates() = 0;
 };
 
 // The login item's real state, asked off the main thread at start.
@@ -36,6 +38,15 @@ class LoginItemState {
 public:
     virtual ~LoginItemState() = default;
     virtual bool launchAtLogin() = 0;
+    // Adds or removes the login item; called off the main thread.
+    virtual void setLaunchAtLogin(bool enabled) = 0;
+};
+
+// The whole removal of the program, after the user confirmed it: authorise, remove, forget, quit.
+class Uninstaller {
+public:
+    virtual ~Uninstaller() = default;
+    virtual void uninstall() = 0;
 };
 
 // The Touch Bar strip.
@@ -66,6 +77,7 @@ struct ShellHooks {
     AccessibilityPermission* accessibility = nullptr;
     AutoUpdater* updater = nullptr;
     LoginItemState* loginItems = nullptr;
+    Uninstaller* uninstaller = nullptr;
     TouchBarRelay* touchBar = nullptr;
     // The device's size and the display mode that suits it.
     ResolutionController* resolutions = nullptr;

@@ -15,7 +15,8 @@
 #include <gtest/gtest.h>
 
 // The later parts the shell calls, writing what they were asked into one shared log.
-struct RecordingHooks final : AccessibilityPermission, AutoUpdater, LoginItemState, TouchBarRelay {
+struct RecordingHooks final : AccessibilityPermission, AutoUpdater, LoginItemState, TouchBarRelay,
+                               Uninstaller {
     explicit RecordingHooks(QStringList& log) : log(log) {}
 
     bool assistiveAccessGranted(bool prompt) override {
@@ -24,7 +25,10 @@ struct RecordingHooks final : AccessibilityPermission, AutoUpdater, LoginItemSta
     }
     void setAutoUpdateConfig() override { log << "setAutoUpdateConfig"; }
     void checkForUpdatesInBackground() override { log << "checkForUpdatesInBackground"; }
+    void checkForUpdates() override { log << "checkForUpdates"; }
     bool launchAtLogin() override { return loginItem; }
+    void setLaunchAtLogin(bool enabled) override { log << QStringLiteral("setLaunchAtLogin:%1").arg(int(enabled)); }
+    void uninstall() override { log << "uninstall"; }
     void showTouchBar() override { log << "showTouchBar"; }
     void hideTouchBar() override { log << "hideTouchBar"; }
     void stopTouchBar() override { log << "stopTouchBar"; }
@@ -77,6 +81,7 @@ protected:
                          .accessibility = &recorded,
                          .updater = &recorded,
                          .loginItems = &recorded,
+                         .uninstaller = &recorded,
                          .touchBar = &recorded,
                          .displayModes = &modes};
         delegate = std::make_unique<AppDelegate>(services, display, withHooks ? hooks : ShellHooks{});
