@@ -27,6 +27,8 @@ struct InputHooks {
     std::function<double()> alertCloseTime;
     // The advice to let Photoshop be controlled by this program.
     std::function<void()> alertForPhotoshopAccessibility;
+    // The resolution catalogue: the linked device's category ("iPad", "iPhone"); empty: not known.
+    std::function<QString()> deviceCategory;
 
     bool peerSpeaks(const QString& version) const {
         return checkPeerProtocolVersion && checkPeerProtocolVersion(version);

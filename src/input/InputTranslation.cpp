@@ -8,11 +8,16 @@ InputTranslation::InputTranslation(Platform platform, ZDVirtualScreenController&
       shortcuts_(platform.poster, platform.inputSources, platform.workspace, platform.defaults, hooks_),
       profiles_(platform.workspace, platform.eventMonitor, shortcuts_, platform.defaults, hooks_),
       pointer_(platform.poster, mapping_, profiles_, shortcuts_, hooks_),
-      pencil_(platform.poster, mapping_, profiles_, shortcuts_, pointer_, stylusInfo_, hooks_) {}
+      pencil_(platform.poster, mapping_, profiles_, shortcuts_, pointer_, stylusInfo_, hooks_),
+      trackpad_(platform.poster), gestures_(platform.poster, mapping_, profiles_, shortcuts_, pointer_, trackpad_, hooks_) {
+    // The two-finger double tap zooms to fit through the trackpad, unless the owner says otherwise.
+    if (!hooks_.simulateSmartZoomEvent) hooks_.simulateSmartZoomEvent = [this] { trackpad_.simulateSmartZoomEvent(); };
+}
 
 void InputTranslation::releaseHeldInput() {
     pencil_.endOpenStroke();
     pointer_.endOpenDrag();
+    gestures_.endOpenGestures();
     // Whatever the backend still holds for events posted here goes too.
     poster_.releaseHeldInput();
 }

@@ -7,6 +7,8 @@
 #include "input/ScreenMapping.h"
 #include "input/StylusInfo.h"
 #include "input/TouchPointer.h"
+#include "input/TrackpadSimulation.h"
+#include "input/ZoomRotatePan.h"
 
 #include <QPointF>
 #include <QVariantMap>
@@ -59,6 +61,12 @@ public:
     bool bRequireAccessibilityGrant() const { return pencil_.bRequireAccessibilityGrant(); }
     void setBRequireAccessibilityGrant(bool value) { pencil_.setBRequireAccessibilityGrant(value); }
 
+    // -- Zoom, rotation and pan.
+    void handleZoomEvent(const QVariantMap& event) { gestures_.handleZoomEvent(event); }
+    void handleTwoFingerRotationEvent(const QVariantMap& event) { gestures_.handleTwoFingerRotationEvent(event); }
+    void handleTwoFingerPanEvent(const QVariantMap& event) { gestures_.handleTwoFingerPanEvent(event); }
+    TrackpadSimulation& trackpadSimulation() { return trackpad_; }
+
     // -- Application profiles.
     int32_t getCurrentApp() { return profiles_.getCurrentApp(); }
     void foremostAppChanged() { profiles_.foremostAppChanged(); }
@@ -67,8 +75,8 @@ public:
         return ApplicationProfiles::getAppContextShortcut(app);
     }
 
-    // The link ended or the stream stopped: a stroke or drag cut off in the middle ends with its
-    // button up, and nothing posted here stays held.
+    // The link ended or the stream stopped: a stroke, drag, pan or zoom cut off in the middle ends
+    // with its keys and buttons up, and nothing posted here stays held.
     void releaseHeldInput();
 
     // The concerns, for the gestures and keys that build on them.
@@ -77,6 +85,7 @@ public:
     PencilInput& pencil() { return pencil_; }
     ApplicationProfiles& profiles() { return profiles_; }
     ButtonShortcuts& shortcuts() { return shortcuts_; }
+    ZoomRotatePan& gestures() { return gestures_; }
 
 private:
     EventPoster& poster_;
@@ -87,4 +96,6 @@ private:
     ApplicationProfiles profiles_;
     TouchPointer pointer_;
     PencilInput pencil_;
+    TrackpadSimulation trackpad_;
+    ZoomRotatePan gestures_;
 };

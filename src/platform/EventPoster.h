@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QPointF>
 #include <cstdint>
 #include <map>
@@ -122,6 +123,39 @@ struct Event {
     bool operator==(const Event&) const = default;
 };
 
+// Trackpad gestures (event type 29).
+namespace GestureSubtype {
+inline constexpr int32_t kRotate = 5;
+inline constexpr int32_t kMagnify = 8;
+inline constexpr int32_t kSwipe = 16;
+inline constexpr int32_t kSmartZoom = 22;
+} // namespace GestureSubtype
+
+namespace GesturePhase {
+inline constexpr int32_t kNone = 0;
+inline constexpr int32_t kBegan = 1;
+inline constexpr int32_t kChanged = 2;
+inline constexpr int32_t kEnded = 4;
+} // namespace GesturePhase
+
+// One trackpad gesture. `data` is its serialized form from the two marker bytes on (records and
+// tagged fields); a backend that creates events from serialized data puts its own serialization of a
+// bare gesture event stamped `timestamp`, less its trailing 24 bytes, in front. The other fields say
+// the same for backends that post something else.
+struct GestureEvent {
+    static constexpr int32_t kType = 29;
+
+    int32_t subtype = 0;
+    int32_t phase = GesturePhase::kNone;
+    // Magnification, rotation in degrees, or swipe direction (4 fingers moving right, 8 left);
+    // always finite.
+    double value = 0.0;
+    // Nanoseconds of system uptime.
+    uint64_t timestamp = 0;
+    QByteArray data;
+    bool operator==(const GestureEvent&) const = default;
+};
+
 // Posts synthetic input and moves the pointer. Main thread only.
 class EventPoster {
 public:
@@ -129,6 +163,8 @@ public:
 
     // Posts `event` at the tap (EventTap); returns at once.
     virtual void post(const Event& event, int32_t tap) = 0;
+    // Posts a trackpad gesture at the tap, or its nearest equivalent on this desktop (maybe none).
+    virtual void postGesture(const GestureEvent& gesture, int32_t tap) = 0;
     // Moves the pointer to `location` (top-left global space) without posting a motion event.
     virtual void warpMouseCursorPosition(QPointF location) = 0;
     // Whether moving the mouse moves the cursor; a warp is made with the two detached.

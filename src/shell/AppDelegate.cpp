@@ -31,6 +31,9 @@ AppDelegate::AppDelegate(Services services, ZDVirtualScreenController& displayCo
         inputHooks.sendMessage = [this](const QString& message, int32_t channel) {
             if (captureController_) captureController_->sendMessage(message, channel, {});
         };
+        inputHooks.deviceCategory = [this] {
+            return hooks_.resolutions ? hooks_.resolutions->deviceCategory() : QString();
+        };
         if (hooks_.accessibility)
             inputHooks.assistiveAccessGranted = [this](bool showAlert) {
                 return hooks_.accessibility->assistiveAccessGranted(showAlert);
@@ -200,13 +203,13 @@ void AppDelegate::handlePencilEvent(const QVariantMap& event) {
     if (input_) input_->handlePencilEvent(event);
 }
 void AppDelegate::handleZoomEvent(const QVariantMap& event) {
-    if (hooks_.input) hooks_.input->handleZoomEvent(event);
+    if (input_) input_->handleZoomEvent(event);
 }
 void AppDelegate::handleTwoFingerRotationEvent(const QVariantMap& event) {
-    if (hooks_.input) hooks_.input->handleTwoFingerRotationEvent(event);
+    if (input_) input_->handleTwoFingerRotationEvent(event);
 }
 void AppDelegate::handleTwoFingerPanEvent(const QVariantMap& event) {
-    if (hooks_.input) hooks_.input->handleTwoFingerPanEvent(event);
+    if (input_) input_->handleTwoFingerPanEvent(event);
 }
 void AppDelegate::handleStylusStatusChanged(const QVariantMap& event) {
     if (input_) input_->handleStylusStatusChanged(event);

@@ -133,6 +133,7 @@ struct X11EventPoster::Impl {
     std::set<unsigned> heldButtons;
     std::set<unsigned> heldKeys;
     double wheelRemainder[2] = {0, 0};
+    double magnifyRemainder = 0;
     bool penNear = false;
     PenSample penLast;
 
@@ -235,16 +236,48 @@ struct X11EventPoster::Impl {
             return;
         }
         if (event.type != EventType::kKeyDown) return;
+        withModifiers(event.flags, [&] {
+            XTestFakeKeyEvent(dpy, *key, True, CurrentTime);
+            XTestFakeKeyEvent(dpy, *key, False, CurrentTime);
+        });
+    }
+
+    // Runs `fake` with the modifier keys of `flags` down; those not held already go up after it.
+    template <class Fake> void withModifiers(uint64_t flags, const Fake& fake) {
         std::vector<unsigned> pressedHere;
-        for (const unsigned modifier : modifierKeys(event.flags))
+        for (const unsigned modifier : modifierKeys(flags))
             if (!heldKeys.contains(modifier)) {
                 pressKey(modifier);
                 pressedHere.push_back(modifier);
             }
-        XTestFakeKeyEvent(dpy, *key, True, CurrentTime);
-        XTestFakeKeyEvent(dpy, *key, False, CurrentTime);
+        fake();
         for (auto it = pressedHere.rbegin(); it != pressedHere.rend(); ++it)
             releaseKey(*it);
+    }
+
+    // --- gestures ------------------------------------------------------------------------------
+
+    // Magnify is the desktop's zoom: Control and the wheel, a notch per kMagnificationPerNotch, the
+    // rest kept for the next change of the same pinch. A swipe is the back or forward button.
+    // Rotate and smart zoom have no equivalent that every program reads, and post nothing.
+    void postGesture(const GestureEvent& gesture) {
+        if (!std::isfinite(gesture.value)) return;
+        if (gesture.subtype == GestureSubtype::kMagnify) {
+            if (gesture.phase == GesturePhase::kBegan) magnifyRemainder = 0;
+            magnifyRemainder += gesture.value;
+            const double notches = std::clamp(std::trunc(magnifyRemainder / kMagnificationPerNotch),
+                                              -double(kMaxWheelClicksPerEvent), double(kMaxWheelClicksPerEvent));
+            magnifyRemainder -= notches * kMagnificationPerNotch;
+            if (gesture.phase == GesturePhase::kEnded || std::fabs(magnifyRemainder) > kMagnificationPerNotch)
+                magnifyRemainder = 0;
+            if (notches != 0)
+                withModifiers(EventFlag::kMaskControl, [&] { click(notches > 0 ? 4 : 5, int(std::fabs(notches))); });
+        } else if (gesture.subtype == GestureSubtype::kSwipe) {
+            if (gesture.value == 4.0)
+                click(8, 1);
+            else if (gesture.value == 8.0)
+                click(9, 1);
+        }
     }
 
     // --- pen -----------------------------------------------------------------------------------
@@ -474,6 +507,11 @@ void X11EventPoster::post(const Event& event, int32_t /*tap: one way in on X*/) 
     XFlush(d->dpy);
 }
 
+void X11EventPoster::postGesture(const GestureEvent& gesture, int32_t /*tap*/) {
+    d->postGesture(gesture);
+    XFlush(d->dpy);
+}
+
 void X11EventPoster::warpMouseCursorPosition(QPointF location) {
     const auto pixel = rootPixel(location, d->rootSize);
     if (!pixel) return;
@@ -501,6 +539,7 @@ void X11EventPoster::releaseHeldInput() {
         d->release(button);
     if (d->pen) d->penProximityOut();
     d->wheelRemainder[0] = d->wheelRemainder[1] = 0;
+    d->magnifyRemainder = 0;
     XFlush(d->dpy);
 }
 

@@ -21,6 +21,11 @@ class PenTablet;
 // Events of the tablet (the tablet-point subtype, tablet pointer and proximity events) go to the pen
 // when there is one, with pressure and tilt; without one they are plain pointer events.
 //
+// Gestures: magnify becomes Control with wheel clicks up (in) or down (out), one per
+// kMagnificationPerNotch of magnification, the remainder kept within one pinch; a swipe of fingers
+// moving right (4) is the back button 8, moving left (8) the forward button 9. Rotate and smart zoom
+// have no desktop-wide equivalent on X and post nothing.
+//
 // Nothing stays held that events here pressed: a key-down is a whole keystroke on X (whose server
 // would repeat a key left down, where the Mac repeats nothing posted), modifier keys pressed on their
 // own are let go by their key-ups or releaseHeldInput(), and so are buttons.
@@ -34,6 +39,7 @@ public:
     ~X11EventPoster() override;
 
     void post(const Event& event, int32_t tap) override;
+    void postGesture(const GestureEvent& gesture, int32_t tap) override;
     void warpMouseCursorPosition(QPointF location) override;
     void associateMouseAndMouseCursorPosition(bool connected) override;
     QPointF mouseLocation() const override;
@@ -46,6 +52,9 @@ public:
 
     // How many pixels of a pixel-unit scroll make one wheel click.
     static constexpr double kPixelsPerWheelClick = 50.0;
+    // Magnification of one Control+wheel notch: a slow pinch that doubles the device's scale makes
+    // seven or eight, which at the ten per cent a notch of most programs doubles the page as well.
+    static constexpr double kMagnificationPerNotch = 0.2;
     // Wheel clicks one event may send at the most: a wild value must not flood the desktop.
     static constexpr int kMaxWheelClicksPerEvent = 100;
 
