@@ -214,17 +214,15 @@ void ZoomRotatePan::handleZoomEventForUnknownAppsByKeyboard(const QVariantMap& e
 
 void ZoomRotatePan::handleZoomEventForUnknownAppsByTrackpadSimulation(const QVariantMap& event) {
     const Message m = read(event, kStartOfZoom, kEndOfZoom);
+    std::optional<double> scale = finiteValue(event, QStringLiteral("scale"));
+    // A scale that is no number moves nothing, but an end still ends the gesture.
+    if (m.start && (!m.point || !scale)) return;
+    if (!scale && !m.end) return;
     if (m.start) {
-        if (!m.point) return;
         pointer_.warpMouseCursor(*m.point, true);
         prevZoomScale_ = 1.0;
     }
-    std::optional<double> scale = finiteValue(event, QStringLiteral("scale"));
-    if (!scale) {
-        // A scale that is no number moves nothing, but an end still ends the gesture.
-        if (!m.end || m.start) return;
-        scale = prevZoomScale_;
-    }
+    if (!scale) scale = prevZoomScale_;
     const double d = std::clamp(*scale - prevZoomScale_, -1.0, 1.0);
     const double magnification =
         std::clamp(d * kMagnificationFactor * 30.0, -kMagnificationFactor, kMagnificationFactor);
@@ -242,16 +240,14 @@ void ZoomRotatePan::handleTwoFingerRotationEvent(const QVariantMap& event) {
 
 void ZoomRotatePan::handleTwoFingerRotationEventForUnknownAppsByTrackpadSimulation(const QVariantMap& event) {
     const Message m = read(event, kStartOfRotation, kEndOfRotation);
+    std::optional<double> rotation = finiteValue(event, QStringLiteral("rotation"));
+    if (m.start && (!m.point || !rotation)) return;
+    if (!rotation && !m.end) return;
     if (m.start) {
-        if (!m.point) return;
         pointer_.warpMouseCursor(*m.point, true);
         prevRotation_ = 0.0;
     }
-    std::optional<double> rotation = finiteValue(event, QStringLiteral("rotation"));
-    if (!rotation) {
-        if (!m.end || m.start) return;
-        rotation = prevRotation_;
-    }
+    if (!rotation) rotation = prevRotation_;
     // The device turns one way round, the trackpad's field the other.
     const double degrees = (prevRotation_ - *rotation) * 180.0 * (1.0 / std::numbers::pi);
     trackpad_.simulateRotateEvent(degrees, m.start, m.end);

@@ -42,7 +42,8 @@ protected:
 
     // What was posted since the last call, one word each: "down@960,540#2" (click state 2), "kd6^100000"
     // (key down with flags), "ku55!2" (key up at tap 2), "wheel:0,10", "warp@10,20", "pmove+" and
-    // "prox+" (the proximity pair, entering), "released".
+    // "prox+" (the proximity pair, entering), "released", "g8/2:0.03" (gesture subtype/phase:value),
+    // "odown@1,2" (the other button).
     QString take() {
         QStringList words;
         for (const RecordingEventPoster::Record& r : poster.records) {
@@ -50,6 +51,11 @@ protected:
                 words << QStringLiteral("warp@%1,%2").arg(r.location.x()).arg(r.location.y());
             else if (r.kind == RecordingEventPoster::Record::ReleaseHeld)
                 words << "released";
+            else if (r.kind == RecordingEventPoster::Record::Gesture)
+                words << QStringLiteral("g%1/%2:%3")
+                             .arg(r.gesture.subtype)
+                             .arg(r.gesture.phase)
+                             .arg(QString::number(r.gesture.value));
             else if (r.kind == RecordingEventPoster::Record::Post)
                 words << describe(r.event) + (r.tap ? QStringLiteral("!%1").arg(r.tap) : QString());
         }
@@ -69,8 +75,9 @@ protected:
         if (e.integerField(EventField::kMouseEventSubtype) == kEventSubtypeTabletProximity)
             return QString(e.type == EventType::kTabletProximity ? "prox" : "pmove") +
                    (e.integerField(EventField::kTabletProximityEventEnterProximity) ? '+' : '-');
-        static const std::map<int32_t, QString> names{{1, "down"}, {2, "up"},   {3, "rdown"},
-                                                      {4, "rup"},  {5, "move"}, {6, "drag"}};
+        static const std::map<int32_t, QString> names{{1, "down"},   {2, "up"},   {3, "rdown"},
+                                                      {4, "rup"},    {5, "move"}, {6, "drag"},
+                                                      {25, "odown"}, {26, "oup"}, {27, "odrag"}};
         const int64_t clicks = e.integerField(EventField::kMouseEventClickState);
         return QStringLiteral("%1@%2,%3").arg(names.at(e.type)).arg(e.location.x()).arg(e.location.y()) +
                (clicks ? QStringLiteral("#%1").arg(clicks) : QString());
