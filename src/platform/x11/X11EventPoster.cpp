@@ -65,6 +65,8 @@ unsigned xButton(const Event& event) {
     }
 }
 
+constexpr uint16_t kMacKeySpace = 49;
+
 // The modifier a key stands for while it is held by itself, as a flag mask; 0 for other keys.
 uint64_t modifierMask(uint16_t macKeyCode) {
     switch (macKeyCode) {
@@ -225,6 +227,16 @@ struct X11EventPoster::Impl {
         const auto key = xKeycodeForMacKey(event.keyCode);
         if (!key) return;
         const uint64_t mask = modifierMask(event.keyCode);
+        if (event.keyCode == kMacKeySpace && event.flags == 0 &&
+            (event.type == EventType::kKeyDown || event.type == EventType::kKeyUp)) {
+            // Space is the key drawing programs read as held (their hand tool, while the pointer
+            // drags): it stays down until its up, as the user's own would.
+            if (event.type == EventType::kKeyDown)
+                pressKey(*key);
+            else
+                releaseKey(*key);
+            return;
+        }
         if (mask) {
             // A modifier key by itself stays down until its up (or a flags change without it).
             const bool down = event.type == EventType::kKeyDown ||

@@ -28,7 +28,8 @@ class PenTablet;
 //
 // Nothing stays held that events here pressed: a key-down is a whole keystroke on X (whose server
 // would repeat a key left down, where the Mac repeats nothing posted), modifier keys pressed on their
-// own are let go by their key-ups or releaseHeldInput(), and so are buttons.
+// own and a bare Space (a pan's hand tool) are let go by their key-ups or releaseHeldInput(), and so
+// are buttons.
 class X11EventPoster final : public EventPoster {
 public:
     // Null, with an error, when the display cannot be opened or lacks XTest. `displays` gives the main

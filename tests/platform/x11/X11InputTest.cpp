@@ -8,7 +8,13 @@
 #include "platform/x11/X11InputSources.h"
 #include "platform/x11/XConnection.h"
 
+#include "base/UserDefaults.h"
+#include "display/ZDVirtualScreenController.h"
+#include "input/InputTranslation.h"
+
 #include "fakes/ChildProcess.h"
+#include "fakes/FakeDesktop.h"
+#include "fakes/FakeInput.h"
 #include "fakes/PrivateXvfb.h"
 #include "fakes/TestSupport.h"
 
@@ -125,6 +131,23 @@ Strings collect(size_t count, const std::function<void(Strings&)>& read) {
     spinEventLoop(120);
     read(got);
     return got;
+}
+
+Event move(QPointF at) {
+    return Event{.type = EventType::kMouseMoved, .location = at};
+}
+
+GestureEvent gesture(int32_t subtype, int32_t phase, double value) {
+    return GestureEvent{.subtype = subtype, .phase = phase, .value = value};
+}
+
+// The pointer buttons held down, as X's state mask.
+unsigned buttonsDown(Display* dpy) {
+    Window root = 0, child = 0;
+    int rootX = 0, rootY = 0, winX = 0, winY = 0;
+    unsigned mask = 0;
+    XQueryPointer(dpy, DefaultRootWindow(dpy), &root, &child, &rootX, &rootY, &winX, &winY, &mask);
+    return mask & (Button1Mask | Button2Mask | Button3Mask | Button4Mask | Button5Mask);
 }
 
 bool anyKeyDown(Display* dpy) {
@@ -392,6 +415,111 @@ TEST_F(X11InputTest, LayoutsTranslateKeysByPositionAndTheMonitorSeesKeys) {
     monitor.removeMonitor(*id);
     poster->post(key(EventType::kKeyDown, 6), EventTap::kHID);
     EXPECT_EQ(collect(0, take), Strings{});
+}
+
+TEST_F(X11InputTest, PinchesBecomeControlWheelNotchesAndSwipesBackAndForward) {
+    ASSERT_TRUE(startScribble()) << scribble->transcript().toStdString();
+    auto poster = openPoster();
+    ASSERT_TRUE(poster);
+    poster->post(move({2000, 900}), EventTap::kHID);
+    Strings seen;
+    collect(1, readScribble);
+    selectXIEvents(dpy, XIAllMasterDevices, {XI_RawKeyPress, XI_RawKeyRelease});
+    const auto clicks = [](int button, int n) {
+        Strings pairs;
+        for (int i = 0; i < n; ++i)
+            for (const char* what : {"press ", "release "})
+                pairs.push_back(what + std::to_string(button) + " 2000,900");
+        return pairs;
+    };
+    const auto join = [](std::initializer_list<Strings> parts) {
+        Strings all;
+        for (const Strings& part : parts)
+            all.insert(all.end(), part.begin(), part.end());
+        return all;
+    };
+    const double notch = X11EventPoster::kMagnificationPerNotch;
+    const struct {
+        GestureEvent gesture;
+        Strings seen;
+        Strings keys;
+    } steps[] = {
+        {gesture(GestureSubtype::kMagnify, GesturePhase::kBegan, 0), {}, {}},
+        {gesture(GestureSubtype::kMagnify, GesturePhase::kChanged, notch * 0.75), {}, {}},
+        // 1.5 notches: one, and half a notch kept.
+        {gesture(GestureSubtype::kMagnify, GesturePhase::kChanged, notch * 0.75), clicks(4, 1),
+         {"+Control_L", "-Control_L"}},
+        {gesture(GestureSubtype::kMagnify, GesturePhase::kChanged, notch * 1.75), clicks(4, 2),
+         {"+Control_L", "-Control_L"}},
+        // Zooming out: the quarter kept and 1.5 back make one notch out, and the end keeps nothing.
+        {gesture(GestureSubtype::kMagnify, GesturePhase::kEnded, -notch * 1.5), clicks(5, 1),
+         {"+Control_L", "-Control_L"}},
+        {gesture(GestureSubtype::kMagnify, GesturePhase::kBegan, notch * 0.5), {}, {}},
+        {gesture(GestureSubtype::kMagnify, GesturePhase::kChanged, kNaN), {}, {}},
+        {gesture(GestureSubtype::kMagnify, GesturePhase::kChanged, 1e300),
+         clicks(4, X11EventPoster::kMaxWheelClicksPerEvent), {"+Control_L", "-Control_L"}},
+        {gesture(GestureSubtype::kMagnify, GesturePhase::kChanged, notch * 0.75), {}, {}},
+        // No equivalent: nothing at all.
+        {gesture(GestureSubtype::kRotate, GesturePhase::kChanged, 30), {}, {}},
+        {gesture(GestureSubtype::kSmartZoom, GesturePhase::kNone, 0), {}, {}},
+        {gesture(GestureSubtype::kSwipe, GesturePhase::kNone, 4), clicks(8, 1), {}},
+        {gesture(GestureSubtype::kSwipe, GesturePhase::kNone, 8), clicks(9, 1), {}},
+        {gesture(GestureSubtype::kSwipe, GesturePhase::kNone, 2), {}, {}},
+    };
+    Strings expected, keys;
+    for (const auto& step : steps) {
+        poster->postGesture(step.gesture, EventTap::kHID);
+        expected = join({expected, step.seen});
+        keys = join({keys, step.keys});
+    }
+    EXPECT_EQ(collect(expected.size(), readScribble), expected);
+    EXPECT_EQ(collect(keys.size(), [&](Strings& k) { readRawKeys(dpy, k); }), keys);
+    EXPECT_FALSE(anyKeyDown(dpy));
+    EXPECT_EQ(buttonsDown(dpy), 0u);
+}
+
+TEST_F(X11InputTest, ALinkDroppedMidGestureLeavesNoKeyOrButtonDown) {
+    auto poster = openPoster();
+    ASSERT_TRUE(poster);
+    UserDefaults defaults(tempPath(QStringLiteral("x11-gestures/zubpad.plist")));
+    ZDVirtualScreenController screens(*services);
+    FakeEventMonitor monitor;
+    FakeInputSources layouts;
+    FakeWorkspace workspace;
+    InputTranslation input({*poster, monitor, layouts, workspace, defaults}, screens, {});
+    const auto message = [](double x, const char* start, bool isStart) {
+        return QVariantMap{{"x", x}, {"y", 0.5}, {start, isStart}, {"zoom", 1}, {"scale", 1.0}};
+    };
+    // The application in front, the messages of a gesture whose end never comes, what it holds.
+    const struct {
+        const char* application;
+        bool zoom;
+        unsigned buttons;
+    } cases[] = {
+        {"com.corel.Painter", false, Button1Mask},                   // Space and the left button
+        {"com.allegorithmic.substance-painter", false, Button2Mask}, // Option and the middle one
+        {"com.autodesk.Maya", false, Button1Mask},
+        {"com.adobe.Photoshop", true, 0},                            // Option
+    };
+    for (const auto& c : cases) {
+        workspace.frontmost = {c.application, {}};
+        input.getCurrentApp();
+        if (c.zoom) {
+            input.handleZoomEvent(message(0.5, "startOfZoom", true));
+            input.handleZoomEvent(message(0.5, "startOfZoom", false));
+        } else {
+            input.handleTwoFingerPanEvent(message(0.5, "startOfPan", true));
+            input.handleTwoFingerPanEvent(message(0.6, "startOfPan", false));
+        }
+        // The poster's connection is not ours: its requests are seen once the server got to them.
+        const bool keyHeld = c.application != std::string("com.autodesk.Maya");
+        EXPECT_TRUE(waitUntil([&] { return buttonsDown(dpy) == c.buttons && anyKeyDown(dpy) == keyHeld; }, 2000))
+            << c.application << " buttons " << buttonsDown(dpy);
+        // What the shell does when the link ends.
+        input.releaseHeldInput();
+        EXPECT_TRUE(waitUntil([&] { return buttonsDown(dpy) == 0 && !anyKeyDown(dpy); }, 2000))
+            << c.application << " buttons " << buttonsDown(dpy);
+    }
 }
 
 TEST_F(X11InputTest, TabletEventsGoToThePenAndNothingStaysPressed) {
