@@ -85,12 +85,14 @@ void PeerMessageHandler::handleEventFromPeer(const QVariantMap& event) {
             _bDeviceResized = true; // applied once, when the app is active again
     } else if (name == u"DeviceResignActive") {
         _bDeviceResignActive = true;
+        if (delegate) delegate->inputInterrupted();
     } else if (name == u"DeviceBecomeActive") {
         _bDeviceResignActive = false;
         if (_bDeviceResized) handleResizeEvent(_newDeviceSize);
         _bDeviceResized = false;
     } else if (name == u"DeviceBackground" || name == u"DeviceLocked" || name == u"DeviceTerminate" ||
                name == u"ErrorDecoding") {
+        if (delegate) delegate->inputInterrupted();
         if (stream_) stream_->stopStream();
     } else if (name == u"DeviceForeground") {
     } else if (name == u"ReadyToReceive") {

@@ -39,6 +39,10 @@ public:
     virtual void handleVirtualKeyboardSourceEvent(const QVariantMap& event) = 0;
     virtual void handleHoverEvent(const QVariantMap& event) = 0;
 
+    // The device went inactive, into the background, locked or stopped decoding: a gesture under
+    // way will not see its end. Optional.
+    virtual void inputInterrupted() {}
+
     // A global point mapped to the normalised device position; x is -1.0 off the streamed screen.
     virtual QPointF getRelativePoint(QPointF globalPoint) = 0;
     // Whether a global point lies on the streamed screen.

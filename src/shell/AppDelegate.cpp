@@ -179,6 +179,11 @@ void AppDelegate::channelChanged(int32_t channel) {
     if (hooks_.versionService) hooks_.versionService->channelChanged(channel);
 }
 
+void AppDelegate::inputInterrupted() {
+    // A pan or zoom whose end will not come must not leave Space, Option or a button down.
+    if (input_) input_->releaseHeldInput();
+}
+
 int32_t AppDelegate::adjustInitialMode(const QVariantMap& deviceInfo) {
     // Without the catalogue every device gets mode 0, as with an empty mode table.
     return hooks_.resolutions ? hooks_.resolutions->adjustInitialMode(deviceInfo) : 0;

@@ -122,6 +122,7 @@ public:
     void handleVirtualKeyboardEvent(const QVariantMap& event) override;
     void handleVirtualKeyboardSourceEvent(const QVariantMap& event) override;
     void handleHoverEvent(const QVariantMap& event) override;
+    void inputInterrupted() override;
     // -1 for x when the point is off the streamed screen (always, until the input part is there).
     QPointF getRelativePoint(QPointF globalPoint) override;
     bool isInZubScreen(QPointF globalPoint) override;

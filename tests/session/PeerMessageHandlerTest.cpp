@@ -102,7 +102,7 @@ TEST_F(PeerMessagesTest, SizeReportedWhileInactiveIsAppliedOnceOnActivation) {
     EXPECT_EQ(delegate.count("resizeEventFromDevice"), 0);
     send({{"eventName", "DeviceResize"}, {"width", 834.0}, {"height", 1194.0}});
     send({{"eventName", "DeviceBecomeActive"}});
-    EXPECT_EQ(delegate.calls, QStringList{"resizeEventFromDevice(834x1194)"});
+    EXPECT_EQ(delegate.calls, (QStringList{"inputInterrupted", "resizeEventFromDevice(834x1194)"}));
     send({{"eventName", "DeviceBecomeActive"}}); // nothing deferred any more
     EXPECT_EQ(delegate.count("resizeEventFromDevice"), 1);
     send({{"eventName", "DeviceResize"}, {"width", 1024.0}, {"height", 768.0}});
@@ -163,8 +163,11 @@ TEST_F(PeerMessagesTest, StreamEventsStartAndStopThePicturesAndUnknownOnesAreIgn
     for (const char* name : {"DeviceBackground", "DeviceLocked", "DeviceTerminate", "ErrorDecoding"}) {
         send({{"eventName", "ReadyToReceive"}});
         EXPECT_TRUE(stream().captureRunning());
+        delegate.clear();
         send({{"eventName", name}});
         EXPECT_FALSE(stream().captureRunning()) << name;
+        // A gesture under way is cut off: the shell lets go of what it holds.
+        EXPECT_EQ(delegate.calls, QStringList{"inputInterrupted"}) << name;
     }
     ASSERT_TRUE(waitUntil([&] { return peer->texts().count("stopStream") == 4; }));
     EXPECT_EQ(peer->texts().count("startStream:0"), 4);

@@ -59,6 +59,7 @@ public:
         record("handleVirtualKeyboardSourceEvent", e);
     }
     void handleHoverEvent(const QVariantMap& e) override { record("handleHoverEvent", e); }
+    void inputInterrupted() override { calls << QStringLiteral("inputInterrupted"); }
     QPointF getRelativePoint(QPointF) override { return {-1, -1}; }
     bool isInZubScreen(QPointF) override { return false; }
     bool isInMirrorModeForBuiltinDisplay() override { return false; }

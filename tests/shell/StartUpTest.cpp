@@ -164,3 +164,30 @@ TEST_F(StartUpTest, TheShellFollowsTheApplicationInFrontAndLetsGoWhenTheLinkDrop
     delegate.reset();
     EXPECT_FALSE(workspace.frontmostChanged);
 }
+
+// The gestures reach the input translation; a device that locks mid-pan lets Space and the button go.
+TEST_F(StartUpTest, GesturesReachTheDesktopAndADeviceThatLocksMidPanLetsGo) {
+    workspace.frontmost = {QStringLiteral("com.corel.Painter"), QStringLiteral("Corel Painter")};
+    launch();
+    delegate->handleTwoFingerPanEvent({{"startOfPan", true}, {"x", 0.5}, {"y", 0.5}});
+    delegate->handleTwoFingerPanEvent({{"x", 0.6}, {"y", 0.5}});
+    delegate->handleZoomEvent({{"startOfZoom", true}, {"x", 0.5}, {"y", 0.5}, {"scale", 1.0}, {"zoom", 1}});
+    const auto types = [&] {
+        std::vector<std::pair<int32_t, uint16_t>> seen;
+        for (const Event& e : poster.posted())
+            seen.emplace_back(e.type, e.keyCode);
+        poster.records.clear();
+        return seen;
+    };
+    using P = std::pair<int32_t, uint16_t>;
+    // Space down, the drag, and Command-keypad-plus, the stepped zoom of Corel Painter.
+    EXPECT_EQ(types(), (std::vector<P>{{EventType::kKeyDown, 49},
+                                       {EventType::kLeftMouseDown, 0},
+                                       {EventType::kLeftMouseDragged, 0},
+                                       {EventType::kKeyDown, 69},
+                                       {EventType::kKeyUp, 69},
+                                       {EventType::kKeyUp, 55}}));
+    delegate->inputInterrupted();
+    EXPECT_EQ(poster.records.back().kind, RecordingEventPoster::Record::ReleaseHeld);
+    EXPECT_EQ(types(), (std::vector<P>{{EventType::kKeyUp, 49}, {EventType::kLeftMouseUp, 0}}));
+}
