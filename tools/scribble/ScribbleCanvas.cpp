@@ -11,6 +11,7 @@
 #include <QResizeEvent>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <cstdlib>
 
 // Xlib last: its macros (None, Bool, Status) would break the Qt headers.
 #include <X11/Xlib.h>
@@ -131,6 +132,19 @@ void ScribbleCanvas::drawTo(QPointF point) {
     last_ = point;
 }
 
+void ScribbleCanvas::drawZoomMark(QPointF point) {
+    if (page_.isNull()) return;
+    // A ring per notch, wider the further in: a pinch leaves a target of rings where it zoomed.
+    const double radius = 12.0 + 6.0 * std::abs(zoomLevel_);
+    QPainter painter(&page_);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(zoomLevel_ >= 0 ? Qt::black : Qt::darkGray, kStrokeWidth));
+    painter.drawEllipse(point, radius, radius);
+    update(QRectF(point - QPointF(radius, radius), point + QPointF(radius, radius))
+               .adjusted(-kStrokeWidth, -kStrokeWidth, kStrokeWidth, kStrokeWidth)
+               .toAlignedRect());
+}
+
 void ScribbleCanvas::readEvents() {
     while (XPending(display_) > 0) {
         XEvent event;
@@ -161,6 +175,13 @@ void ScribbleCanvas::readEvents() {
         writeLine(line);
 
         const QPointF at(e->event_x, e->event_y);
+        // Control and the wheel: the desktop's zoom, which a pinch on the device comes down to.
+        if (e->evtype == XI_ButtonPress && (e->detail == 4 || e->detail == 5) &&
+            (e->mods.effective & ControlMask)) {
+            writeLine({{"type", "zoom"}, {"root", QJsonArray{e->root_x, e->root_y}}, {"button", e->detail},
+                       {"level", zoomLevel_ += e->detail == 4 ? 1 : -1}});
+            drawZoomMark(at);
+        }
         if (e->evtype == XI_ButtonPress && e->detail == 1) {
             drawing_ = true;
             last_ = at;

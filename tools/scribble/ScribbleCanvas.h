@@ -15,6 +15,8 @@ typedef struct _XDisplay Display;
 // pointer event to a file as one JSON line:
 //   {"type":"press","root":[x,y],"window":[x,y],"button":1,"device":"...","valuators":{"Abs Pressure":0.5},
 //    "time_us":123,"x_time_ms":45}
+// A wheel click with Control held (the desktop's zoom) adds {"type":"zoom","root":[x,y],"button":4,
+// "level":1} after its press, the level counting notches in less notches out, and draws a ring there.
 // "time_us" is the monotonic clock (CLOCK_MONOTONIC, as device-sim's "t") when the event was read;
 // "x_time_ms" is the server's time stamp. A first line {"type":"ready","window":[x,y,w,h]} says from
 // when on events are caught.
@@ -48,6 +50,7 @@ private:
     QJsonObject valuators(const Device& device, const unsigned char* mask, int maskLength,
                           const double* values);
     void drawTo(QPointF point);
+    void drawZoomMark(QPointF point);
 
     QFile log_;
     QImage page_;
@@ -57,5 +60,6 @@ private:
     std::unique_ptr<QSocketNotifier> notifier_;
     std::map<int, Device> devices_;
     bool drawing_ = false;
+    int zoomLevel_ = 0;
     QPointF last_;
 };
