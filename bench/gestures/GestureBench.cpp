@@ -10,6 +10,7 @@
 #include "display/ZDVirtualScreenController.h"
 #include "input/InputTranslation.h"
 #include "link/PTData.h"
+#include "platform/Workspace.h"
 #include "platform/linux/LinuxSystemInfo.h"
 #include "platform/x11/X11DisplayServices.h"
 #include "platform/x11/X11EventMonitor.h"
@@ -155,11 +156,12 @@ int main(int argc, char** argv) {
     }
     Event drag;
     drag.type = EventType::kLeftMouseDragged;
-    const int perApplication = messages / int(std::size(applications));
+    const int count = int(std::size(applications));
     std::vector<double> all, baseline;
-    std::printf("%d zoom and pan messages, in gestures of %d\n", perApplication * int(std::size(applications)),
-                kGestureLength);
-    for (const auto& application : applications) {
+    std::printf("%d zoom and pan messages, in gestures of %d\n", messages, kGestureLength);
+    for (int k = 0; k < count; ++k) {
+        const auto& application = applications[k];
+        const int perApplication = messages * (k + 1) / count - messages * k / count;
         workspace.frontmost = {QString::fromLatin1(application.identifier), {}};
         input.getCurrentApp();
         std::vector<double> ours;
