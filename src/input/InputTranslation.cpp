@@ -9,9 +9,11 @@ InputTranslation::InputTranslation(Platform platform, ZDVirtualScreenController&
       profiles_(platform.workspace, platform.eventMonitor, shortcuts_, platform.defaults, hooks_),
       pointer_(platform.poster, mapping_, profiles_, shortcuts_, hooks_),
       pencil_(platform.poster, mapping_, profiles_, shortcuts_, pointer_, stylusInfo_, hooks_),
-      trackpad_(platform.poster), gestures_(platform.poster, mapping_, profiles_, shortcuts_, pointer_, trackpad_, hooks_) {
+      trackpad_(platform.poster),
+      gestures_(platform.poster, mapping_, profiles_, shortcuts_, pointer_, trackpad_, hooks_) {
     // The two-finger double tap zooms to fit through the trackpad, unless the owner says otherwise.
-    if (!hooks_.simulateSmartZoomEvent) hooks_.simulateSmartZoomEvent = [this] { trackpad_.simulateSmartZoomEvent(); };
+    if (!hooks_.simulateSmartZoomEvent)
+        hooks_.simulateSmartZoomEvent = [this] { trackpad_.simulateSmartZoomEvent(); };
 }
 
 void InputTranslation::releaseHeldInput() {

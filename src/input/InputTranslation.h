@@ -63,7 +63,9 @@ public:
 
     // -- Zoom, rotation and pan.
     void handleZoomEvent(const QVariantMap& event) { gestures_.handleZoomEvent(event); }
-    void handleTwoFingerRotationEvent(const QVariantMap& event) { gestures_.handleTwoFingerRotationEvent(event); }
+    void handleTwoFingerRotationEvent(const QVariantMap& event) {
+        gestures_.handleTwoFingerRotationEvent(event);
+    }
     void handleTwoFingerPanEvent(const QVariantMap& event) { gestures_.handleTwoFingerPanEvent(event); }
     TrackpadSimulation& trackpadSimulation() { return trackpad_; }
 

@@ -53,8 +53,8 @@ public:
 TrackpadSimulation::TrackpadSimulation(EventPoster& poster) : poster_(poster) {}
 
 void TrackpadSimulation::simulateZoomEvent(double magnification, bool isSOE, bool isEOE) {
-    schedule(gestureDescription(GestureSubtype::kMagnify, phaseFor(isSOE, isEOE), kMagnification,
-                                magnification));
+    schedule(
+        gestureDescription(GestureSubtype::kMagnify, phaseFor(isSOE, isEOE), kMagnification, magnification));
 }
 
 void TrackpadSimulation::simulateRotateEvent(double rotation, bool isSOE, bool isEOE) {
@@ -80,9 +80,8 @@ QVariantMap TrackpadSimulation::gestureDescription(int32_t subtype, std::optiona
 std::optional<GestureEvent> TrackpadSimulation::gestureEvent(const QVariantMap& description,
                                                              uint64_t timestamp) {
     GestureEvent gesture;
-    gesture.subtype = description.contains(kGestureSubtype)
-                          ? description.value(kGestureSubtype).toInt()
-                          : kDefaultSubtype;
+    gesture.subtype =
+        description.contains(kGestureSubtype) ? description.value(kGestureSubtype).toInt() : kDefaultSubtype;
     gesture.phase = description.value(kGesturePhase).toInt();
     gesture.timestamp = timestamp;
     switch (gesture.subtype) {

@@ -40,8 +40,8 @@ struct DragPanSettings {
 
 // Indexed by DragPan.
 constexpr DragPanSettings kDragPans[] = {
-    {ZoomRotatePan::kKeyCodeSpace, MouseButton::kLeft, EventType::kLeftMouseDown, EventType::kLeftMouseDragged,
-     EventType::kLeftMouseUp, true},
+    {ZoomRotatePan::kKeyCodeSpace, MouseButton::kLeft, EventType::kLeftMouseDown,
+     EventType::kLeftMouseDragged, EventType::kLeftMouseUp, true},
     {std::nullopt, MouseButton::kLeft, EventType::kLeftMouseDown, EventType::kLeftMouseDragged,
      EventType::kLeftMouseUp, false},
     {ButtonShortcuts::kKeyCodeOption, MouseButton::kCenter, EventType::kOtherMouseDown,
@@ -411,7 +411,7 @@ void ZoomRotatePan::handleTwoFingerPanEventForUnknownApps(const QVariantMap& eve
     if (i == 2) {
         const bool phone = hooks_.deviceCategory && hooks_.deviceCategory() == QStringLiteral("iPhone");
         panMode_ = std::fabs(vx.value_or(0.0)) > (phone ? kSwipeSpeedPhone : kSwipeSpeedPad) ? kPanSwipe
-                                                                                           : kPanScroll;
+                                                                                             : kPanScroll;
     }
     if (panMode_ == kPanSwipe) {
         if (end) handleTwoFingerSwipeEventByTrackpadSimulation(event, kWheelThreshold, kWheelThreshold);

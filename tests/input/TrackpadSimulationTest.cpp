@@ -22,11 +22,24 @@ QString zeros(int bytes) {
 QByteArray head() {
     return hex("00c0106d"
                // time record
-               "0807060504030201" "0000000000000000" "02000000" "02000000"
+               "0807060504030201"
+               "0000000000000000"
+               "02000000"
+               "02000000"
                // event record
-               "60000000" "0b000000" "0807060504030201" "02000000" + zeros(16) + "23000000" + zeros(56) +
+               "60000000"
+               "0b000000"
+               "0807060504030201"
+               "02000000" +
+               zeros(16) + "23000000" + zeros(56) +
                // device record
-               "48000000" "01000000" + zeros(12) + "00ff7717" "01000000" "28000000" + zeros(8) + zeros(32));
+               "48000000"
+               "01000000" +
+               zeros(12) +
+               "00ff7717"
+               "01000000"
+               "28000000" +
+               zeros(8) + zeros(32));
 }
 
 } // namespace
@@ -37,7 +50,8 @@ TEST(TrackpadSimulationTest, GesturesSerializeByteForByte) {
     const auto begin = [](const QString& subtype, const QString& phase) {
         return "0001406e" + subtype + "0001406f00000000" + "00014084" + phase + "0001408500000000";
     };
-    const QString end = "0001c08b00000000" "0001c08c00000000";
+    const QString end = "0001c08b00000000"
+                        "0001c08c00000000";
     const struct {
         const char* what;
         QVariantMap description;
@@ -61,14 +75,17 @@ TEST(TrackpadSimulationTest, GesturesSerializeByteForByte) {
     for (const auto& c : cases) {
         const std::optional<GestureEvent> gesture = T::gestureEvent(c.description, kT);
         ASSERT_TRUE(gesture) << c.what;
-        EXPECT_EQ(gesture->data.toHex().toStdString(), (head() + hex(c.tagged)).toHex().toStdString()) << c.what;
+        EXPECT_EQ(gesture->data.toHex().toStdString(), (head() + hex(c.tagged)).toHex().toStdString())
+            << c.what;
         EXPECT_EQ(gesture->value, c.value) << c.what;
         EXPECT_EQ(gesture->timestamp, kT);
     }
-    for (const double bad : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()})
+    for (const double bad :
+         {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()})
         for (const QString& key : {T::kMagnification, T::kRotation, T::kSwipeDirection}) {
             const int32_t subtype = key == T::kMagnification ? 8 : key == T::kRotation ? 5 : 16;
-            EXPECT_FALSE(T::gestureEvent(T::gestureDescription(subtype, 2, key, bad), kT)) << key.toStdString();
+            EXPECT_FALSE(T::gestureEvent(T::gestureDescription(subtype, 2, key, bad), kT))
+                << key.toStdString();
         }
 }
 

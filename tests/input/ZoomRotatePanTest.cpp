@@ -54,21 +54,25 @@ protected:
 
 TEST_F(ZoomRotatePanTest, PinchesZoomByTheStrategyOfTheApplicationInFront) {
     const QString warp = "warp@960,540";
-    const std::vector<Step> optionAndWheel = {
-        {zoom("s", 1, 1.0), warp + " kd58"}, {zoom("", 1, 1.1), "wheel:1"}, {zoom("", 2, 1.0), "wheel:-1"},
-        {zoom("", 0, 1.0), ""},              {zoom("", 3, 1.0), ""},        {zoom("e", 1, 1.0), "ku58"}};
-    const std::vector<Step> magnify = {
-        {zoom("s", 1, 1.0), warp + " g8/1:0"}, {zoom("", 1, 1.02), "g8/2:0.03"}, {zoom("", 1, 1.10), "g8/2:0.05"},
-        {zoom("", 2, 0.6), "g8/2:-0.05"},      {zoom("e", 2, 0.6), "g8/4:0"}};
-    const std::vector<Step> lines = {{zoom("s", 1, 1.0), warp},     {zoom("", 1, 1.2), "wheel:3"},
+    const std::vector<Step> optionAndWheel = {{zoom("s", 1, 1.0), warp + " kd58"},
+                                              {zoom("", 1, 1.1), "wheel:1"},
+                                              {zoom("", 2, 1.0), "wheel:-1"},
+                                              {zoom("", 0, 1.0), ""},
+                                              {zoom("", 3, 1.0), ""},
+                                              {zoom("e", 1, 1.0), "ku58"}};
+    const std::vector<Step> magnify = {{zoom("s", 1, 1.0), warp + " g8/1:0"},
+                                       {zoom("", 1, 1.02), "g8/2:0.03"},
+                                       {zoom("", 1, 1.10), "g8/2:0.05"},
+                                       {zoom("", 2, 0.6), "g8/2:-0.05"},
+                                       {zoom("e", 2, 0.6), "g8/4:0"}};
+    const std::vector<Step> lines = {{zoom("s", 1, 1.0), warp},      {zoom("", 1, 1.2), "wheel:3"},
                                      {zoom("", 2, 1.0), "wheel:-3"}, {zoom("", 0, 1.0), ""},
                                      {zoom("", 3, 1.0), ""},         {zoom("e", 1, 1.0), ""}};
     // The start resets the stored scale to 0, so it posts at once; smaller changes add up.
     const QString plus = "kd69^100000 ku69^100000 ku55", minus = "kd78^100000 ku78^100000 ku55";
-    const std::vector<Step> keyboard = {{zoom("s", 1, 1.0), plus}, {zoom("", 1, 1.1), ""},
-                                        {zoom("", 1, 1.2), plus},  {zoom("", 2, 1.1), ""},
-                                        {zoom("", 2, 1.0), minus}, {zoom("", 0, 1.5), ""},
-                                        {zoom("", 3, 1.3), ""},    {zoom("e", 1, 1.3), ""}};
+    const std::vector<Step> keyboard = {
+        {zoom("s", 1, 1.0), plus}, {zoom("", 1, 1.1), ""}, {zoom("", 1, 1.2), plus}, {zoom("", 2, 1.1), ""},
+        {zoom("", 2, 1.0), minus}, {zoom("", 0, 1.5), ""}, {zoom("", 3, 1.3), ""},   {zoom("e", 1, 1.3), ""}};
     const struct {
         const char* application;
         const char* name;
@@ -126,12 +130,9 @@ TEST_F(ZoomRotatePanTest, PansScrollOrDragWithTheHeldKeyOfTheApplicationInFront)
     };
     const std::vector<Step> space = drag("kd49", "down", "drag", "ku49 up@965,545");
     const std::vector<Step> lines = {
-        {pan(960, 540, "s"), "warp@960,540"},
-        {pan(960, 545, ""), "wheel:1"},
-        {pan(960, 548, ""), ""},
+        {pan(960, 540, "s"), "warp@960,540"},       {pan(960, 545, ""), "wheel:1"}, {pan(960, 548, ""), ""},
         {pan(954, 540, ""), "wheel:-1 wheel:0,-1"}, // one tick per axis, whatever the distance
-        {pan(900, 900, ""), "wheel:1 wheel:0,-1"},
-        {pan(900, 900, "e"), ""}};
+        {pan(900, 900, ""), "wheel:1 wheel:0,-1"},  {pan(900, 900, "e"), ""}};
     const struct {
         const char* application;
         const std::vector<Step> steps;
@@ -145,7 +146,8 @@ TEST_F(ZoomRotatePanTest, PansScrollOrDragWithTheHeldKeyOfTheApplicationInFront)
         {"com.adobe.Photoshop", lines},
         {"com.adobe.illustrator", lines},
         // The one-finger scroll: the vertical distance in pixels.
-        {"org.gimp.GIMP", {{pan(960, 540, "s"), "warp@960,540"}, {pan(960, 675, ""), "wheel:135"}, {pan(960, 675, "e"), ""}}},
+        {"org.gimp.GIMP",
+         {{pan(960, 540, "s"), "warp@960,540"}, {pan(960, 675, ""), "wheel:135"}, {pan(960, 675, "e"), ""}}},
     };
     for (const auto& c : cases)
         play(c.application, "", &InputTranslation::handleTwoFingerPanEvent, c.steps);
@@ -197,13 +199,23 @@ TEST_F(ZoomRotatePanTest, GesturesCutOffLetGoOfEverythingTheyHeld) {
         std::vector<QVariantMap> zooms, pans;
         QString release;
     } cases[] = {
-        {"a Corel Painter pan", "com.corel.Painter", {}, {pan(960, 540, "s"), pan(970, 540)}, "ku49 up@970,540 released"},
-        {"a Substance Painter pan", "com.allegorithmic.substance-painter", {}, {pan(960, 540, "s"), pan(970, 540)},
+        {"a Corel Painter pan",
+         "com.corel.Painter",
+         {},
+         {pan(960, 540, "s"), pan(970, 540)},
+         "ku49 up@970,540 released"},
+        {"a Substance Painter pan",
+         "com.allegorithmic.substance-painter",
+         {},
+         {pan(960, 540, "s"), pan(970, 540)},
          "oup@970,540 ku58 released"},
         {"a Maya pan", "com.autodesk.Maya", {}, {pan(960, 540, "s"), pan(970, 540)}, "up@970,540 released"},
         {"a Photoshop zoom", "com.adobe.Photoshop", {zoom("s", 1, 1.0)}, {}, "ku58 released"},
         {"a trackpad zoom", "com.apple.finder", {zoom("s", 1, 1.0), zoom("", 1, 1.1)}, {}, "released g8/4:0"},
-        {"a finished pan", "com.corel.Painter", {}, {pan(960, 540, "s"), pan(970, 540), pan(970, 540, "e")},
+        {"a finished pan",
+         "com.corel.Painter",
+         {},
+         {pan(960, 540, "s"), pan(970, 540), pan(970, 540, "e")},
          "released"},
         {"a scroll", "org.gimp.GIMP", {}, {pan(960, 540, "s"), pan(960, 600)}, "released"},
     };
@@ -260,22 +272,38 @@ TEST_F(ZoomRotatePanTest, ValuesThatAreNoNumbersAreDroppedAndEndsStillEnd) {
         void (InputTranslation::*handler)(const QVariantMap&);
         std::vector<Step> steps;
     } cases[] = {
-        {"scale", "com.apple.finder", &InputTranslation::handleZoomEvent,
+        {"scale",
+         "com.apple.finder",
+         &InputTranslation::handleZoomEvent,
          {{zoom("s", 1, kNaN), ""},
           {zoom("s", 1, 1.0), "warp@960,540 g8/1:0"},
           {zoom("", 1, kNaN), ""},
           {zoom("", 1, -kInf), ""},
           {zoom("", 1, 1.02), "g8/2:0.03"},
           {zoom("e", 1, kNaN), "g8/4:0"}}},
-        {"keyboard scale", "com.corel.Painter", &InputTranslation::handleZoomEvent,
-         {{zoom("s", 1, kInf), ""}, {zoom("", 1, kNaN), ""}, {zoom("", 1, 1.0), "kd69^100000 ku69^100000 ku55"}}},
-        {"rotation", "com.apple.finder", &InputTranslation::handleTwoFingerRotationEvent,
-         {{rotation("s", 0.0), "warp@960,540 g5/1:0"}, {rotation("", kNaN), ""}, {rotation("e", kInf), "g5/4:0"}}},
-        {"place", "com.adobe.Photoshop", &InputTranslation::handleZoomEvent,
+        {"keyboard scale",
+         "com.corel.Painter",
+         &InputTranslation::handleZoomEvent,
+         {{zoom("s", 1, kInf), ""},
+          {zoom("", 1, kNaN), ""},
+          {zoom("", 1, 1.0), "kd69^100000 ku69^100000 ku55"}}},
+        {"rotation",
+         "com.apple.finder",
+         &InputTranslation::handleTwoFingerRotationEvent,
+         {{rotation("s", 0.0), "warp@960,540 g5/1:0"},
+          {rotation("", kNaN), ""},
+          {rotation("e", kInf), "g5/4:0"}}},
+        {"place",
+         "com.adobe.Photoshop",
+         &InputTranslation::handleZoomEvent,
          {{noPlace, ""}, {zoom("", 1, 1.0), "wheel:1"}, {zoom("e", 1, 1.0), "ku58"}}},
-        {"pan place", "com.corel.Painter", &InputTranslation::handleTwoFingerPanEvent,
+        {"pan place",
+         "com.corel.Painter",
+         &InputTranslation::handleTwoFingerPanEvent,
          {{farAway, ""}, {pan(kNaN, 540), ""}, {pan(1e300, 540, "e"), "ku49 up@0,0"}}},
-        {"speed", "com.apple.finder", &InputTranslation::handleTwoFingerPanEvent,
+        {"speed",
+         "com.apple.finder",
+         &InputTranslation::handleTwoFingerPanEvent,
          {{pan(900, 540, "s", kNaN), ""},
           {pan(900, 540, "s", 0.0), "warp@900,540 warp@900,540"},
           {pan(920, 540, "", 0.0), ""},

@@ -178,7 +178,9 @@ void ScribbleCanvas::readEvents() {
         // Control and the wheel: the desktop's zoom, which a pinch on the device comes down to.
         if (e->evtype == XI_ButtonPress && (e->detail == 4 || e->detail == 5) &&
             (e->mods.effective & ControlMask)) {
-            writeLine({{"type", "zoom"}, {"root", QJsonArray{e->root_x, e->root_y}}, {"button", e->detail},
+            writeLine({{"type", "zoom"},
+                       {"root", QJsonArray{e->root_x, e->root_y}},
+                       {"button", e->detail},
                        {"level", zoomLevel_ += e->detail == 4 ? 1 : -1}});
             drawZoomMark(at);
         }

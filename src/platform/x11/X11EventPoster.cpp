@@ -277,13 +277,15 @@ struct X11EventPoster::Impl {
         if (gesture.subtype == GestureSubtype::kMagnify) {
             if (gesture.phase == GesturePhase::kBegan) magnifyRemainder = 0;
             magnifyRemainder += gesture.value;
-            const double notches = std::clamp(std::trunc(magnifyRemainder / kMagnificationPerNotch),
-                                              -double(kMaxWheelClicksPerEvent), double(kMaxWheelClicksPerEvent));
+            const double notches =
+                std::clamp(std::trunc(magnifyRemainder / kMagnificationPerNotch),
+                           -double(kMaxWheelClicksPerEvent), double(kMaxWheelClicksPerEvent));
             magnifyRemainder -= notches * kMagnificationPerNotch;
             if (gesture.phase == GesturePhase::kEnded || std::fabs(magnifyRemainder) > kMagnificationPerNotch)
                 magnifyRemainder = 0;
             if (notches != 0)
-                withModifiers(EventFlag::kMaskControl, [&] { click(notches > 0 ? 4 : 5, int(std::fabs(notches))); });
+                withModifiers(EventFlag::kMaskControl,
+                              [&] { click(notches > 0 ? 4 : 5, int(std::fabs(notches))); });
         } else if (gesture.subtype == GestureSubtype::kSwipe) {
             if (gesture.value == 4.0)
                 click(8, 1);

@@ -455,17 +455,21 @@ TEST_F(X11InputTest, PinchesBecomeControlWheelNotchesAndSwipesBackAndForward) {
         {gesture(GestureSubtype::kMagnify, GesturePhase::kBegan, 0), {}, {}},
         {gesture(GestureSubtype::kMagnify, GesturePhase::kChanged, notch * 0.75), {}, {}},
         // 1.5 notches: one, and half a notch kept.
-        {gesture(GestureSubtype::kMagnify, GesturePhase::kChanged, notch * 0.75), zooms(4, 1),
+        {gesture(GestureSubtype::kMagnify, GesturePhase::kChanged, notch * 0.75),
+         zooms(4, 1),
          {"+Control_L", "-Control_L"}},
-        {gesture(GestureSubtype::kMagnify, GesturePhase::kChanged, notch * 1.75), zooms(4, 2),
+        {gesture(GestureSubtype::kMagnify, GesturePhase::kChanged, notch * 1.75),
+         zooms(4, 2),
          {"+Control_L", "-Control_L"}},
         // Zooming out: the quarter kept and 1.5 back make one notch out, and the end keeps nothing.
-        {gesture(GestureSubtype::kMagnify, GesturePhase::kEnded, -notch * 1.5), zooms(5, 1),
+        {gesture(GestureSubtype::kMagnify, GesturePhase::kEnded, -notch * 1.5),
+         zooms(5, 1),
          {"+Control_L", "-Control_L"}},
         {gesture(GestureSubtype::kMagnify, GesturePhase::kBegan, notch * 0.5), {}, {}},
         {gesture(GestureSubtype::kMagnify, GesturePhase::kChanged, kNaN), {}, {}},
         {gesture(GestureSubtype::kMagnify, GesturePhase::kChanged, 1e300),
-         zooms(4, X11EventPoster::kMaxWheelClicksPerEvent), {"+Control_L", "-Control_L"}},
+         zooms(4, X11EventPoster::kMaxWheelClicksPerEvent),
+         {"+Control_L", "-Control_L"}},
         {gesture(GestureSubtype::kMagnify, GesturePhase::kChanged, notch * 0.75), {}, {}},
         // No equivalent: nothing at all.
         {gesture(GestureSubtype::kRotate, GesturePhase::kChanged, 30), {}, {}},
@@ -507,7 +511,7 @@ TEST_F(X11InputTest, ALinkDroppedMidGestureLeavesNoKeyOrButtonDown) {
         {"com.corel.Painter", false, Button1Mask},                   // Space and the left button
         {"com.allegorithmic.substance-painter", false, Button2Mask}, // Option and the middle one
         {"com.autodesk.Maya", false, Button1Mask},
-        {"com.adobe.Photoshop", true, 0},                            // Option
+        {"com.adobe.Photoshop", true, 0}, // Option
     };
     for (const auto& c : cases) {
         workspace.frontmost = {c.application, {}};
@@ -521,7 +525,8 @@ TEST_F(X11InputTest, ALinkDroppedMidGestureLeavesNoKeyOrButtonDown) {
         }
         // The poster's connection is not ours: its requests are seen once the server got to them.
         const bool keyHeld = c.application != std::string("com.autodesk.Maya");
-        EXPECT_TRUE(waitUntil([&] { return buttonsDown(dpy) == c.buttons && anyKeyDown(dpy) == keyHeld; }, 2000))
+        EXPECT_TRUE(
+            waitUntil([&] { return buttonsDown(dpy) == c.buttons && anyKeyDown(dpy) == keyHeld; }, 2000))
             << c.application << " buttons " << buttonsDown(dpy);
         // What the shell does when the link ends.
         input.releaseHeldInput();
