@@ -5,6 +5,7 @@
 // strategy and over all. Aim: p99 under 0.2 ms.
 //
 //   bench_gestures [messages]        (100,000 by default; needs an X server in $DISPLAY)
+#include "../input/InputOnlyShell.h"
 #include "base/PropertyList.h"
 #include "base/UserDefaults.h"
 #include "display/ZDVirtualScreenController.h"
@@ -18,7 +19,6 @@
 #include "platform/x11/X11InputSources.h"
 #include "session/CaptureController.h"
 #include "session/PeerMessage.h"
-#include "session/ZDAppDelegate.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -59,37 +59,6 @@ public:
     qint64 currentProcessIdentifier() const override { return 1; }
     bool forceTerminate(const RunningApplication&) override { return false; }
     bool openURL(const QUrl&) override { return false; }
-};
-
-// The shell's part: the device's zoom and pan to the input translation, the rest left alone.
-class GestureOnlyShell final : public ZDAppDelegate {
-public:
-    explicit GestureOnlyShell(InputTranslation& input) : input_(input) {}
-    void handleZoomEvent(const QVariantMap& event) override { input_.handleZoomEvent(event); }
-    void handleTwoFingerPanEvent(const QVariantMap& event) override { input_.handleTwoFingerPanEvent(event); }
-    void resizeEventFromDevice(QSizeF) override {}
-    void channelChanged(int32_t) override {}
-    void updateUI(int32_t, int32_t) override {}
-    int32_t adjustInitialMode(const QVariantMap&) override { return 0; }
-    void handleTapEvent(QPointF, bool) override {}
-    void handleTwoFingerTapEvent(QPointF) override {}
-    void handleThreeFingerTapEvent(QPointF) override {}
-    void handleScrollEvent(const QVariantMap&) override {}
-    void handleDragEvent(const QVariantMap&) override {}
-    void handlePencilEvent(const QVariantMap&) override {}
-    void handleTwoFingerRotationEvent(const QVariantMap&) override {}
-    void handleStylusStatusChanged(const QVariantMap&) override {}
-    void handleKeyboardEvent(const QVariantMap&) override {}
-    void handleVirtualKeyboardEvent(const QVariantMap&) override {}
-    void handleVirtualKeyboardSourceEvent(const QVariantMap&) override {}
-    void handleHoverEvent(const QVariantMap&) override {}
-    QPointF getRelativePoint(QPointF) override { return {-1, -1}; }
-    bool isInZubScreen(QPointF) override { return false; }
-    bool isInMirrorModeForBuiltinDisplay() override { return false; }
-    bool isTouchBarEnabled() override { return false; }
-
-private:
-    InputTranslation& input_;
 };
 
 // Message i of a gesture of `length`: a pinch that opens and closes again, or a pan that wanders
@@ -133,7 +102,7 @@ int main(int argc, char** argv) {
     X11EventMonitor monitor;
     X11InputSources layouts;
     InputTranslation input({*poster, monitor, layouts, workspace, defaults}, screens, {});
-    GestureOnlyShell shell(input);
+    InputOnlyShell shell(input);
     LinuxSystemInfo systemInfo;
     CaptureController session(systemInfo);
     session.setDelegate(&shell);

@@ -9,6 +9,7 @@
 // bookkeeping, no round trip); the handler's p99 under 0.2 ms.
 //
 //   bench_input [events] [handler messages]        (needs an X server in $DISPLAY)
+#include "InputOnlyShell.h"
 #include "base/PropertyList.h"
 #include "base/UserDefaults.h"
 #include "display/ZDVirtualScreenController.h"
@@ -23,7 +24,6 @@
 #include "platform/x11/XConnection.h"
 #include "session/CaptureController.h"
 #include "session/PeerMessage.h"
-#include "session/ZDAppDelegate.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -113,38 +113,6 @@ private:
     bool ok_ = false;
 };
 
-// The shell's part in the handler's road: the device's pencil to the input translation, the rest
-// left alone.
-class PencilOnlyShell final : public ZDAppDelegate {
-public:
-    explicit PencilOnlyShell(InputTranslation& input) : input_(input) {}
-    void handlePencilEvent(const QVariantMap& event) override { input_.handlePencilEvent(event); }
-    void resizeEventFromDevice(QSizeF) override {}
-    void channelChanged(int32_t) override {}
-    void updateUI(int32_t, int32_t) override {}
-    int32_t adjustInitialMode(const QVariantMap&) override { return 0; }
-    void handleTapEvent(QPointF, bool) override {}
-    void handleTwoFingerTapEvent(QPointF) override {}
-    void handleThreeFingerTapEvent(QPointF) override {}
-    void handleScrollEvent(const QVariantMap&) override {}
-    void handleDragEvent(const QVariantMap&) override {}
-    void handleZoomEvent(const QVariantMap&) override {}
-    void handleTwoFingerRotationEvent(const QVariantMap&) override {}
-    void handleTwoFingerPanEvent(const QVariantMap&) override {}
-    void handleStylusStatusChanged(const QVariantMap&) override {}
-    void handleKeyboardEvent(const QVariantMap&) override {}
-    void handleVirtualKeyboardEvent(const QVariantMap&) override {}
-    void handleVirtualKeyboardSourceEvent(const QVariantMap&) override {}
-    void handleHoverEvent(const QVariantMap&) override {}
-    QPointF getRelativePoint(QPointF) override { return {-1, -1}; }
-    bool isInZubScreen(QPointF) override { return false; }
-    bool isInMirrorModeForBuiltinDisplay() override { return false; }
-    bool isTouchBarEnabled() override { return false; }
-
-private:
-    InputTranslation& input_;
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -226,7 +194,7 @@ int main(int argc, char** argv) {
     X11EventMonitor monitor;
     X11InputSources layouts;
     InputTranslation input({*poster, monitor, layouts, workspace, defaults}, screens, {});
-    PencilOnlyShell shell(input);
+    InputOnlyShell shell(input);
     LinuxSystemInfo systemInfo;
     CaptureController session(systemInfo);
     session.setDelegate(&shell);

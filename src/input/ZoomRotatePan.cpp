@@ -212,23 +212,32 @@ void ZoomRotatePan::handleZoomEventForUnknownAppsByKeyboard(const QVariantMap& e
         shortcuts_.postKeyWithCmd(kKeyCodeKeypadMinus);
 }
 
-void ZoomRotatePan::handleZoomEventForUnknownAppsByTrackpadSimulation(const QVariantMap& event) {
-    const Message m = read(event, kStartOfZoom, kEndOfZoom);
-    std::optional<double> scale = finiteValue(event, QStringLiteral("scale"));
-    // A scale that is no number moves nothing, but an end still ends the gesture.
-    if (m.start && (!m.point || !scale)) return;
-    if (!scale && !m.end) return;
+std::optional<ZoomRotatePan::TrackpadStep>
+ZoomRotatePan::trackpadStep(const QVariantMap& event, const QString& startKey, const QString& endKey,
+                            const QString& valueKey, double origin, double& previous, bool& open) {
+    const Message m = read(event, startKey, endKey);
+    std::optional<double> value = finiteValue(event, valueKey);
+    // A value that is no number moves nothing, but an end still ends the gesture.
+    if (m.start && (!m.point || !value)) return std::nullopt;
+    if (!value && !m.end) return std::nullopt;
     if (m.start) {
         pointer_.warpMouseCursor(*m.point, true);
-        prevZoomScale_ = 1.0;
+        previous = origin;
     }
-    if (!scale) scale = prevZoomScale_;
-    const double d = std::clamp(*scale - prevZoomScale_, -1.0, 1.0);
+    const TrackpadStep step{m.start, m.end, value.value_or(previous), previous};
+    previous = step.value;
+    open = m.start || (open && !m.end);
+    return step;
+}
+
+void ZoomRotatePan::handleZoomEventForUnknownAppsByTrackpadSimulation(const QVariantMap& event) {
+    const auto step = trackpadStep(event, kStartOfZoom, kEndOfZoom, QStringLiteral("scale"), 1.0,
+                                   prevZoomScale_, zoomGestureOpen_);
+    if (!step) return;
+    const double d = std::clamp(step->value - step->previous, -1.0, 1.0);
     const double magnification =
         std::clamp(d * kMagnificationFactor * 30.0, -kMagnificationFactor, kMagnificationFactor);
-    trackpad_.simulateZoomEvent(magnification, m.start, m.end);
-    zoomGestureOpen_ = m.start || (zoomGestureOpen_ && !m.end);
-    prevZoomScale_ = *scale;
+    trackpad_.simulateZoomEvent(magnification, step->start, step->end);
 }
 
 // --- rotation -----------------------------------------------------------------------------------
@@ -239,20 +248,12 @@ void ZoomRotatePan::handleTwoFingerRotationEvent(const QVariantMap& event) {
 }
 
 void ZoomRotatePan::handleTwoFingerRotationEventForUnknownAppsByTrackpadSimulation(const QVariantMap& event) {
-    const Message m = read(event, kStartOfRotation, kEndOfRotation);
-    std::optional<double> rotation = finiteValue(event, QStringLiteral("rotation"));
-    if (m.start && (!m.point || !rotation)) return;
-    if (!rotation && !m.end) return;
-    if (m.start) {
-        pointer_.warpMouseCursor(*m.point, true);
-        prevRotation_ = 0.0;
-    }
-    if (!rotation) rotation = prevRotation_;
+    const auto step = trackpadStep(event, kStartOfRotation, kEndOfRotation, QStringLiteral("rotation"), 0.0,
+                                   prevRotation_, rotationGestureOpen_);
+    if (!step) return;
     // The device turns one way round, the trackpad's field the other.
-    const double degrees = (prevRotation_ - *rotation) * 180.0 * (1.0 / std::numbers::pi);
-    trackpad_.simulateRotateEvent(degrees, m.start, m.end);
-    rotationGestureOpen_ = m.start || (rotationGestureOpen_ && !m.end);
-    prevRotation_ = *rotation;
+    const double degrees = (step->previous - step->value) * 180.0 * (1.0 / std::numbers::pi);
+    trackpad_.simulateRotateEvent(degrees, step->start, step->end);
 }
 
 // --- pan ----------------------------------------------------------------------------------------

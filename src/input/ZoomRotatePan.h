@@ -87,6 +87,16 @@ private:
         bool end = false;
     };
     Message read(const QVariantMap& event, const QString& startKey, const QString& endKey);
+    // One message of a trackpad gesture: its value under `valueKey` and the one before. At a start
+    // the pointer goes to the gesture and the one before is `origin`. None when the message is
+    // dropped; an end whose value is no number ends the gesture where it was.
+    struct TrackpadStep {
+        bool start, end;
+        double value, previous;
+    };
+    std::optional<TrackpadStep> trackpadStep(const QVariantMap& event, const QString& startKey,
+                                             const QString& endKey, const QString& valueKey, double origin,
+                                             double& previous, bool& open);
     void dragPan(DragPan kind, const QVariantMap& event);
     void endDragPan();
     void postKey(bool down, uint16_t keyCode);
