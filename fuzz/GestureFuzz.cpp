@@ -5,6 +5,7 @@
 #include "base/UserDefaults.h"
 #include "display/ZDVirtualScreenController.h"
 #include "input/InputTranslation.h"
+#include "platform/EventPoster.h"
 
 #include "fakes/FakeDesktop.h"
 #include "fakes/FakeDisplayServices.h"
