@@ -6,6 +6,7 @@
 #include "display/ZDVirtualScreenController.h"
 #include "platform/codec/LinuxEncoderServices.h"
 #include "platform/linux/LinuxSystemInfo.h"
+#include "platform/linux/NoTouchBar.h"
 #include "platform/linux/QtAlerts.h"
 #include "platform/linux/UinputTablet.h"
 #include "platform/x11/X11DisplayServices.h"
@@ -21,6 +22,7 @@
 #include "shell/AppDelegate.h"
 #include "shell/DisplayModeHandler.h"
 #include "shell/TerminationSignals.h"
+#include "shell/TouchBarStrip.h"
 #include "shell/UserStreamDefaults.h"
 #include "shell/VersionChecker.h"
 
@@ -99,6 +101,15 @@ int main(int argc, char** argv) {
     hooks.versionService = &versions;
     hooks.displayModes = &displayModes;
     hooks.resolutions = &resolutions;
+
+    // The Touch Bar relay, only where the system has a Touch Bar to show; no Linux machine has one,
+    // so here the strip is never made and its menu item stays hidden.
+    NoTouchBar touchBarSource;
+    std::unique_ptr<TouchBarStrip> touchBar;
+    if (touchBarSource.available()) {
+        touchBar = std::make_unique<TouchBarStrip>(touchBarSource, displayController);
+        hooks.touchBar = touchBar.get();
+    }
 
     // The device's input: XTest for the pointer and keys, and for pressure, tilt and proximity a
     // virtual pen when /dev/uinput lets us make one (said once when it does not).
