@@ -40,7 +40,8 @@ bool near(QRgb pixel, uint32_t rgb) {
 // On a real X server the strip shows the Touch Bar's picture on the main screen's bottom edge, takes a
 // real click as a touch, and leaves the keyboard focus with the window that had it.
 TEST(TouchBarScreenTest, TheStripShowsThePictureAndNeverTakesTheFocus) {
-    if (QGuiApplication::platformName() != QLatin1String("xcb")) GTEST_SKIP() << "needs an X server in DISPLAY";
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server in DISPLAY";
     QScreen* screen = QGuiApplication::primaryScreen();
     FakeDisplayServices displays;
     displays.addDisplay({.id = 1, .bounds = QRectF(screen->geometry()), .name = "Main"});
@@ -57,8 +58,8 @@ TEST(TouchBarScreenTest, TheStripShowsThePictureAndNeverTakesTheFocus) {
 
     strip.showTouchBar();
     TouchBarWindow& window = *strip.touchBarWindow();
-    EXPECT_TRUE(window.windowFlags().testFlags(Qt::Tool | Qt::WindowDoesNotAcceptFocus | Qt::FramelessWindowHint |
-                                               Qt::WindowStaysOnTopHint));
+    EXPECT_TRUE(window.windowFlags().testFlags(Qt::Tool | Qt::WindowDoesNotAcceptFocus |
+                                               Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint));
     std::thread([stream = source.streams.back()] {
         stream->deliver(DisplayStream::kFrameComplete, twoColourPicture());
     }).join();
@@ -71,17 +72,20 @@ TEST(TouchBarScreenTest, TheStripShowsThePictureAndNeverTakesTheFocus) {
     const QRect placed = window.geometry();
     EXPECT_EQ(placed.bottom(), screen->geometry().bottom());
     EXPECT_EQ(placed.width(), screen->geometry().width());
-    const QImage shot = screen->grabWindow(0, placed.x(), placed.y(), placed.width(), placed.height()).toImage();
+    const QImage shot =
+        screen->grabWindow(0, placed.x(), placed.y(), placed.width(), placed.height()).toImage();
     ASSERT_EQ(shot.size(), placed.size());
     const int middle = shot.height() / 2;
-    EXPECT_TRUE(near(shot.pixel(shot.width() / 4, middle), kLeft)) << std::hex << shot.pixel(shot.width() / 4, middle);
+    EXPECT_TRUE(near(shot.pixel(shot.width() / 4, middle), kLeft))
+        << std::hex << shot.pixel(shot.width() / 4, middle);
     EXPECT_TRUE(near(shot.pixel(shot.width() * 3 / 4, middle), kRight));
     EXPECT_TRUE(near(shot.pixel(2, 2), 0x000000)) << "the margin is black";
 
     // A real click on the strip: a touch for the Touch Bar, the focus where it was.
     const QPoint target = placed.center();
     QProcess click;
-    click.start("xdotool", {"mousemove", QString::number(target.x()), QString::number(target.y()), "click", "1"});
+    click.start("xdotool",
+                {"mousemove", QString::number(target.x()), QString::number(target.y()), "click", "1"});
     if (!click.waitForFinished(5000) || click.exitCode() != 0) GTEST_SKIP() << "xdotool could not click";
     ASSERT_TRUE(waitUntil([&] { return source.touches.size() >= 2; }));
     EXPECT_EQ(source.touches.front().activity, TouchBarSource::MouseActivity::kDown);

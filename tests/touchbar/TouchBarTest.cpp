@@ -27,8 +27,9 @@ FramePtr pictureOf(uint32_t rgb, PixelBuffer::Format format = PixelBuffer::kBGRA
         }
     if (format == PixelBuffer::kBGRA && bytesPerRow == 0) return own;
     // The same memory described otherwise, as a broken source might.
-    return std::make_shared<const PixelBuffer>(own->width(), own->height(), bytesPerRow ? bytesPerRow : own->bytesPerRow(),
-                                               format, own->data(), [own] {});
+    return std::make_shared<const PixelBuffer>(own->width(), own->height(),
+                                               bytesPerRow ? bytesPerRow : own->bytesPerRow(), format,
+                                               own->data(), [own] {});
 }
 
 void sendMouse(QWidget& view, QEvent::Type type, QPointF position, Qt::MouseButton button,
@@ -132,7 +133,8 @@ TEST_F(TouchBarTest, TheMouseOnThePictureBecomesTouches) {
         useScreenWidth(row.screenWidth);
         shown();
         source.touches.clear();
-        for (const Step& step : row.steps) sendMouse(view(), step.type, step.position, step.button, step.buttons);
+        for (const Step& step : row.steps)
+            sendMouse(view(), step.type, step.position, step.button, step.buttons);
         ASSERT_EQ(source.touches.size(), row.touches.size());
         for (size_t i = 0; i < row.touches.size(); ++i) {
             EXPECT_EQ(source.touches[i].activity, row.touches[i].activity) << i;
@@ -260,7 +262,8 @@ TEST_F(TouchBarTest, TheNewestGoodPictureIsShown) {
     TouchBarView& view = relay->touchBarWindow()->contentView();
     FakeDisplayStream& stream = *source.streams.back();
     std::thread capture([&] {
-        for (uint32_t i = 1; i <= 200; ++i) stream.deliver(DisplayStream::kFrameComplete, pictureOf(i));
+        for (uint32_t i = 1; i <= 200; ++i)
+            stream.deliver(DisplayStream::kFrameComplete, pictureOf(i));
         stream.deliver(DisplayStream::kFrameIdle);
     });
     capture.join();
@@ -271,9 +274,9 @@ TEST_F(TouchBarTest, TheNewestGoodPictureIsShown) {
         const char* name;
         FramePtr frame;
     };
-    for (const Row& row : {Row{"not BGRA", pictureOf(0x00ff00, PixelBuffer::kYUVS)},
-                           Row{"rows too short", pictureOf(0x00ff00, PixelBuffer::kBGRA, 1085)},
-                           Row{"no picture", nullptr}}) {
+    for (const Row& row :
+         {Row{"not BGRA", pictureOf(0x00ff00, PixelBuffer::kYUVS)},
+          Row{"rows too short", pictureOf(0x00ff00, PixelBuffer::kBGRA, 1085)}, Row{"no picture", nullptr}}) {
         SCOPED_TRACE(row.name);
         stream.deliver(DisplayStream::kFrameComplete, row.frame);
         spinEventLoop(20);
@@ -281,7 +284,8 @@ TEST_F(TouchBarTest, TheNewestGoodPictureIsShown) {
     }
 
     std::thread late([handler = stream.handler] {
-        for (int i = 0; i < 50; ++i) handler(DisplayStream::kFrameComplete, 0, pictureOf(0xff0000));
+        for (int i = 0; i < 50; ++i)
+            handler(DisplayStream::kFrameComplete, 0, pictureOf(0xff0000));
     });
     relay.reset();
     late.join();
