@@ -52,20 +52,23 @@ protected:
     TouchBarStrip strip{source, display};
 };
 
-// The strip spans the main screen on its bottom edge, keeps the picture's proportions inside its
-// margins and sits flush with the edge in whole pixels; a click at the picture's centre is the Touch
-// Bar's centre whatever the strip's fractional height. With no screen there is nothing to touch.
-TEST_F(TouchBarTest, TheStripFitsTheMainScreenAndItsCentreIsTheTouchBarsCentre) {
+// The strip spans the main screen on its bottom edge, keeps the picture's proportions inside its margins
+// and sits flush with the edge in whole pixels. Left-button presses, drags and releases on the picture
+// become touches in Touch Bar points, y upwards, whatever the strip's fractional height; other buttons
+// touch nothing, and with no screen there is no picture to touch.
+TEST_F(TouchBarTest, TheStripFitsTheMainScreenAndTheMouseOnItBecomesTouches) {
     struct Row {
         double screenWidth;
         QRectF frame, picture;
         QRect placed;
-        size_t touches;
+        std::vector<FakeTouchBar::Touch> touches;
     };
     const double h = 1430.0 * 30 / 1085 + 10;
-    for (const Row& row : {Row{1440, {0, 0, 1440, h}, {5, 5, 1430, h - 10}, {0, 850, 1440, 50}, 1},
-                           Row{1095, {0, 0, 1095, 40}, {5, 5, 1085, 30}, {0, 860, 1095, 40}, 1},
-                           Row{0, {0, 0, 0, 10 - 300.0 / 1085}, {5, 5, -10, -300.0 / 1085}, {}, 0}}) {
+    const std::vector<FakeTouchBar::Touch> all{
+        {Activity::kDown, {542.5, 15}}, {Activity::kDragged, {0, 30}}, {Activity::kUp, {1085, 0}}};
+    for (const Row& row : {Row{1440, {0, 0, 1440, h}, {5, 5, 1430, h - 10}, {0, 850, 1440, 50}, all},
+                           Row{1095, {0, 0, 1095, 40}, {5, 5, 1085, 30}, {0, 860, 1095, 40}, all},
+                           Row{0, {0, 0, 0, 10 - 300.0 / 1085}, {5, 5, -10, -300.0 / 1085}, {}, {}}}) {
         SCOPED_TRACE(row.screenWidth);
         TouchBarWindow& window = shownOnScreen(row.screenWidth);
         EXPECT_TRUE(window.isVisible());
@@ -73,27 +76,22 @@ TEST_F(TouchBarTest, TheStripFitsTheMainScreenAndItsCentreIsTheTouchBarsCentre) 
         EXPECT_EQ(window.contentView().displayFrame(), row.picture);
         EXPECT_EQ(window.geometry(), row.screenWidth > 0 ? row.placed : window.geometry());
         source.touches.clear();
-        sendMouse(window.contentView(), QEvent::MouseButtonPress,
-                  {row.screenWidth / 2, row.frame.height() / 2}, Qt::LeftButton, Qt::LeftButton);
-        ASSERT_EQ(source.touches.size(), row.touches);
-        for (const FakeTouchBar::Touch& touch : source.touches) {
-            EXPECT_EQ(touch.activity, Activity::kDown);
-            EXPECT_NEAR(touch.point.x(), 542.5, 1e-9);
-            EXPECT_NEAR(touch.point.y(), 15, 1e-9);
+        const double w = row.frame.width(), hh = row.frame.height();
+        sendMouse(window.contentView(), QEvent::MouseButtonPress, {w / 2, hh / 2}, Qt::RightButton,
+                  Qt::RightButton);
+        sendMouse(window.contentView(), QEvent::MouseMove, {5, 5}, Qt::NoButton, Qt::NoButton);
+        sendMouse(window.contentView(), QEvent::MouseButtonPress, {w / 2, hh / 2}, Qt::LeftButton,
+                  Qt::LeftButton);
+        sendMouse(window.contentView(), QEvent::MouseMove, {5, 5}, Qt::NoButton, Qt::LeftButton);
+        sendMouse(window.contentView(), QEvent::MouseButtonRelease, {w - 5, hh - 5}, Qt::LeftButton,
+                  Qt::NoButton);
+        ASSERT_EQ(source.touches.size(), row.touches.size());
+        for (size_t i = 0; i < row.touches.size(); ++i) {
+            EXPECT_EQ(source.touches[i].activity, row.touches[i].activity);
+            EXPECT_NEAR(source.touches[i].point.x(), row.touches[i].point.x(), 1e-9) << i;
+            EXPECT_NEAR(source.touches[i].point.y(), row.touches[i].point.y(), 1e-9) << i;
         }
     }
-}
-
-// A drag and release with the left button become touches in Touch Bar points, y upwards; other
-// buttons and moves with no button held touch nothing.
-TEST_F(TouchBarTest, TheLeftButtonOnThePictureBecomesTouches) {
-    TouchBarView& view = shownOnScreen(1095).contentView();
-    sendMouse(view, QEvent::MouseButtonPress, {547.5, 20}, Qt::RightButton, Qt::RightButton);
-    sendMouse(view, QEvent::MouseMove, {100, 20}, Qt::NoButton, Qt::NoButton);
-    sendMouse(view, QEvent::MouseMove, {5, 35}, Qt::NoButton, Qt::LeftButton);
-    sendMouse(view, QEvent::MouseButtonRelease, {1090, 5}, Qt::LeftButton, Qt::NoButton);
-    EXPECT_EQ(source.touches,
-              (std::vector<FakeTouchBar::Touch>{{Activity::kDragged, {0, 0}}, {Activity::kUp, {1085, 30}}}));
 }
 
 // A tap lies on the strip only strictly inside it, and nowhere while there is no strip.
@@ -101,15 +99,11 @@ TEST_F(TouchBarTest, TapsCountOnlyStrictlyInsideTheStrip) {
     EXPECT_FALSE(strip.isTapInTouchBar({720, 880}));
     shownOnScreen(1440);
     const double top = 900 - (1430.0 * 30 / 1085 + 10);
-    for (auto [point, inside] : std::vector<std::pair<QPointF, bool>>{{{720, 880}, true},
-                                                                      {{0.5, 899.5}, true},
-                                                                      {{720, top + 0.01}, true},
-                                                                      {{0, 880}, false},
-                                                                      {{1440, 880}, false},
-                                                                      {{720, 900}, false},
-                                                                      {{720, top}, false},
-                                                                      {{-5, 880}, false}})
-        EXPECT_EQ(strip.isTapInTouchBar(point), inside) << point.x() << "," << point.y();
+    // x, y, inside
+    const double cases[][3] = {{720, 880, 1},  {0.5, 899.5, 1}, {720, top + 0.01, 1}, {0, 880, 0},
+                               {1440, 880, 0}, {720, 900, 0},   {720, top, 0},        {-5, 880, 0}};
+    for (const auto& c : cases)
+        EXPECT_EQ(strip.isTapInTouchBar({c[0], c[1]}), c[2] != 0) << c[0] << "," << c[1];
 }
 
 // Showing slides the strip up from below the edge; hiding slides it down and puts it back out of sight;
