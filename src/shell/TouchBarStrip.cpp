@@ -71,7 +71,8 @@ void TouchBarStrip::stopTouchBar() {
 }
 
 bool TouchBarStrip::isTapInTouchBar(QPointF point) {
-    if (!window_) return false;
+    // A hidden strip keeps its frame for the next show, but a tap there lands on what is underneath.
+    if (!window_ || !window_->isVisible()) return false;
     const QRectF frame = window_->frame();
     // The strip's bottom edge in the taps' top-left-origin space.
     double bottom = 0;

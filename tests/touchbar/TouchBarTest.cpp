@@ -94,7 +94,7 @@ TEST_F(TouchBarTest, TheStripFitsTheMainScreenAndTheMouseOnItBecomesTouches) {
     }
 }
 
-// A tap lies on the strip only strictly inside it, and nowhere while there is no strip.
+// A tap lies on the strip only strictly inside it, and nowhere while there is no strip or it is hidden.
 TEST_F(TouchBarTest, TapsCountOnlyStrictlyInsideTheStrip) {
     EXPECT_FALSE(strip.isTapInTouchBar({720, 880}));
     shownOnScreen(1440);
@@ -104,6 +104,9 @@ TEST_F(TouchBarTest, TapsCountOnlyStrictlyInsideTheStrip) {
                                {1440, 880, 0}, {720, 900, 0},   {720, top, 0},        {-5, 880, 0}};
     for (const auto& c : cases)
         EXPECT_EQ(strip.isTapInTouchBar({c[0], c[1]}), c[2] != 0) << c[0] << "," << c[1];
+    strip.hideTouchBar();
+    clock.advance(1.0);
+    EXPECT_FALSE(strip.isTapInTouchBar({720, 880}));
 }
 
 // Showing slides the strip up from below the edge; hiding slides it down and puts it back out of sight;
