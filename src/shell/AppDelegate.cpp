@@ -34,6 +34,7 @@ AppDelegate::AppDelegate(Services services, ZDVirtualScreenController& displayCo
         inputHooks.deviceCategory = [this] {
             return hooks_.resolutions ? hooks_.resolutions->deviceCategory() : QString();
         };
+        inputHooks.isTapInTouchBar = [this](QPointF point) { return isTapInTouchBar(point); };
         if (hooks_.accessibility)
             inputHooks.assistiveAccessGranted = [this](bool showAlert) {
                 return hooks_.accessibility->assistiveAccessGranted(showAlert);
@@ -151,6 +152,19 @@ void AppDelegate::handleAutoHideTouchBar(const Notification& notification) {
         hooks_.touchBar->hideTouchBar();
     else
         hooks_.touchBar->showTouchBar();
+}
+
+void AppDelegate::enableTouchBar(bool on) {
+    settings_.setEnableTouchBar(on);
+    if (!hooks_.touchBar) return;
+    if (on)
+        hooks_.touchBar->showTouchBar();
+    else
+        hooks_.touchBar->hideTouchBar();
+}
+
+bool AppDelegate::isTapInTouchBar(QPointF point) {
+    return settings_.enableTouchBar() && hooks_.touchBar && hooks_.touchBar->isTapInTouchBar(point);
 }
 
 bool AppDelegate::isDarkMode() const {
