@@ -1,6 +1,7 @@
 #include "input/ZoomRotatePan.h"
 
 #include "base/Clock.h"
+#include "base/MainQueue.h"
 #include "input/ApplicationProfiles.h"
 #include "input/ButtonShortcuts.h"
 #include "input/InputHooks.h"
@@ -65,6 +66,10 @@ ZoomRotatePan::ZoomRotatePan(EventPoster& poster, ScreenMapping& mapping, Applic
                              const InputHooks& hooks)
     : poster_(poster), mapping_(mapping), profiles_(profiles), shortcuts_(shortcuts), pointer_(pointer),
       trackpad_(trackpad), hooks_(hooks) {}
+
+ZoomRotatePan::~ZoomRotatePan() {
+    if (panWatchdog_) Clock::shared().cancel(*panWatchdog_);
+}
 
 ZoomRotatePan::Message ZoomRotatePan::read(const QVariantMap& event, const QString& startKey,
                                            const QString& endKey) {
@@ -349,31 +354,52 @@ void ZoomRotatePan::dragPan(DragPan kind, const QVariantMap& event) {
         if (heldPan_) endDragPan();
         if (pan.key) postKey(true, *pan.key);
         heldPan_ = kind;
+        panStarted_ = true;
         bLeftMouseDown_ = false;
         prevTwoFingerPanPoint_ = *m.point;
+        lastPanMessage_ = now();
+        watchPan(kAbandonedPanTimeout);
         return;
     }
     if (m.end) {
-        heldPan_ = kind;
-        endDragPan();
+        if (panStarted_) {
+            heldPan_ = kind;
+            endDragPan();
+        }
         return;
     }
-    if (!m.point) return;
+    // Without its start (dropped, cut off, or ended for it) the button would drag without the key:
+    // a stroke on the canvas instead of a pan.
+    if (!panStarted_ || !m.point) return;
+    lastPanMessage_ = now();
     const double dx = m.point->x() - prevTwoFingerPanPoint_.x();
     const double dy = m.point->y() - prevTwoFingerPanPoint_.y();
     if (std::fabs(dx) < kDragPanThreshold && std::fabs(dy) < kDragPanThreshold) return;
     if (!bLeftMouseDown_) {
         postMouse(pan.down, *m.point, pan.button);
         bLeftMouseDown_ = true;
-        // A button pressed by a pan whose start was dropped is still let go at the end.
-        if (!heldPan_) heldPan_ = kind;
     }
     postMouse(pan.dragged, *m.point, pan.button);
     if (std::fabs(dx) >= kDragPanThreshold) prevTwoFingerPanPoint_.setX(m.point->x());
     if (std::fabs(dy) >= kDragPanThreshold) prevTwoFingerPanPoint_.setY(m.point->y());
 }
 
+void ZoomRotatePan::watchPan(double seconds) {
+    if (panWatchdog_) return;
+    panWatchdog_ = mainQueue().after(seconds, [self = lifetime_.guard()] {
+        if (!self) return;
+        self->panWatchdog_.reset();
+        if (!self->heldPan_) return;
+        const double idle = now() - self->lastPanMessage_;
+        if (idle >= kAbandonedPanTimeout)
+            self->endDragPan();
+        else
+            self->watchPan(kAbandonedPanTimeout - idle);
+    });
+}
+
 void ZoomRotatePan::endDragPan() {
+    panStarted_ = false;
     if (!heldPan_) return;
     const DragPanSettings& pan = kDragPans[int(*heldPan_)];
     if (pan.key && pan.keyUpFirst) postKey(false, *pan.key);

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "base/Clock.h"
+#include "base/Lifetime.h"
+
 #include <QPointF>
 #include <QVariantMap>
 #include <cstdint>
@@ -36,6 +39,9 @@ public:
     static constexpr uint16_t kKeyCodeSpace = 49;
     static constexpr uint16_t kKeyCodeKeypadPlus = 69;
     static constexpr uint16_t kKeyCodeKeypadMinus = 78;
+    // A drag-style pan that holds its key and button with no message for this long (seconds) was
+    // abandoned by the device: it ends, and its further moves are dropped until a new start.
+    static constexpr double kAbandonedPanTimeout = 5.0;
     static constexpr double kSwipeRight = 4.0;
     static constexpr double kSwipeLeft = 8.0;
 
@@ -44,6 +50,9 @@ public:
     ZoomRotatePan(EventPoster& poster, ScreenMapping& mapping, ApplicationProfiles& profiles,
                   ButtonShortcuts& shortcuts, TouchPointer& pointer, TrackpadSimulation& trackpad,
                   const InputHooks& hooks);
+    ~ZoomRotatePan();
+    ZoomRotatePan(const ZoomRotatePan&) = delete;
+    ZoomRotatePan& operator=(const ZoomRotatePan&) = delete;
 
     // "Zoomed": "zoom" (1 in, 2 out), "scale", "startOfZoom", "endOfZoom", "x", "y".
     void handleZoomEvent(const QVariantMap& event);
@@ -99,6 +108,8 @@ private:
                                              double& previous, bool& open);
     void dragPan(DragPan kind, const QVariantMap& event);
     void endDragPan();
+    // Looks, `seconds` from now, whether the held pan still hears from the device.
+    void watchPan(double seconds);
     void postKey(bool down, uint16_t keyCode);
     void postMouse(int32_t type, QPointF point, int32_t button);
     void postWheel(int32_t units, int32_t vertical, std::optional<int32_t> horizontal = std::nullopt);
@@ -124,4 +135,9 @@ private:
     std::optional<DragPan> heldPan_;
     bool zoomGestureOpen_ = false;
     bool rotationGestureOpen_ = false;
+    // Between a drag-style pan's accepted start and its end.
+    bool panStarted_ = false;
+    double lastPanMessage_ = 0.0;
+    std::optional<Clock::TimerId> panWatchdog_;
+    Lifetime<ZoomRotatePan> lifetime_{this};
 };
