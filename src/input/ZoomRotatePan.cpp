@@ -68,7 +68,7 @@ ZoomRotatePan::ZoomRotatePan(EventPoster& poster, ScreenMapping& mapping, Applic
       trackpad_(trackpad), hooks_(hooks) {}
 
 ZoomRotatePan::~ZoomRotatePan() {
-    if (panWatchdog_) Clock::shared().cancel(*panWatchdog_);
+    if (heldWatchdog_) Clock::shared().cancel(*heldWatchdog_);
 }
 
 ZoomRotatePan::Message ZoomRotatePan::read(const QVariantMap& event, const QString& startKey,
@@ -171,6 +171,8 @@ void ZoomRotatePan::handleZoomEventForPhotoshop(const QVariantMap& event) {
         postKey(true, ButtonShortcuts::kKeyCodeOption);
         zoomKeyHeld_ = true;
     }
+    lastHeldMessage_ = now();
+    if (zoomKeyHeld_) watchHeld(kAbandonedGestureTimeout);
     if (m.end) {
         // Also the end of a zoom whose start was dropped, and a message that is both.
         postKey(false, ButtonShortcuts::kKeyCodeOption);
@@ -357,8 +359,8 @@ void ZoomRotatePan::dragPan(DragPan kind, const QVariantMap& event) {
         panStarted_ = true;
         bLeftMouseDown_ = false;
         prevTwoFingerPanPoint_ = *m.point;
-        lastPanMessage_ = now();
-        watchPan(kAbandonedPanTimeout);
+        lastHeldMessage_ = now();
+        watchHeld(kAbandonedGestureTimeout);
         return;
     }
     if (m.end) {
@@ -371,7 +373,7 @@ void ZoomRotatePan::dragPan(DragPan kind, const QVariantMap& event) {
     // Without its start (dropped, cut off, or ended for it) the button would drag without the key:
     // a stroke on the canvas instead of a pan.
     if (!panStarted_ || !m.point) return;
-    lastPanMessage_ = now();
+    lastHeldMessage_ = now();
     const double dx = m.point->x() - prevTwoFingerPanPoint_.x();
     const double dy = m.point->y() - prevTwoFingerPanPoint_.y();
     if (std::fabs(dx) < kDragPanThreshold && std::fabs(dy) < kDragPanThreshold) return;
@@ -384,17 +386,18 @@ void ZoomRotatePan::dragPan(DragPan kind, const QVariantMap& event) {
     if (std::fabs(dy) >= kDragPanThreshold) prevTwoFingerPanPoint_.setY(m.point->y());
 }
 
-void ZoomRotatePan::watchPan(double seconds) {
-    if (panWatchdog_) return;
-    panWatchdog_ = mainQueue().after(seconds, [self = lifetime_.guard()] {
+void ZoomRotatePan::watchHeld(double seconds) {
+    if (heldWatchdog_) return;
+    heldWatchdog_ = mainQueue().after(seconds, [self = lifetime_.guard()] {
         if (!self) return;
-        self->panWatchdog_.reset();
-        if (!self->heldPan_) return;
-        const double idle = now() - self->lastPanMessage_;
-        if (idle >= kAbandonedPanTimeout)
+        self->heldWatchdog_.reset();
+        if (!self->heldPan_ && !self->zoomKeyHeld_) return;
+        const double idle = now() - self->lastHeldMessage_;
+        if (idle >= kAbandonedGestureTimeout) {
             self->endDragPan();
-        else
-            self->watchPan(kAbandonedPanTimeout - idle);
+            self->releaseZoomKey();
+        } else
+            self->watchHeld(kAbandonedGestureTimeout - idle);
     });
 }
 

@@ -39,9 +39,9 @@ public:
     static constexpr uint16_t kKeyCodeSpace = 49;
     static constexpr uint16_t kKeyCodeKeypadPlus = 69;
     static constexpr uint16_t kKeyCodeKeypadMinus = 78;
-    // A drag-style pan that holds its key and button with no message for this long (seconds) was
-    // abandoned by the device: it ends, and its further moves are dropped until a new start.
-    static constexpr double kAbandonedPanTimeout = 5.0;
+    // A pan or zoom that holds a key or button with no message for this long (seconds) was
+    // abandoned by the device: it ends; a drag-style pan's further moves are dropped until a start.
+    static constexpr double kAbandonedGestureTimeout = 5.0;
     static constexpr double kSwipeRight = 4.0;
     static constexpr double kSwipeLeft = 8.0;
 
@@ -108,8 +108,8 @@ private:
                                              double& previous, bool& open);
     void dragPan(DragPan kind, const QVariantMap& event);
     void endDragPan();
-    // Looks, `seconds` from now, whether the held pan still hears from the device.
-    void watchPan(double seconds);
+    // Looks, `seconds` from now, whether the gesture that holds keys still hears from the device.
+    void watchHeld(double seconds);
     void postKey(bool down, uint16_t keyCode);
     void postMouse(int32_t type, QPointF point, int32_t button);
     void postWheel(int32_t units, int32_t vertical, std::optional<int32_t> horizontal = std::nullopt);
@@ -137,7 +137,7 @@ private:
     bool rotationGestureOpen_ = false;
     // Between a drag-style pan's accepted start and its end.
     bool panStarted_ = false;
-    double lastPanMessage_ = 0.0;
-    std::optional<Clock::TimerId> panWatchdog_;
+    double lastHeldMessage_ = 0.0;
+    std::optional<Clock::TimerId> heldWatchdog_;
     Lifetime<ZoomRotatePan> lifetime_{this};
 };

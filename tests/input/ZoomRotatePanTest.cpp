@@ -255,9 +255,9 @@ TEST_F(ZoomRotatePanTest, GesturesCutOffLetGoOfEverythingTheyHeld) {
     activate("com.corel.Painter");
     input().handleTwoFingerPanEvent(pan(960, 540, "s"));
     input().handleTwoFingerPanEvent(pan(970, 540));
-    clock.advance(ZoomRotatePan::kAbandonedPanTimeout - 1);
+    clock.advance(ZoomRotatePan::kAbandonedGestureTimeout - 1);
     input().handleTwoFingerPanEvent(pan(980, 540));
-    clock.advance(ZoomRotatePan::kAbandonedPanTimeout - 1);
+    clock.advance(ZoomRotatePan::kAbandonedGestureTimeout - 1);
     EXPECT_EQ(posted(), "kd49 down@970,540 drag@970,540 drag@980,540");
     clock.advance(1);
     EXPECT_EQ(posted(), "ku49 up@980,540");
@@ -275,6 +275,13 @@ TEST_F(ZoomRotatePanTest, GesturesCutOffLetGoOfEverythingTheyHeld) {
     EXPECT_EQ(posted(), "kd49");
     input().handleTwoFingerPanEvent(pan(960, 540, "e"));
     posted();
+    // So does a Photoshop zoom that holds Option.
+    activate("com.adobe.Photoshop");
+    input().handleZoomEvent(zoom("s", 1, 1.0));
+    clock.advance(ZoomRotatePan::kAbandonedGestureTimeout - 1);
+    input().handleZoomEvent(zoom("", 1, 1.1));
+    clock.advance(ZoomRotatePan::kAbandonedGestureTimeout);
+    EXPECT_EQ(posted(), "warp@960,540 kd58 wheel:1 ku58");
     // A zoom that holds Option whose class changed before its end still lets Option go.
     activate("com.adobe.Photoshop");
     input().handleZoomEvent(zoom("s", 1, 1.0));
