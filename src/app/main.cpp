@@ -7,6 +7,7 @@
 #include "platform/codec/LinuxEncoderServices.h"
 #include "platform/linux/LinuxSystemInfo.h"
 #include "platform/linux/QtAlerts.h"
+#include "platform/linux/QtClipboard.h"
 #include "platform/linux/UinputTablet.h"
 #include "platform/x11/X11DisplayServices.h"
 #include "platform/x11/X11DisplayStream.h"
@@ -112,6 +113,8 @@ int main(int argc, char** argv) {
                                         << (posterError ? posterError->description : QString());
     X11EventMonitor eventMonitor;
     X11InputSources inputSources;
+    // The on-screen keyboard's text is pasted from the CLIPBOARD selection, which this process serves.
+    QtClipboard clipboard;
 
     AppDelegate::Services services{
         UserDefaults::standard(),
@@ -147,6 +150,7 @@ int main(int argc, char** argv) {
         poster.get(),
         &eventMonitor,
         &inputSources,
+        &clipboard,
     };
     AppDelegate shell(services, displayController, hooks);
     QObject::connect(&endSignals, &TerminationSignals::received, &app, [&shell](int) { shell.terminate(); });
