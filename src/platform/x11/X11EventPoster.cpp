@@ -16,6 +16,7 @@
 #include <vector>
 
 // Xlib last: its macros (None, Bool, Status) would break the Qt headers.
+#include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
@@ -220,6 +221,11 @@ struct X11EventPoster::Impl {
     void pressKey(unsigned key) { change(heldKeys, XTestFakeKeyEvent, key, true); }
     void releaseKey(unsigned key) { change(heldKeys, XTestFakeKeyEvent, key, false); }
 
+    bool capsLocked() {
+        XkbStateRec state{};
+        return XkbGetState(dpy, XkbUseCoreKbd, &state) == Success && (state.locked_mods & LockMask);
+    }
+
     void postKey(const Event& event) {
         const auto key = xKeycodeForMacKey(event.keyCode);
         if (!key) return;
@@ -241,8 +247,13 @@ struct X11EventPoster::Impl {
                 pressKey(modifier);
                 pressedHere.push_back(modifier);
             }
+        // Caps Lock in the flags is the lock for this keystroke alone: pressing the Caps Lock key would
+        // leave it on for the user's own typing.
+        const bool lock = (event.flags & EventFlag::kMaskAlphaShift) && !capsLocked();
+        if (lock) XkbLockModifiers(dpy, XkbUseCoreKbd, LockMask, LockMask);
         XTestFakeKeyEvent(dpy, *key, True, CurrentTime);
         XTestFakeKeyEvent(dpy, *key, False, CurrentTime);
+        if (lock) XkbLockModifiers(dpy, XkbUseCoreKbd, LockMask, 0);
         for (auto it = pressedHere.rbegin(); it != pressedHere.rend(); ++it)
             releaseKey(*it);
     }

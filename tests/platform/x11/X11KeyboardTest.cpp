@@ -24,6 +24,7 @@
 #include <QJsonObject>
 #include <gtest/gtest.h>
 
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 
 namespace {
@@ -151,7 +152,7 @@ TEST_F(X11KeyboardInner, Checks) {
          {{"Z", ""}, {"Z", "⌘"}, {"A", "SHIFT"}, {"ENTER", ""}, {"↑", ""}, {"1", "⌥"}},
          {"z", "Control+z", "Shift+A", "Return", "Up", "Alt+1"}},
         {"de", {{"Z", ""}, {"Y", ""}, {"Z", "⌘"}, {";", ""}}, {"y", "z", "Control+y", "odiaeresis"}},
-        {"us", {{"Q", "⌘SHIFT"}}, {"Shift+Control+Q"}},
+        {"us", {{"Q", "⌘SHIFT"}, {"B", "⇪"}, {"2", "⇪"}}, {"Shift+Control+Q", "B", "2"}},
     };
     for (const auto& c : cases) {
         setLayouts(c.layouts);
@@ -163,6 +164,9 @@ TEST_F(X11KeyboardInner, Checks) {
         log.read();
         EXPECT_EQ(log.keys, c.arrived) << c.layouts;
         EXPECT_FALSE(anyKeyDown(dpy)) << c.layouts;
+        XkbStateRec state{};
+        XkbGetState(dpy, XkbUseCoreKbd, &state);
+        EXPECT_EQ(state.locked_mods, 0) << c.layouts;
     }
 
     // Text from the on-screen keyboard comes through the clipboard this process serves.
