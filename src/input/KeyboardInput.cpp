@@ -98,6 +98,10 @@ std::optional<KeyboardInput::Key> KeyboardInput::keyForEvent(const QString& modi
             key.flags |= named.flags;
             return key;
         }
+    // A key types one character; more than one is the name of a key the table does not know (HOME,
+    // F5), which must not become the key of its first letter.
+    if (inputString.size() > 2 || (inputString.size() == 2 && !inputString.at(0).isHighSurrogate()))
+        return std::nullopt;
     const QString& table = keyTableFor(keyboardLayout);
     for (qsizetype position = 0; position < table.size(); ++position) {
         const QChar c = table.at(position);
