@@ -23,6 +23,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <gtest/gtest.h>
 
 #include <X11/XKBlib.h>
@@ -85,40 +86,24 @@ TEST(X11Keyboard, DeviceKeysTextAndLanguageReachAnXClient) {
     EXPECT_TRUE(inner.transcript().contains("[  PASSED  ] 1 test")) << inner.transcript().toStdString();
 }
 
-class X11KeyboardInner : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (!qEnvironmentVariableIsSet(kInner)) GTEST_SKIP() << "runs in the child of X11Keyboard";
-        name = qEnvironmentVariable("DISPLAY");
-        dpy = openXDisplay(name);
-        ASSERT_NE(dpy, nullptr);
-        services = X11DisplayServices::open(name);
-        ASSERT_TRUE(services);
-        OptError error;
-        poster = X11EventPoster::open(*services, nullptr, name, &error);
-        ASSERT_TRUE(poster) << (error ? error->toString().toStdString() : "");
-        sources = std::make_unique<X11InputSources>(name);
-        shortcuts = std::make_unique<ButtonShortcuts>(*poster, *sources, workspace, defaults, hooks);
-        keyboard = std::make_unique<KeyboardInput>(*poster, *sources, &clipboard, *shortcuts);
-    }
-    void TearDown() override {
-        if (dpy) XCloseDisplay(dpy);
-    }
-
-    QString name;
-    Display* dpy = nullptr;
-    std::unique_ptr<X11DisplayServices> services;
-    std::unique_ptr<X11EventPoster> poster;
-    std::unique_ptr<X11InputSources> sources;
+TEST(X11KeyboardInner, Checks) {
+    if (!qEnvironmentVariableIsSet(kInner)) GTEST_SKIP() << "runs in the child of X11Keyboard";
+    const QString name = qEnvironmentVariable("DISPLAY");
+    Display* dpy = openXDisplay(name);
+    ASSERT_NE(dpy, nullptr);
+    const auto closeDisplay = qScopeGuard([dpy] { XCloseDisplay(dpy); });
+    const auto services = X11DisplayServices::open(name);
+    ASSERT_TRUE(services);
+    const auto poster = X11EventPoster::open(*services, nullptr, name);
+    ASSERT_TRUE(poster);
+    X11InputSources sources(name);
     FakeWorkspace workspace;
-    UserDefaults defaults{tempPath(QStringLiteral("keyboard-defaults/zubpad.plist"))};
-    InputHooks hooks;
+    UserDefaults defaults(tempPath(QStringLiteral("keyboard-defaults/zubpad.plist")));
+    const InputHooks hooks;
     QtClipboard clipboard;
-    std::unique_ptr<ButtonShortcuts> shortcuts;
-    std::unique_ptr<KeyboardInput> keyboard;
-};
+    ButtonShortcuts shortcuts(*poster, sources, workspace, defaults, hooks);
+    KeyboardInput keyboard(*poster, sources, &clipboard, shortcuts);
 
-TEST_F(X11KeyboardInner, Checks) {
     const QString events = freshTempPath(QStringLiteral("scribble-keys-"));
     ChildProcess scribble(QStringLiteral("scribble"), {"--events", events});
     ASSERT_TRUE(waitUntil([&] { return ScribbleLog(events).ready; }, 30000))
@@ -161,17 +146,17 @@ TEST_F(X11KeyboardInner, Checks) {
     };
     for (const auto& c : cases) {
         ASSERT_EQ(QProcess::execute("setxkbmap", {"-display", name, c.layouts}), 0) << c.layouts;
-        if (!c.language.isEmpty()) keyboard->handleVirtualKeyboardSourceEvent({{"language", c.language}});
-        EXPECT_EQ(sources->currentKeyboardInputSourceID(), c.source) << c.layouts;
+        if (!c.language.isEmpty()) keyboard.handleVirtualKeyboardSourceEvent({{"language", c.language}});
+        EXPECT_EQ(sources.currentKeyboardInputSourceID(), c.source) << c.layouts;
         for (const auto& [input, modifiers] : c.keys)
-            keyboard->handleKeyboardEvent({{"inputString", input}, {"modifiers", modifiers}});
+            keyboard.handleKeyboardEvent({{"inputString", input}, {"modifiers", modifiers}});
         EXPECT_EQ(arrived(c.typed.size()), c.typed) << c.layouts;
         EXPECT_FALSE(anyKeyDownOrLocked(dpy)) << c.layouts;
     }
 
     // Text from the on-screen keyboard comes through the clipboard this process serves.
     for (const QString part : {" Grüße,", " ", "世界, привет"})
-        keyboard->handleVirtualKeyboardEvent({{"inputString", part}});
+        keyboard.handleVirtualKeyboardEvent({{"inputString", part}});
     EXPECT_TRUE(waitUntil([&] { return ScribbleLog(events).text.endsWith(" Grüße, 世界, привет"); }, 10000))
         << ScribbleLog(events).text.toStdString();
     EXPECT_FALSE(anyKeyDownOrLocked(dpy));
