@@ -2,6 +2,7 @@
 
 #include <QJsonArray>
 #include <QKeyEvent>
+#include <QVBoxLayout>
 
 // Xlib last: its macros (None, Bool, Status) would break the Qt headers.
 #include <X11/Xlib.h>
@@ -19,8 +20,10 @@ ScribbleTextLine::ScribbleTextLine(QWidget* canvas, std::function<void(const QJs
     setFont(big);
     setFrame(false);
     setPlaceholderText(QStringLiteral("type here"));
-    // The canvas's strokes go past it: it sits along the bottom edge.
-    setGeometry(0, canvas->height() - sizeHint().height(), canvas->width(), sizeHint().height());
+    // Out of the strokes' way, along the bottom edge, wherever that goes.
+    auto* layout = new QVBoxLayout(canvas);
+    layout->addStretch();
+    layout->addWidget(this);
     connect(this, &QLineEdit::textChanged, this, [this](const QString& text) {
         log_({{"type", "text"}, {"text", text}});
     });
