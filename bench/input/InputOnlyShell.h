@@ -3,7 +3,7 @@
 #include "input/InputTranslation.h"
 #include "session/ZDAppDelegate.h"
 
-// The shell's part in the input benches' road: the device's pencil, pinch and two-finger pan to the
+// The shell's part in the input benches' road: the device's pencil, keys, pinch and two-finger pan to the
 // input translation, the rest left alone.
 class InputOnlyShell final : public ZDAppDelegate {
 public:
@@ -22,7 +22,7 @@ public:
     void handleDragEvent(const QVariantMap&) override {}
     void handleTwoFingerRotationEvent(const QVariantMap&) override {}
     void handleStylusStatusChanged(const QVariantMap&) override {}
-    void handleKeyboardEvent(const QVariantMap&) override {}
+    void handleKeyboardEvent(const QVariantMap& event) override { input_.handleKeyboardEvent(event); }
     void handleVirtualKeyboardEvent(const QVariantMap&) override {}
     void handleVirtualKeyboardSourceEvent(const QVariantMap&) override {}
     void handleHoverEvent(const QVariantMap&) override {}

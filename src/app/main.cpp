@@ -8,6 +8,7 @@
 #include "platform/linux/LinuxSystemInfo.h"
 #include "platform/linux/NoTouchBar.h"
 #include "platform/linux/QtAlerts.h"
+#include "platform/linux/QtClipboard.h"
 #include "platform/linux/UinputTablet.h"
 #include "platform/x11/X11DisplayServices.h"
 #include "platform/x11/X11DisplayStream.h"
@@ -128,6 +129,8 @@ int main(int argc, char** argv) {
                                         << (posterError ? posterError->description : QString());
     X11EventMonitor eventMonitor;
     X11InputSources inputSources;
+    // The on-screen keyboard's text is pasted from the CLIPBOARD selection, which this process serves.
+    QtClipboard clipboard;
 
     AppDelegate::Services services{
         UserDefaults::standard(),
@@ -163,6 +166,7 @@ int main(int argc, char** argv) {
         poster.get(),
         &eventMonitor,
         &inputSources,
+        &clipboard,
     };
     AppDelegate shell(services, displayController, hooks);
     QObject::connect(&endSignals, &TerminationSignals::received, &app, [&shell](int) { shell.terminate(); });

@@ -9,6 +9,7 @@ InputTranslation::InputTranslation(Platform platform, ZDVirtualScreenController&
       profiles_(platform.workspace, platform.eventMonitor, shortcuts_, platform.defaults, hooks_),
       pointer_(platform.poster, mapping_, profiles_, shortcuts_, hooks_),
       pencil_(platform.poster, mapping_, profiles_, shortcuts_, pointer_, stylusInfo_, hooks_),
+      keyboard_(platform.poster, platform.inputSources, platform.clipboard, shortcuts_),
       trackpad_(platform.poster),
       gestures_(platform.poster, mapping_, profiles_, shortcuts_, pointer_, trackpad_, hooks_) {
     // The two-finger double tap zooms to fit through the trackpad, unless the owner says otherwise.
@@ -20,6 +21,7 @@ void InputTranslation::releaseHeldInput() {
     pencil_.endOpenStroke();
     pointer_.endOpenDrag();
     gestures_.endOpenGestures();
+    keyboard_.cancelPendingPastes();
     // Whatever the backend still holds for events posted here goes too.
     poster_.releaseHeldInput();
 }

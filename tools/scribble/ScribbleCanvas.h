@@ -32,6 +32,8 @@ public:
 
     // Starts catching events once the window is shown; an explanation when it cannot.
     QString listen();
+    // Writes one JSON line to the log.
+    void writeLine(const QJsonObject& line);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -40,7 +42,6 @@ protected:
 private:
     void readEvents();
     void announceWhenViewable();
-    void writeLine(const QJsonObject& line);
     struct Device {
         QString name;
         std::vector<QString> valuatorLabels;
