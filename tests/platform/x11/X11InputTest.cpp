@@ -484,7 +484,14 @@ TEST_F(X11InputTest, PinchesBecomeControlWheelNotchesAndSwipesBackAndForward) {
         expected = join({expected, step.seen});
         keys = join({keys, step.keys});
     }
-    EXPECT_EQ(collect(expected.size(), readScribble), expected);
+    // The pointer's side of what scribble saw; its text line logs the Control key too.
+    const auto readPointer = [](Strings& seen) {
+        readScribble(seen);
+        std::erase_if(seen, [](const std::string& line) {
+            return line.starts_with("key ") || line.starts_with("text ");
+        });
+    };
+    EXPECT_EQ(collect(expected.size(), readPointer), expected);
     EXPECT_EQ(collect(keys.size(), [&](Strings& k) { readRawKeys(dpy, k); }), keys);
     EXPECT_FALSE(anyKeyDown(dpy));
     EXPECT_EQ(buttonsDown(dpy), 0u);
