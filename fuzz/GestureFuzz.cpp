@@ -103,13 +103,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     InputHooks hooks;
     hooks.deviceCategory = [] { return QStringLiteral("iPhone"); };
     InputTranslation input({poster, monitor, layouts, workspace, defaults}, screens, std::move(hooks));
-    // Each message: a byte for the application, the kind and the start and end, then the numbers. A
-    // few dozen make every gesture's run of start, changes and end; more only slow the search.
+    // Each message: a byte for the kind and the start and end, then the numbers. A few dozen make
+    // every gesture's run of start, changes and end; more only slow the search.
+    // The application in front changes now and then (each change reads the profiles anew, which is
+    // slow): on a head whose low bits are all set.
+    workspace.frontmost = {QString::fromLatin1(applications[data[0] & 7]), {}};
+    input.getCurrentApp();
     for (int messages = 0; size > 0 && messages < 48; ++messages) {
         const uint8_t head = *data++;
         --size;
-        workspace.frontmost = {QString::fromLatin1(applications[head & 7]), {}};
-        input.getCurrentApp();
+        if ((head & 7) == 7) {
+            workspace.frontmost = {QString::fromLatin1(applications[(head >> 3) & 7]), {}};
+            input.getCurrentApp();
+        }
         const int kind = (head >> 3) % 3;
         const bool start = head & 0x20, end = head & 0x40;
         static const char* const phases[3][2] = {
