@@ -31,6 +31,9 @@ AppDelegate::AppDelegate(Services services, ZDVirtualScreenController& displayCo
         inputHooks.sendMessage = [this](const QString& message, int32_t channel) {
             if (captureController_) captureController_->sendMessage(message, channel, {});
         };
+        inputHooks.mouseCursorMoved = [this] {
+            if (captureController_) captureController_->mouseCursorMoved();
+        };
         if (hooks_.accessibility)
             inputHooks.assistiveAccessGranted = [this](bool showAlert) {
                 return hooks_.accessibility->assistiveAccessGranted(showAlert);

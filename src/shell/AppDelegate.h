@@ -3,6 +3,7 @@
 #include "base/Lifetime.h"
 #include "base/NotificationCenter.h"
 #include "input/InputTranslation.h"
+#include "session/CursorForwarder.h" // kZDAutoHideTouchBarNotification
 #include "session/ZDAppDelegate.h"
 #include "shell/ScreenRecordingGate.h"
 #include "shell/Settings.h"
@@ -29,9 +30,6 @@ class SystemEvents;
 class UserDefaults;
 class Workspace;
 class ZDVirtualScreenController;
-
-// Posted by the session's cursor forwarding when the device's cursor reaches or leaves the bottom edge.
-inline const QString kZDAutoHideTouchBarNotification = QStringLiteral("ZDAutoHideTouchBarNotification");
 
 // The application shell: start-up, settings, system events, the status item and the orderly quit,
 // and the session's delegate. A facade over one object per concern; the operations keep their names
