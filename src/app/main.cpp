@@ -9,6 +9,7 @@
 #include "platform/linux/QtAlerts.h"
 #include "platform/linux/UinputTablet.h"
 #include "platform/x11/X11DisplayServices.h"
+#include "platform/x11/X11CursorSource.h"
 #include "platform/x11/X11DisplayStream.h"
 #include "platform/x11/X11EventMonitor.h"
 #include "platform/x11/X11EventPoster.h"
@@ -112,6 +113,13 @@ int main(int argc, char** argv) {
                                         << (posterError ? posterError->description : QString());
     X11EventMonitor eventMonitor;
     X11InputSources inputSources;
+    X11CursorSource cursorSource;
+    // The pointer in the bottom-left-origin space.
+    const auto mouseLocation = [&poster] {
+        if (poster) return poster->mouseLocation();
+        const QPoint pos = QCursor::pos();
+        return QPointF(pos.x(), QGuiApplication::primaryScreen()->geometry().bottom() + 1 - pos.y());
+    };
 
     AppDelegate::Services services{
         UserDefaults::standard(),
@@ -120,12 +128,7 @@ int main(int argc, char** argv) {
         power,
         permissions,
         alerts,
-        // The pointer in the bottom-left-origin space.
-        [&poster] {
-            if (poster) return poster->mouseLocation();
-            const QPoint pos = QCursor::pos();
-            return QPointF(pos.x(), QGuiApplication::primaryScreen()->geometry().bottom() + 1 - pos.y());
-        },
+        mouseLocation,
         [&](AppDelegate& shell) {
             auto controller = std::make_unique<CaptureController>(
                 systemInfo, nullptr,
@@ -139,6 +142,8 @@ int main(int argc, char** argv) {
                                            std::make_shared<LinuxEncoderServices>(),
                                            {},
                                            {}});
+            controller->setCursorServices({cursorSource, eventMonitor, mouseLocation});
+            controller->useSystemCursor(UserDefaults::standard().boolForKey(QStringLiteral("useSystemCursor")));
             controller->setDelegate(&shell);
             controller->setupLink();
             return controller;
