@@ -297,4 +297,37 @@ TEST_F(CursorSessionTest, ForwardedOnlyToNewerDevicesAndWithoutTheSystemCursor) 
     }
 }
 
+// Choosing the desktop's own cursor while streaming: the device's cursor goes, the picture is set up
+// again with the cursor in it, and the monitors go; choosing the forwarded one brings them back.
+TEST_F(CursorSessionTest, TheSystemCursorChoiceSetsTheStreamUpAgain) {
+    FakeCursorSource cursor;
+    FakeEventMonitor monitor;
+    std::unique_ptr<CaptureController> owner = make();
+    controller->setCursorServices({cursor, monitor, [] { return QPointF(500, 500); }});
+    controller->setDelegate(&delegate);
+    controller->setupLink();
+    std::unique_ptr<TestPeer> peer = linkDevice(7);
+    refuseLoopback();
+    introduce(*peer);
+    stream().resetResolution(3);
+    peer->sendEvent({{"eventName", "ReadyToReceive"}});
+    ASSERT_TRUE(waitUntil([&] { return controller->cursorForwarder()->monitorsInstalled(); }));
+
+    for (const bool on : {true, false}) {
+        SCOPED_TRACE(on ? "system cursor" : "forwarded cursor");
+        peer->frames.clear();
+        controller->useSystemCursor(on);
+        controller->sendMessage("marker", PeerMessage::kChannelCurrent);
+        ASSERT_TRUE(peer->waitFor("marker"));
+        QStringList said = peer->said();
+        said.removeIf([](const QString& s) { return s.startsWith("startStream") || s == "stopStream"; });
+        const QStringList expected = on ? QStringList{"event:CursorHidden", "waitASec", "size:2048x1536", "marker"}
+                                        : QStringList{"waitASec", "size:2048x1536", "marker"};
+        EXPECT_EQ(said, expected);
+        EXPECT_EQ(stream().videoCaptureSession()->simulateCursor(), !on);
+        EXPECT_EQ(controller->cursorForwarder()->monitorsInstalled(), !on);
+    }
+    controller->applicationShouldTerminate();
+}
+
 } // namespace
