@@ -139,6 +139,7 @@ void CursorForwarder::sendCursorPos(QPointF p) {
 }
 
 void CursorForwarder::mouseCursorMoved() {
+    mouseEventSinceCheck_ = true;
     if (_cursorTimer) stopCursorTimer();
     const QPointF location = services_.mouseLocation();
     _prevMouseLocFromEvent = location;
@@ -186,26 +187,23 @@ void CursorForwarder::sendCursorPosFired() {
     _mouseIsInZubDisplay = !isOffScreen(p);
 }
 
-bool CursorForwarder::followCursorVisibility(bool inside) {
-    if (!inside) return false;
-    if (!services_.cursor.isCursorVisible()) {
-        if (_cursorIsHidden) return true;
+void CursorForwarder::followCursorVisibility(bool inside) {
+    if (!inside) return;
+    const bool visible = services_.cursor.isCursorVisible();
+    if (!visible && !_cursorIsHidden) {
         hideCursor();
         _cursorIsHidden = true;
-    } else if (_cursorIsHidden) {
+    } else if (visible && _cursorIsHidden) {
         unhideCursor();
         _cursorIsHidden = false;
     }
-    return false;
 }
 
 void CursorForwarder::checkCursorHiddenFired() {
     const bool inside = delegate_ && delegate_->isInZubScreen(services_.mouseLocation());
-    if (followCursorVisibility(inside)) {
-        checkMouseEventIsComming(true);
-        return;
-    }
+    followCursorVisibility(inside);
     checkMouseEventIsComming(inside);
+    mouseEventSinceCheck_ = false;
 }
 
 void CursorForwarder::checkMouseEventIsComming(bool inside) {
@@ -213,7 +211,10 @@ void CursorForwarder::checkMouseEventIsComming(bool inside) {
         if (_cursorTimer) stopCursorTimer();
         return;
     }
-    if (isMouseNear(services_.mouseLocation(), _prevMouseLocFromEvent) && !_cursorTimer)
+    // While mouse events come, the pointer is always a little ahead of the last one: that is no
+    // movement without events, and a poll started for it would only send the picture again.
+    if (!mouseEventSinceCheck_ && isMouseNear(services_.mouseLocation(), _prevMouseLocFromEvent) &&
+        !_cursorTimer)
         startCursorTimer(kCursorPollInterval);
 }
 

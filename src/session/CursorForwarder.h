@@ -80,8 +80,8 @@ public:
 private:
     // Posts "CursorPosChanged" for `p` with the hot spot and, when it changed, the picture.
     void sendCursorPos(QPointF p);
-    // Follows the cursor's visibility on the streamed screen; true when it was already hidden there.
-    bool followCursorVisibility(bool inside);
+    // Follows the cursor's visibility while the pointer is on the streamed screen.
+    void followCursorVisibility(bool inside);
     // Calls `fired` every `interval` seconds until the timer in `slot` is stopped.
     void scheduleRepeating(double interval, void (CursorForwarder::*fired)(),
                            std::optional<Clock::TimerId> CursorForwarder::*slot);
@@ -101,6 +101,8 @@ private:
     std::optional<Clock::TimerId> _checkCursorHiddenTimer;
     std::optional<EventMonitor::MonitorId> _eventMonitorGlobal;
     QPointF _prevMouseLocFromEvent;
+    // A mouse event came since the last visibility check: the pointer is moved with events.
+    bool mouseEventSinceCheck_ = false;
     // The last picture encoded, by the source's serial: a cursor that did not change is not encoded
     // again for every position.
     quint64 encodedSerial_ = 0;

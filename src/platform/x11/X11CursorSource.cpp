@@ -7,6 +7,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
+#include <utility>
 
 // Xlib last: its macros (None, Bool, Status) would break the Qt headers.
 #include <X11/Xlib.h>
@@ -45,12 +46,14 @@ bool X11CursorSource::takeNotices() {
         XNextEvent(display_, &event);
         if (event.type == fixesEventBase_ + XFixesCursorNotify) changed = true;
     }
-    if (changed) stale_ = true;
+    if (changed) stale_ = noticePending_ = true;
     return changed;
 }
 
 void X11CursorSource::processEvents() {
-    if (takeNotices() && handler_) handler_();
+    takeNotices();
+    if (!std::exchange(noticePending_, false) || !handler_) return;
+    handler_();
 }
 
 void X11CursorSource::refresh() {
@@ -62,9 +65,9 @@ void X11CursorSource::refresh() {
     if (!stale_) return;
     stale_ = false;
     std::optional<XCursorImage> image = readXCursorImage(display_);
-    // Notices that came in with the answer wait in Xlib's queue, where the socket notifier cannot see
-    // them.
-    if (XEventsQueued(display_, QueuedAlready) > 0)
+    // Notices taken here, or come in with the answer into Xlib's queue (where the socket notifier
+    // cannot see them), still reach the handler, after this call.
+    if (noticePending_ || XEventsQueued(display_, QueuedAlready) > 0)
         QTimer::singleShot(0, this, &X11CursorSource::processEvents);
     if (!image) {
         cursor_.reset();

@@ -30,7 +30,7 @@ public:
 
 private:
     bool open();
-    // Takes the notices Xlib has read; true when the cursor changed.
+    // Takes the notices Xlib has read; true when the cursor changed (the handler is then owed a call).
     bool takeNotices();
     void refresh();
 
@@ -41,6 +41,7 @@ private:
     std::unique_ptr<QSocketNotifier> notifier_;
     std::function<void()> handler_;
     bool stale_ = true;
+    bool noticePending_ = false;
     std::optional<Cursor> cursor_;
     bool visible_ = true;
 };
