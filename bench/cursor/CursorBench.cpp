@@ -4,7 +4,8 @@
 //    mouse's usual rate): the forwarder sends at most one per display refresh (aim: 60 a second);
 //  - bytes a second of cursor messages, frame headers included;
 //  - pictures sent, against the cursor changes made (the root's cursor shape changes every 5 s):
-//    a picture only on change;
+//    a picture only on change (still shapes: an animated one, as themes make the watch, changes with
+//    every frame of its own);
 //  - messages while the pointer stands still for 3 s afterwards (aim: none);
 //  - the main thread's CPU time (where all of the forwarding runs: the X notices, the pointer reads,
 //    the encoding and the messages) as a share of one core (aim: under 2 %).
@@ -127,7 +128,7 @@ int main(int argc, char** argv) {
     std::atomic<bool> moving_{true};
     std::atomic<long> posted{0}, shapes{0};
     std::thread pointer([&] {
-        const unsigned fonts[] = {XC_left_ptr, XC_crosshair, XC_hand2, XC_xterm, XC_watch, XC_fleur};
+        const unsigned fonts[] = {XC_left_ptr, XC_crosshair, XC_hand2, XC_xterm, XC_fleur, XC_pencil};
         const auto start = std::chrono::steady_clock::now();
         long i = 0;
         double nextShape = 0;
@@ -158,10 +159,12 @@ int main(int argc, char** argv) {
     QTimer::singleShot(int(seconds * 1000), [&] {
         moving_.store(false);
         pointer.join();
-        // What was sent meanwhile came from the motion; what follows while still counts apart.
-        QCoreApplication::processEvents();
-        tally = &still;
-        QTimer::singleShot(int(kStillSeconds * 1000), &app, &QCoreApplication::quit);
+        // What was sent meanwhile came from the motion, the last coalesced movement (due within a
+        // refresh) included; what follows while still counts apart.
+        QTimer::singleShot(100, [&] {
+            tally = &still;
+            QTimer::singleShot(int(kStillSeconds * 1000), &app, &QCoreApplication::quit);
+        });
     });
     const double wallMoving = seconds;
     app.exec();
