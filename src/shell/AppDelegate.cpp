@@ -34,13 +34,15 @@ AppDelegate::AppDelegate(Services services, ZDVirtualScreenController& displayCo
         inputHooks.mouseCursorMoved = [this] {
             if (captureController_) captureController_->mouseCursorMoved();
         };
+        inputHooks.isTapInTouchBar = [this](QPointF point) { return isTapInTouchBar(point); };
         if (hooks_.accessibility)
             inputHooks.assistiveAccessGranted = [this](bool showAlert) {
                 return hooks_.accessibility->assistiveAccessGranted(showAlert);
             };
         input_ = std::make_unique<InputTranslation>(
             InputTranslation::Platform{*services_.eventPoster, *services_.eventMonitor,
-                                       *services_.inputSources, services_.workspace, services_.defaults},
+                                       *services_.inputSources, services_.workspace, services_.defaults,
+                                       services_.clipboard},
             displayController_, std::move(inputHooks));
     }
 }
@@ -153,6 +155,19 @@ void AppDelegate::handleAutoHideTouchBar(const Notification& notification) {
         hooks_.touchBar->showTouchBar();
 }
 
+void AppDelegate::enableTouchBar(bool on) {
+    settings_.setEnableTouchBar(on);
+    if (!hooks_.touchBar) return;
+    if (on)
+        hooks_.touchBar->showTouchBar();
+    else
+        hooks_.touchBar->hideTouchBar();
+}
+
+bool AppDelegate::isTapInTouchBar(QPointF point) {
+    return settings_.enableTouchBar() && hooks_.touchBar && hooks_.touchBar->isTapInTouchBar(point);
+}
+
 bool AppDelegate::isDarkMode() const {
     return services_.systemEvents.isDarkMode();
 }
@@ -215,13 +230,13 @@ void AppDelegate::handleStylusStatusChanged(const QVariantMap& event) {
     if (input_) input_->handleStylusStatusChanged(event);
 }
 void AppDelegate::handleKeyboardEvent(const QVariantMap& event) {
-    if (hooks_.input) hooks_.input->handleKeyboardEvent(event);
+    if (input_) input_->handleKeyboardEvent(event);
 }
 void AppDelegate::handleVirtualKeyboardEvent(const QVariantMap& event) {
-    if (hooks_.input) hooks_.input->handleVirtualKeyboardEvent(event);
+    if (input_) input_->handleVirtualKeyboardEvent(event);
 }
 void AppDelegate::handleVirtualKeyboardSourceEvent(const QVariantMap& event) {
-    if (hooks_.input) hooks_.input->handleVirtualKeyboardSourceEvent(event);
+    if (input_) input_->handleVirtualKeyboardSourceEvent(event);
 }
 void AppDelegate::handleHoverEvent(const QVariantMap& event) {
     if (input_) input_->handleHoverEvent(event);
