@@ -6,6 +6,7 @@
 
 #include <QBuffer>
 #include <QImageWriter>
+#include <QPainter>
 #include <algorithm>
 #include <cmath>
 
@@ -36,12 +37,19 @@ CursorForwarder::~CursorForwarder() {
 
 QByteArray CursorForwarder::cursorData(const QImage& image) {
     if (image.isNull()) return {};
-    QImage picture = image.convertToFormat(QImage::Format_ARGB32);
-    const double scale = fitScale(picture.size());
-    if (scale < 1.0)
-        picture = picture.scaled(std::max(1, int(picture.width() * scale)),
-                                 std::max(1, int(picture.height() * scale)), Qt::KeepAspectRatio,
-                                 Qt::SmoothTransformation);
+    QImage picture = image;
+    const double scale = fitScale(image.size());
+    if (scale < 1.0) {
+        // Drawn, before any conversion: QImage's smooth scaling and its conversion of a large picture
+        // run on Qt's thread pool, and the main thread keeps this to itself.
+        picture = QImage(std::max(1, int(image.width() * scale)), std::max(1, int(image.height() * scale)),
+                         QImage::Format_ARGB32_Premultiplied);
+        picture.fill(Qt::transparent);
+        QPainter painter(&picture);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(picture.rect(), image);
+    }
+    picture = picture.convertToFormat(QImage::Format_ARGB32);
     QByteArray data;
     QBuffer buffer(&data);
     buffer.open(QIODevice::WriteOnly);
