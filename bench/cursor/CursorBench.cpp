@@ -120,7 +120,8 @@ int main(int argc, char** argv) {
     };
     Tally moving, still;
     Tally* tally = &moving;
-    CursorForwarder forwarder({cursor, monitor, location}, [&](const QVariantMap& event) { tally->add(event); });
+    CursorForwarder forwarder({cursor, monitor, location},
+                              [&](const QVariantMap& event) { tally->add(event); });
     forwarder.setDelegate(&shell);
     forwarder.registerMouseEvent();
 

@@ -162,7 +162,8 @@ int main(int argc, char** argv) {
                                            {},
                                            {}});
             controller->setCursorServices({cursorSource, eventMonitor, mouseLocation});
-            controller->useSystemCursor(UserDefaults::standard().boolForKey(QStringLiteral("useSystemCursor")));
+            controller->useSystemCursor(
+                UserDefaults::standard().boolForKey(QStringLiteral("useSystemCursor")));
             controller->setDelegate(&shell);
             controller->setupLink();
             return controller;

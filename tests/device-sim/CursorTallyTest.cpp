@@ -31,11 +31,11 @@ TEST(CursorTallyTest, CountsWhatTheAppHeardOfTheCursor) {
 
     CursorTally tally;
     EXPECT_TRUE(tally.empty());
-    for (const QVariantMap& event : {withPicture, pos, pos, badPicture, emptyPicture, bigPicture,
-                                     QVariantMap{{"eventName", "CursorHidden"}},
-                                     QVariantMap{{"eventName", "CursorShown"}},
-                                     QVariantMap{{"eventName", "CursorHidden"}},
-                                     QVariantMap{{"eventName", "DeviceResize"}}, QVariantMap{}})
+    for (const QVariantMap& event :
+         {withPicture, pos, pos, badPicture, emptyPicture, bigPicture,
+          QVariantMap{{"eventName", "CursorHidden"}}, QVariantMap{{"eventName", "CursorShown"}},
+          QVariantMap{{"eventName", "CursorHidden"}}, QVariantMap{{"eventName", "DeviceResize"}},
+          QVariantMap{}})
         tally.receive(event);
     EXPECT_FALSE(tally.empty());
     EXPECT_EQ(tally.summary(), (QJsonObject{{"positions", 6},

@@ -196,8 +196,9 @@ TEST(CursorForwarderTest, TouchBarHidesAtTheBottomEdgeWithHysteresis) {
     CursorRig f;
     std::vector<int> posted;
     NotificationCenter& center = NotificationCenter::defaultCenter();
-    const auto observer = center.addObserver(kZDAutoHideTouchBarNotification, nullptr,
-                                             [&](const Notification& n) { posted.push_back(n.userInfo["hide"].toInt()); });
+    const auto observer =
+        center.addObserver(kZDAutoHideTouchBarNotification, nullptr,
+                           [&](const Notification& n) { posted.push_back(n.userInfo["hide"].toInt()); });
     const auto atY = [&](double normalisedY) {
         f.move(500, kZubScreen.bottom() - normalisedY * kZubScreen.height());
     };
@@ -270,9 +271,12 @@ TEST_F(CursorSessionTest, ForwardedOnlyToNewerDevicesAndWithoutTheSystemCursor) 
         bool useSystemCursor;
         bool forwarded;
     };
-    for (const Case& c : std::vector<Case>{{"1.0.10", false, true}, {"1.0.2", false, true},
-                                           {"1.0.1", false, false}, {"1.0.10", true, false}}) {
-        SCOPED_TRACE(QStringLiteral("%1 system cursor %2").arg(c.protocol).arg(c.useSystemCursor).toStdString());
+    for (const Case& c : std::vector<Case>{{"1.0.10", false, true},
+                                           {"1.0.2", false, true},
+                                           {"1.0.1", false, false},
+                                           {"1.0.10", true, false}}) {
+        SCOPED_TRACE(
+            QStringLiteral("%1 system cursor %2").arg(c.protocol).arg(c.useSystemCursor).toStdString());
         FakeCursorSource cursor;
         FakeEventMonitor monitor;
         std::unique_ptr<CaptureController> owner = make();
@@ -323,8 +327,9 @@ TEST_F(CursorSessionTest, TheSystemCursorChoiceSetsTheStreamUpAgain) {
         ASSERT_TRUE(peer->waitFor("marker"));
         QStringList said = peer->said();
         said.removeIf([](const QString& s) { return s.startsWith("startStream") || s == "stopStream"; });
-        const QStringList expected = on ? QStringList{"event:CursorHidden", "waitASec", "size:2048x1536", "marker"}
-                                        : QStringList{"waitASec", "size:2048x1536", "marker"};
+        const QStringList expected =
+            on ? QStringList{"event:CursorHidden", "waitASec", "size:2048x1536", "marker"}
+               : QStringList{"waitASec", "size:2048x1536", "marker"};
         EXPECT_EQ(said, expected);
         EXPECT_EQ(stream().videoCaptureSession()->simulateCursor(), !on);
         EXPECT_EQ(controller->cursorForwarder()->monitorsInstalled(), !on);

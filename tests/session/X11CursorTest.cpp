@@ -91,8 +91,9 @@ TEST_F(X11CursorTest, PointerMovedOverTheStreamedScreen) {
     };
     size_t from = 0;
     bool first = true;
-    for (const Move& m : {Move{700, 500, "CursorPosChanged", {0.5, 0.5}}, Move{900, 350, "CursorPosChanged", {0.75, 0.25}},
-                          Move{1200, 500, "CursorHidden", {}}}) {
+    for (const Move& m :
+         {Move{700, 500, "CursorPosChanged", {0.5, 0.5}}, Move{900, 350, "CursorPosChanged", {0.75, 0.25}},
+          Move{1200, 500, "CursorHidden", {}}}) {
         SCOPED_TRACE(m.expected);
         moveTo(m.x, m.y);
         const std::optional<size_t> index = waitFor(m.expected, from);
@@ -118,9 +119,9 @@ TEST_F(X11CursorTest, PointerMovedOverTheStreamedScreen) {
 TEST_F(X11CursorTest, BlankCursorHidesTheDevicesCursor) {
     XSetWindowAttributes attributes{};
     attributes.override_redirect = True;
-    const Window window = XCreateWindow(dpy, DefaultRootWindow(dpy), 0, 0, kRootWidth, kRootHeight, 0,
-                                        CopyFromParent, InputOutput, CopyFromParent, CWOverrideRedirect,
-                                        &attributes);
+    const Window window =
+        XCreateWindow(dpy, DefaultRootWindow(dpy), 0, 0, kRootWidth, kRootHeight, 0, CopyFromParent,
+                      InputOutput, CopyFromParent, CWOverrideRedirect, &attributes);
     XMapRaised(dpy, window);
     moveTo(700, 500);
     ASSERT_TRUE(waitFor("CursorPosChanged", 0).has_value());

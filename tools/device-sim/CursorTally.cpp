@@ -23,6 +23,6 @@ void CursorTally::receive(const QVariantMap& event) {
 }
 
 QJsonObject CursorTally::summary() const {
-    return {{"positions", positions_}, {"images", images_},   {"badImages", badImages_},
-            {"hidden", hidden_},       {"shown", shown_},     {"lastImage", lastImage_}};
+    return {{"positions", positions_}, {"images", images_}, {"badImages", badImages_},
+            {"hidden", hidden_},       {"shown", shown_},   {"lastImage", lastImage_}};
 }

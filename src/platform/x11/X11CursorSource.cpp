@@ -83,8 +83,8 @@ void X11CursorSource::refresh() {
                                image->size.height(), image->size.width() * 4,
                                QImage::Format_ARGB32_Premultiplied);
     // Converting makes a copy that owns its pixels.
-    cursor_ = Cursor{premultiplied.convertToFormat(QImage::Format_ARGB32), QPointF(image->hotSpot),
-                     image->serial};
+    cursor_ =
+        Cursor{premultiplied.convertToFormat(QImage::Format_ARGB32), QPointF(image->hotSpot), image->serial};
 }
 
 std::optional<CursorSource::Cursor> X11CursorSource::currentCursor() {

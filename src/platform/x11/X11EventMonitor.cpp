@@ -61,7 +61,8 @@ std::optional<EventMonitor::MonitorId> X11EventMonitor::addGlobalKeyDownMonitor(
     return id;
 }
 
-std::optional<EventMonitor::MonitorId> X11EventMonitor::addGlobalMouseMovedMonitor(MouseMovedHandler handler) {
+std::optional<EventMonitor::MonitorId>
+X11EventMonitor::addGlobalMouseMovedMonitor(MouseMovedHandler handler) {
     if (!handler || !open()) return std::nullopt;
     const MonitorId id = nextId_++;
     mouseHandlers_.emplace(id, std::move(handler));
