@@ -10,4 +10,8 @@ public:
     // Opens the system settings page where the screen-recording permission is granted; false when
     // the system has no such page.
     virtual bool openScreenRecordingSettings() = 0;
+    // Whether synthetic pointer and key events reach the desktop.
+    virtual bool syntheticInputGranted() { return true; }
+    // Whether the pen's pressure, tilt and hover can reach drawing programs.
+    virtual bool penPressureGranted() { return true; }
 };
