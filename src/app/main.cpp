@@ -5,9 +5,12 @@
 #include "display/ResolutionController.h"
 #include "display/ZDVirtualScreenController.h"
 #include "platform/codec/LinuxEncoderServices.h"
+#include "platform/linux/DpkgPackages.h"
 #include "platform/linux/LinuxSystemInfo.h"
+#include "platform/linux/Polkit.h"
 #include "platform/linux/QtAlerts.h"
 #include "platform/linux/UinputTablet.h"
+#include "platform/linux/XdgAutostart.h"
 #include "platform/x11/X11DisplayServices.h"
 #include "platform/x11/X11DisplayStream.h"
 #include "platform/x11/X11EventMonitor.h"
@@ -19,8 +22,13 @@
 #include "platform/x11/X11Workspace.h"
 #include "session/CaptureController.h"
 #include "shell/AppDelegate.h"
+#include "shell/AppUninstaller.h"
+#include "shell/BLAuthentication.h"
 #include "shell/DisplayModeHandler.h"
+#include "shell/InputPermission.h"
+#include "shell/LaunchAtLoginController.h"
 #include "shell/TerminationSignals.h"
+#include "shell/Updater.h"
 #include "shell/UserStreamDefaults.h"
 #include "shell/VersionChecker.h"
 
@@ -68,7 +76,6 @@ int main(int argc, char** argv) {
     X11Workspace workspace;
     X11SystemEvents systemEvents;
     X11Power power;
-    X11Permissions permissions;
     QtAlerts alerts;
     LinuxSystemInfo systemInfo;
 
@@ -92,13 +99,24 @@ int main(int argc, char** argv) {
         .extendDisplaySelected = [&arrangement] { arrangement.extendDisplaySelected(); },
     });
 
-    // The version document (ours, or where ZUBPAD_VERSION_URL says); no updater or update item yet.
-    VersionChecker versions(UserDefaults::standard(), alerts, VersionChecker::versionURL());
+    // Updates from our feed (or where ZUBPAD_APPCAST_URL says), announced, never installed: the
+    // package manager does that.
+    Updater updater(UserDefaults::standard(), alerts, workspace, Updater::feedURL(),
+                    Updater::userAgentString(systemInfo));
+    // The version document (ours, or where ZUBPAD_VERSION_URL says); its offers go to the updater.
+    VersionChecker versions(UserDefaults::standard(), alerts, VersionChecker::versionURL(),
+                            {.checkForUpdates = [&updater] { updater.checkForUpdates(); }});
 
-    ShellHooks hooks;
-    hooks.versionService = &versions;
-    hooks.displayModes = &displayModes;
-    hooks.resolutions = &resolutions;
+    // The login item is an XDG autostart entry of the program running now.
+    XdgAutostart autostart(bundle.objectForInfoDictionaryKey(QStringLiteral("CFBundleDisplayName")).toString());
+    LaunchAtLoginController loginItems(autostart, Installation::current().agentPath);
+    // Uninstall: polkit for the administrator's step, dpkg to tell a package's files from ours.
+    Polkit polkit;
+    BLAuthentication authentication(polkit);
+    DpkgPackages packages;
+    AppUninstaller uninstaller({authentication, packages, UserDefaults::standard(), alerts, &loginItems,
+                                [](int status) { QCoreApplication::exit(status); }},
+                               Installation::current());
 
     // The device's input: XTest for the pointer and keys, and for pressure, tilt and proximity a
     // virtual pen when /dev/uinput lets us make one (said once when it does not).
@@ -112,6 +130,21 @@ int main(int argc, char** argv) {
                                         << (posterError ? posterError->description : QString());
     X11EventMonitor eventMonitor;
     X11InputSources inputSources;
+
+    // What input can do is what could be opened: XTest for the pointer and keys, uinput for the pen.
+    X11Permissions permissions(poster != nullptr, pen != nullptr);
+    InputPermission inputPermission(
+        permissions, alerts, workspace,
+        QUrl(bundle.objectForInfoDictionaryKey(QStringLiteral("PressureHelpURL")).toString()));
+
+    ShellHooks hooks;
+    hooks.versionService = &versions;
+    hooks.displayModes = &displayModes;
+    hooks.resolutions = &resolutions;
+    hooks.accessibility = &inputPermission;
+    hooks.updater = &updater;
+    hooks.loginItems = &loginItems;
+    hooks.uninstaller = &uninstaller;
 
     AppDelegate::Services services{
         UserDefaults::standard(),
@@ -149,6 +182,8 @@ int main(int argc, char** argv) {
         &inputSources,
     };
     AppDelegate shell(services, displayController, hooks);
+    // The pressure alert never interrupts a stroke.
+    inputPermission.setDrawing([&shell] { return shell.input() && shell.input()->pencil().bPencilStarted(); });
     QObject::connect(&endSignals, &TerminationSignals::received, &app, [&shell](int) { shell.terminate(); });
 
     shell.applicationDidFinishLaunching();

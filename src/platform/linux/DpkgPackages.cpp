@@ -25,11 +25,15 @@ std::optional<QString> DpkgPackages::owningPackage(const QString& path) {
 }
 
 std::optional<QString> DpkgPackages::packageInSearchOutput(const QByteArray& output, const QString& path) {
+    const QString text = QString::fromUtf8(output);
     const QString suffix = QStringLiteral(": ") + path;
-    for (const QString& line : QString::fromUtf8(output).split(u'\n')) {
-        if (line.startsWith(QLatin1String("diversion by")) || !line.endsWith(suffix)) continue;
+    for (qsizetype at = text.indexOf(suffix); at >= 0; at = text.indexOf(suffix, at + 1)) {
+        const qsizetype end = at + suffix.size();
+        if (end != text.size() && text[end] != u'\n') continue;
+        const qsizetype start = at == 0 ? 0 : text.lastIndexOf(u'\n', at - 1) + 1;
+        const QString packages = text.mid(start, at - start);
+        if (packages.startsWith(QLatin1String("diversion by"))) continue;
         // "a, b: path" when several packages share the file: the first one is named.
-        const QString packages = line.chopped(suffix.size());
         const QString first = packages.section(u',', 0, 0).trimmed();
         // "name:arch" for a multi-arch package: apt takes the name alone.
         const QString name = first.section(u':', 0, 0);
