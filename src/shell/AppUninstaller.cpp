@@ -78,5 +78,6 @@ void AppUninstaller::scriptEnded(bool refused) {
     QFile::remove(parts_.defaults.filePath());
     QDir().rmdir(QFileInfo(parts_.defaults.filePath()).absolutePath());
     // 7.
+    inProgress_ = false;
     parts_.exitProcess(0);
 }

@@ -9,7 +9,8 @@ bool BLAuthentication::acceptablePath(const QString& commandPath) {
 
 bool BLAuthentication::isAuthenticated(const QString& commandPath) {
     if (!acceptablePath(commandPath)) return false;
-    return granted_ || privileged_.isAuthorized();
+    if (!granted_ && privileged_.isAuthorized()) granted_ = true;
+    return granted_;
 }
 
 bool BLAuthentication::fetchPassword(const QString& commandPath) {

@@ -72,12 +72,18 @@ TEST(LoginItemTest, TheAutostartEntryIsTheLoginItem) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         QFile::remove(autostart.entryPath());
-        if (row.before) ASSERT_TRUE(writeFile(autostart.entryPath(), *row.before));
+        if (row.before) {
+            ASSERT_TRUE(writeFile(autostart.entryPath(), *row.before));
+        }
         EXPECT_EQ(controller.launchAtLogin(), row.launchesBefore);
         if (row.set) controller.setLaunchAtLogin(*row.set);
         EXPECT_EQ(controller.launchAtLogin(), row.launchesAfter);
-        if (row.keptAsItWas) EXPECT_EQ(readAll(autostart.entryPath()), row.before.value_or(QByteArray()));
-        if (!row.launchesAfter && !row.keptAsItWas) EXPECT_FALSE(QFile::exists(autostart.entryPath()));
+        if (row.keptAsItWas) {
+            EXPECT_EQ(readAll(autostart.entryPath()), row.before.value_or(QByteArray()));
+        }
+        if (!row.launchesAfter && !row.keptAsItWas) {
+            EXPECT_FALSE(QFile::exists(autostart.entryPath()));
+        }
     }
     // Written by us, the entry starts this very program, whatever its path holds.
     QFile::remove(autostart.entryPath());
@@ -205,7 +211,9 @@ TEST_F(UpdaterTest, TheUsersCheckAlwaysAnswers) {
         row.user ? updater->checkForUpdates() : updater->checkForUpdatesInBackground();
         waitForCheck(*updater);
         ASSERT_EQ(alerts.shown.size(), row.title ? 1u : 0u);
-        if (row.title) EXPECT_EQ(alerts.shown[0].messageText, row.title);
+        if (row.title) {
+            EXPECT_EQ(alerts.shown[0].messageText, row.title);
+        }
         EXPECT_EQ(workspace.openedURLs, row.opened ? std::vector<QUrl>{QUrl(row.opened)} : std::vector<QUrl>{});
         EXPECT_EQ(retitled.size(), row.announced ? 1 : 0);
         EXPECT_EQ(updater->availableRelease().has_value(), row.announced);

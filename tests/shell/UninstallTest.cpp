@@ -43,7 +43,8 @@ struct InstalledTree {
         agent = prefix + QStringLiteral("/bin/zubpad");
         settings = config + QStringLiteral("/zubpad/zubpad.plist");
         EXPECT_TRUE(writeFile(settings, "<plist/>") && writeFile(settings + ".damaged", "x"));
-        EXPECT_TRUE(writeFile(config + QStringLiteral("/autostart/zubpad.desktop"), "[Desktop Entry]\n"));
+        EXPECT_TRUE(writeFile(config + QStringLiteral("/autostart/zubpad.desktop"),
+                              "[Desktop Entry]\nType=Application\nExec=zubpad\n"));
         EXPECT_TRUE(writeFile(prefix + QStringLiteral("/share/applications/other.desktop"), "x"));
         EXPECT_TRUE(writeFile(config + QStringLiteral("/autostart/other.desktop"), "x"));
     }
@@ -175,7 +176,6 @@ TEST(UninstallTest, ARefusalChangesNothing) {
         defaults.setBool(true, DefaultsKey::launchAtLogin);
         XdgAutostart autostart(QStringLiteral("Zub Pad"), tree.config + QStringLiteral("/autostart"));
         LaunchAtLoginController loginItems(autostart, tree.agent);
-        loginItems.setLaunchAtLogin(true);
         const QStringList before = tree.all();
         FakeAlerts alerts;
         std::vector<int> exits;
@@ -190,9 +190,13 @@ TEST(UninstallTest, ARefusalChangesNothing) {
         EXPECT_EQ(exits, row.removed ? std::vector<int>{0} : std::vector<int>{});
         EXPECT_EQ(tree.all(), row.removed ? kOthers : before);
         EXPECT_EQ(loginItems.launchAtLogin(), !row.removed);
-        if (!row.removed) EXPECT_TRUE(defaults.boolForKey(DefaultsKey::launchAtLogin));
+        if (!row.removed) {
+            EXPECT_TRUE(defaults.boolForKey(DefaultsKey::launchAtLogin));
+        }
         ASSERT_EQ(alerts.shown.size(), row.package ? 1u : 0u);
-        if (row.package) EXPECT_TRUE(alerts.shown[0].informativeText.contains("sudo apt remove zubpad"));
+        if (row.package) {
+            EXPECT_TRUE(alerts.shown[0].informativeText.contains("sudo apt remove zubpad"));
+        }
     }
 }
 
