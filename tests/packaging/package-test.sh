@@ -43,6 +43,9 @@ case $out in *"needs a desktop session"*) ;; *) fail "unexpected answer without 
 if [ -n "${DISPLAY:-}" ]; then
     mkdir -p "$work/config" "$work/runtime"
     chmod 700 "$work/runtime"
+    # Qt's X11 plugin reads the keymap through libxkbcommon-x11, whose strndup of counted atom names
+    # (not terminated) strict string checks take for an overflow: not ours to mend.
+    ASAN_OPTIONS=$(printf '%s' "${ASAN_OPTIONS:-}" | sed 's/strict_string_checks=1/strict_string_checks=0/') \
     XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" ZUBPAD_VERSION_URL="file://$work/none.xml" \
         ZUBPAD_APPCAST_URL="file://$work/none.xml" USBMUXD_SOCKET_ADDRESS="UNIX:$work/no-daemon" \
         /usr/bin/zubpad >"$work/agent.log" 2>&1 &
