@@ -36,6 +36,7 @@
 #include <QCursor>
 #include <QScreen>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 
@@ -131,8 +132,11 @@ int main(int argc, char** argv) {
     X11EventMonitor eventMonitor;
     X11InputSources inputSources;
 
-    // What input can do is what could be opened: XTest for the pointer and keys, uinput for the pen.
-    X11Permissions permissions(poster != nullptr, pen != nullptr);
+    // What input can do is what could be opened: XTest for the pointer and keys. Pressure is withheld
+    // when /dev/uinput is there but not writable, which the udev rule mends; a kernel without uinput
+    // is no permission to ask for (the log above says so).
+    const bool pressureWithheld = !pen && penError && (penError->code == EACCES || penError->code == EPERM);
+    X11Permissions permissions(poster != nullptr, !pressureWithheld);
     InputPermission inputPermission(
         permissions, alerts, workspace,
         QUrl(bundle.objectForInfoDictionaryKey(QStringLiteral("PressureHelpURL")).toString()));

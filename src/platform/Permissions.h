@@ -12,6 +12,7 @@ public:
     virtual bool openScreenRecordingSettings() = 0;
     // Whether synthetic pointer and key events reach the desktop.
     virtual bool syntheticInputGranted() { return true; }
-    // Whether the pen's pressure, tilt and hover can reach drawing programs.
+    // Whether the system lets the pen's pressure, tilt and hover reach drawing programs (false only
+    // when the user could grant it).
     virtual bool penPressureGranted() { return true; }
 };
