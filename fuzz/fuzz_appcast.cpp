@@ -13,7 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!release) return 0;
     if (!isComparableVersion(release->version)) std::abort();
     const QString scheme = release->releasePage.scheme();
-    if (!release->releasePage.isEmpty() && scheme != QLatin1String("https") && scheme != QLatin1String("http"))
+    if (!release->releasePage.isEmpty() && scheme != QLatin1String("https") &&
+        scheme != QLatin1String("http"))
         std::abort();
     return 0;
 }

@@ -109,15 +109,17 @@ int main(int argc, char** argv) {
                             {.checkForUpdates = [&updater] { updater.checkForUpdates(); }});
 
     // The login item is an XDG autostart entry of the program running now.
-    XdgAutostart autostart(bundle.objectForInfoDictionaryKey(QStringLiteral("CFBundleDisplayName")).toString());
-    LaunchAtLoginController loginItems(autostart, Installation::current().agentPath);
+    const Installation installation = Installation::current();
+    XdgAutostart autostart(
+        bundle.objectForInfoDictionaryKey(QStringLiteral("CFBundleDisplayName")).toString());
+    LaunchAtLoginController loginItems(autostart, installation.agentPath);
     // Uninstall: polkit for the administrator's step, dpkg to tell a package's files from ours.
     Polkit polkit;
     BLAuthentication authentication(polkit);
     DpkgPackages packages;
     AppUninstaller uninstaller({authentication, packages, UserDefaults::standard(), alerts, &loginItems,
                                 [](int status) { QCoreApplication::exit(status); }},
-                               Installation::current());
+                               installation);
 
     // The device's input: XTest for the pointer and keys, and for pressure, tilt and proximity a
     // virtual pen when /dev/uinput lets us make one (said once when it does not).
@@ -187,7 +189,8 @@ int main(int argc, char** argv) {
     };
     AppDelegate shell(services, displayController, hooks);
     // The pressure alert never interrupts a stroke.
-    inputPermission.setDrawing([&shell] { return shell.input() && shell.input()->pencil().bPencilStarted(); });
+    inputPermission.setDrawing(
+        [&shell] { return shell.input() && shell.input()->pencil().bPencilStarted(); });
     QObject::connect(&endSignals, &TerminationSignals::received, &app, [&shell](int) { shell.terminate(); });
 
     shell.applicationDidFinishLaunching();

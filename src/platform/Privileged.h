@@ -25,5 +25,6 @@ public:
     virtual bool authorize() = 0;
     // Starts `program` with `args` as the administrator; `done` runs on the main thread once it ended
     // or was refused.
-    virtual void execute(const QString& program, const QStringList& args, std::function<void(Result)> done) = 0;
+    virtual void execute(const QString& program, const QStringList& args,
+                         std::function<void(Result)> done) = 0;
 };

@@ -41,7 +41,8 @@ void AppUninstaller::uninstall() {
         return;
     }
     // 1. What goes: the program under its prefix, the settings file, and the script that removes them.
-    const QString script = QString::fromUtf8(Bundle::main().resourceData(QStringLiteral("uninstall_zubpad"), QStringLiteral("sh")));
+    const QString script = QString::fromUtf8(
+        Bundle::main().resourceData(QStringLiteral("uninstall_zubpad"), QStringLiteral("sh")));
     if (script.isEmpty()) {
         qCWarning(lcShell) << "the uninstall script is missing from the program";
         return;
@@ -58,8 +59,8 @@ void AppUninstaller::uninstall() {
     inProgress_ = true;
     parts_.authentication.executeCommand(
         shell,
-        {QStringLiteral("-c"), script, QStringLiteral("uninstall_zubpad"), installation_.prefix, installation_.configHome,
-         installation_.agentPath, parts_.defaults.filePath()},
+        {QStringLiteral("-c"), script, QStringLiteral("uninstall_zubpad"), installation_.prefix,
+         installation_.configHome, installation_.agentPath, parts_.defaults.filePath()},
         [this](Privileged::Result result) { scriptEnded(result.outcome == Privileged::Outcome::Refused); });
 }
 

@@ -17,7 +17,8 @@ QString text(const pugi::xml_node& node) {
 QUrl webPage(const QString& text) {
     const QUrl url(text, QUrl::StrictMode);
     // Whatever else a feed names (file:, javascript:, a custom handler) is not opened for the user.
-    return url.isValid() && (url.scheme() == QLatin1String("https") || url.scheme() == QLatin1String("http")) &&
+    return url.isValid() &&
+                   (url.scheme() == QLatin1String("https") || url.scheme() == QLatin1String("http")) &&
                    !url.host().isEmpty()
                ? url
                : QUrl();

@@ -39,25 +39,27 @@ void BLAuthentication::failed(Privileged::Result result, const QString& why,
 void BLAuthentication::executeCommand(const QString& commandPath, const QStringList& args,
                                       std::function<void(Privileged::Result)> done) {
     if (args.size() > kMaxArguments)
-        return failed({Privileged::Outcome::Failed, -1}, QStringLiteral("too many arguments for %1").arg(commandPath),
-                      done);
+        return failed({Privileged::Outcome::Failed, -1},
+                      QStringLiteral("too many arguments for %1").arg(commandPath), done);
     if (!authenticate(commandPath))
-        return failed({Privileged::Outcome::Refused, -1}, QStringLiteral("the administrator's rights were refused"),
-                      done);
-    privileged_.execute(commandPath, args, [self = lifetime_.guard(), commandPath, done](Privileged::Result result) {
-        if (self) self->executed(result, commandPath, done);
-    });
+        return failed({Privileged::Outcome::Refused, -1},
+                      QStringLiteral("the administrator's rights were refused"), done);
+    privileged_.execute(commandPath, args,
+                        [self = lifetime_.guard(), commandPath, done](Privileged::Result result) {
+                            if (self) self->executed(result, commandPath, done);
+                        });
 }
 
 void BLAuthentication::executed(Privileged::Result result, const QString& commandPath,
                                 const std::function<void(Privileged::Result)>& done) {
-        if (result.outcome == Privileged::Outcome::Ran && result.exitStatus == 0) {
-            if (delegate_) delegate_->authenticationDidExecute(*this);
-            if (done) done(result);
-            return;
-        }
-        const QString why = result.outcome == Privileged::Outcome::Refused ? QStringLiteral("running %1 was refused")
-                            : result.outcome == Privileged::Outcome::Failed ? QStringLiteral("cannot start %1")
-                                                                            : QStringLiteral("%1 failed");
-        failed(result, why.arg(commandPath), done);
+    if (result.outcome == Privileged::Outcome::Ran && result.exitStatus == 0) {
+        if (delegate_) delegate_->authenticationDidExecute(*this);
+        if (done) done(result);
+        return;
+    }
+    const QString why = result.outcome == Privileged::Outcome::Refused
+                            ? QStringLiteral("running %1 was refused")
+                        : result.outcome == Privileged::Outcome::Failed ? QStringLiteral("cannot start %1")
+                                                                        : QStringLiteral("%1 failed");
+    failed(result, why.arg(commandPath), done);
 }

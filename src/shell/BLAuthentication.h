@@ -49,7 +49,8 @@ private:
     static bool acceptablePath(const QString& commandPath);
     void executed(Privileged::Result result, const QString& commandPath,
                   const std::function<void(Privileged::Result)>& done);
-    void failed(Privileged::Result result, const QString& why, const std::function<void(Privileged::Result)>& done);
+    void failed(Privileged::Result result, const QString& why,
+                const std::function<void(Privileged::Result)>& done);
 
     Privileged& privileged_;
     BLAuthenticationDelegate* delegate_ = nullptr;

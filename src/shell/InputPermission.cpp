@@ -7,8 +7,10 @@
 #include "platform/Workspace.h"
 #include "shell/Localization.h"
 
-InputPermission::InputPermission(Permissions& permissions, Alerts& alerts, Workspace& workspace, QUrl pressureHelp)
-    : permissions_(permissions), alerts_(alerts), workspace_(workspace), pressureHelp_(std::move(pressureHelp)) {}
+InputPermission::InputPermission(Permissions& permissions, Alerts& alerts, Workspace& workspace,
+                                 QUrl pressureHelp)
+    : permissions_(permissions), alerts_(alerts), workspace_(workspace),
+      pressureHelp_(std::move(pressureHelp)) {}
 
 bool InputPermission::assistiveAccessGranted(bool showAlert) {
     const bool granted = permissions_.syntheticInputGranted();
@@ -33,7 +35,8 @@ void InputPermission::showPressureAlertWhenIdle() {
     alert.style = Alert::Style::Warning;
     alert.messageText = localizedString(QStringLiteral("ZubPadAccessibilityTitle"));
     alert.informativeText = localizedString(QStringLiteral("ZubPadAccessibilityBody"));
-    alert.buttons = {localizedString(QStringLiteral("OpenPressureGuide")), localizedString(QStringLiteral("NotNow"))};
+    alert.buttons = {localizedString(QStringLiteral("OpenPressureGuide")),
+                     localizedString(QStringLiteral("NotNow"))};
     const int answer = alerts_.runModal(alert);
     alertCloseTime_ = Clock::shared().uptime();
     if (answer == Alerts::kFirstButtonReturn && pressureHelp_.isValid()) workspace_.openURL(pressureHelp_);

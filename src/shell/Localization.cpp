@@ -38,13 +38,15 @@ const QHash<QString, QString>& englishTexts() {
         // The pen's pressure, where the desktop asks for no accessibility permission.
         {QStringLiteral("ZubPadAccessibilityTitle"), QStringLiteral("Pen pressure and tilt are off")},
         {QStringLiteral("ZubPadAccessibilityBody"),
-         QStringLiteral("Zub Pad passes the pen's pressure, tilt and hover on through a virtual drawing tablet, "
-                        "which needs write access to /dev/uinput. Install Zub Pad's udev rule and module entry "
-                        "(sudo cmake --install), run \"sudo modprobe uinput\", then log out and in again. The "
-                        "guide explains each step.")},
+         QStringLiteral(
+             "Zub Pad passes the pen's pressure, tilt and hover on through a virtual drawing tablet, "
+             "which needs write access to /dev/uinput. Install Zub Pad's udev rule and module entry "
+             "(sudo cmake --install), run \"sudo modprobe uinput\", then log out and in again. The "
+             "guide explains each step.")},
         {QStringLiteral("OpenPressureGuide"), QStringLiteral("Open the Guide")},
         // Uninstall: %1 is the package.
-        {QStringLiteral("UninstallWithPackageManager"), QStringLiteral("Remove Zub Pad with your package manager")},
+        {QStringLiteral("UninstallWithPackageManager"),
+         QStringLiteral("Remove Zub Pad with your package manager")},
         {QStringLiteral("UninstallWithPackageManagerBody"),
          QStringLiteral("Zub Pad was installed as the package \"%1\". Remove it the same way, for example "
                         "with \"sudo apt remove %1\" in a terminal.")},

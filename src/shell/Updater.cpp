@@ -25,7 +25,8 @@ QUrl Updater::feedURL() {
 }
 
 QString Updater::userAgentString(const SystemInfo& systemInfo) {
-    const QString own = QStringLiteral("%1/%2").arg(infoString("CFBundleName"), infoString("CFBundleShortVersionString"));
+    const QString own =
+        QStringLiteral("%1/%2").arg(infoString("CFBundleName"), infoString("CFBundleShortVersionString"));
     return QStringLiteral("%1 Linux/%2").arg(own, ZDUtil::getMacOSVersionString(systemInfo));
 }
 
@@ -74,12 +75,13 @@ void Updater::startCheck() {
         checkFinished(std::nullopt, QStringLiteral("no update feed is configured"));
         return;
     }
-    download_ = std::make_unique<BoundedDownload>(
-        feed_, userAgent_, [self = lifetime_.guard()](BoundedDownload::Result result) {
-            mainQueue().async([self, result = std::move(result)] {
-                if (self) self->checkFinished(result.body, result.error);
-            });
-        });
+    download_ = std::make_unique<BoundedDownload>(feed_, userAgent_,
+                                                  [self = lifetime_.guard()](BoundedDownload::Result result) {
+                                                      mainQueue().async([self, result = std::move(result)] {
+                                                          if (self)
+                                                              self->checkFinished(result.body, result.error);
+                                                      });
+                                                  });
     download_->start();
 }
 
@@ -133,7 +135,8 @@ void Updater::answerUser(bool failed) {
     alert.informativeText =
         localizedString(QStringLiteral("UpdateAvailableBody")).arg(name, release.version, running);
     if (!release.releasePage.isEmpty())
-        alert.buttons = {localizedString(QStringLiteral("OpenReleasePage")), localizedString(QStringLiteral("NotNow"))};
+        alert.buttons = {localizedString(QStringLiteral("OpenReleasePage")),
+                         localizedString(QStringLiteral("NotNow"))};
     if (alerts_.runModal(alert) == Alerts::kFirstButtonReturn && !release.releasePage.isEmpty())
         workspace_.openURL(release.releasePage);
 }

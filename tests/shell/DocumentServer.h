@@ -57,4 +57,3 @@ private:
 #else
 #define SKIP_WITHOUT_HTTP()
 #endif
-

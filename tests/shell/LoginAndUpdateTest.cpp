@@ -29,7 +29,8 @@ QByteArray feed(const std::vector<std::pair<const char*, const char*>>& items, c
     for (const auto& [version, link] : items)
         xml += QByteArray("<item><title>Zub Pad ") + version + "</title>" +
                (link ? QByteArray("<link>") + link + "</link>" : QByteArray()) +
-               "<enclosure url=\"https://zubpad.app/z.deb\" " + prefix + ":version=\"" + version + "\"/></item>";
+               "<enclosure url=\"https://zubpad.app/z.deb\" " + prefix + ":version=\"" + version +
+               "\"/></item>";
     return xml + "</channel></rss>";
 }
 
@@ -46,7 +47,8 @@ TEST(LoginItemTest, TheAutostartEntryIsTheLoginItem) {
     const QString app = QStringLiteral("/opt/Zub Pad \"$HOME\" 100%/bin/zubpad");
     LaunchAtLoginController controller(autostart, app);
 
-    const QByteArray ours = "[Desktop Entry]\nType=Application\nName=Zub Pad\nExec=/usr/bin/zubpad\nX-Mine=1\n";
+    const QByteArray ours =
+        "[Desktop Entry]\nType=Application\nName=Zub Pad\nExec=/usr/bin/zubpad\nX-Mine=1\n";
     struct Row {
         const char* name;
         std::optional<QByteArray> before; // the entry's bytes; nothing: no entry
@@ -88,7 +90,8 @@ TEST(LoginItemTest, TheAutostartEntryIsTheLoginItem) {
     // Written by us, the entry starts this very program, whatever its path holds.
     QFile::remove(autostart.entryPath());
     controller.setLaunchAtLogin(true);
-    EXPECT_TRUE(readAll(autostart.entryPath()).contains(R"(Exec="/opt/Zub Pad \\"\\$HOME\\" 100%%/bin/zubpad")"))
+    EXPECT_TRUE(
+        readAll(autostart.entryPath()).contains(R"(Exec="/opt/Zub Pad \\"\\$HOME\\" 100%%/bin/zubpad")"))
         << readAll(autostart.entryPath()).toStdString();
     // A path that cannot be one line writes nothing.
     QFile::remove(autostart.entryPath());
@@ -155,7 +158,8 @@ protected:
     UpdaterTest() : defaults(freshTempPath(QStringLiteral("defaults")) + "/zubpad.plist") {}
 
     std::unique_ptr<Updater> make(const QUrl& url) {
-        auto updater = std::make_unique<Updater>(defaults, alerts, workspace, url, QStringLiteral("ZubPad/1.0.0 Linux/12"));
+        auto updater = std::make_unique<Updater>(defaults, alerts, workspace, url,
+                                                 QStringLiteral("ZubPad/1.0.0 Linux/12"));
         updater->setRetitleMenuItem([this](const QString&, const QString& title) { retitled << title; });
         return updater;
     }
@@ -214,7 +218,8 @@ TEST_F(UpdaterTest, TheUsersCheckAlwaysAnswers) {
         if (row.title) {
             EXPECT_EQ(alerts.shown[0].messageText, row.title);
         }
-        EXPECT_EQ(workspace.openedURLs, row.opened ? std::vector<QUrl>{QUrl(row.opened)} : std::vector<QUrl>{});
+        EXPECT_EQ(workspace.openedURLs,
+                  row.opened ? std::vector<QUrl>{QUrl(row.opened)} : std::vector<QUrl>{});
         EXPECT_EQ(retitled.size(), row.announced ? 1 : 0);
         EXPECT_EQ(updater->availableRelease().has_value(), row.announced);
     }
@@ -229,7 +234,8 @@ TEST_F(UpdaterTest, ReadsTheFeedFromTheWeb) {
     updater->checkForUpdates();
     waitForCheck(*updater);
     ASSERT_EQ(server.requests.size(), 1);
-    EXPECT_TRUE(server.requests[0].contains("\r\nUser-Agent: ZubPad/1.0.0 Linux/12\r\n")) << server.requests[0].toStdString();
+    EXPECT_TRUE(server.requests[0].contains("\r\nUser-Agent: ZubPad/1.0.0 Linux/12\r\n"))
+        << server.requests[0].toStdString();
     ASSERT_EQ(alerts.shown.size(), 1u);
     EXPECT_TRUE(alerts.shown[0].informativeText.startsWith("Zub Pad 1.0.3 is available; you have 1.0.0."));
 }
@@ -280,7 +286,8 @@ TEST(InputPermissionTest, ThePressureAlertComesOnceAndNeverMidStroke) {
         permissions.pressureGranted = row.pressure;
         FakeAlerts alerts;
         FakeWorkspace workspace;
-        InputPermission permission(permissions, alerts, workspace, QUrl("https://zubpad.app/readme#pressure"));
+        InputPermission permission(permissions, alerts, workspace,
+                                   QUrl("https://zubpad.app/readme#pressure"));
         EXPECT_EQ(permission.assistiveAccessGranted(row.prompt), row.granted);
         EXPECT_EQ(permission.assistiveAccessGranted(row.prompt), row.granted);
         spinEventLoop(10);

@@ -22,7 +22,8 @@ namespace {
 QStringList filesUnder(const QString& root) {
     QStringList files;
     QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext()) files << QDir(root).relativeFilePath(it.next());
+    while (it.hasNext())
+        files << QDir(root).relativeFilePath(it.next());
     files.sort();
     return files;
 }
@@ -39,7 +40,8 @@ struct InstalledTree {
         install.setProcessChannelMode(QProcess::MergedChannels);
         install.start(QStringLiteral("cmake"), {QStringLiteral("--install"), binDir() + QStringLiteral("/.."),
                                                 QStringLiteral("--prefix"), prefix});
-        EXPECT_TRUE(install.waitForFinished(60000) && install.exitCode() == 0) << install.readAll().toStdString();
+        EXPECT_TRUE(install.waitForFinished(60000) && install.exitCode() == 0)
+            << install.readAll().toStdString();
         agent = prefix + QStringLiteral("/bin/zubpad");
         settings = config + QStringLiteral("/zubpad/zubpad.plist");
         EXPECT_TRUE(writeFile(settings, "<plist/>") && writeFile(settings + ".damaged", "x"));
@@ -58,11 +60,12 @@ const QStringList kOthers = {QStringLiteral("share/applications/other.desktop"),
 
 int runScript(const QStringList& args, QByteArray* errors = nullptr) {
     QProcess sh;
-    sh.start(QStringLiteral("/bin/sh"), QStringList{QStringLiteral("-c"),
-                                                    QString::fromUtf8(Bundle::main().resourceData(
-                                                        QStringLiteral("uninstall_zubpad"), QStringLiteral("sh"))),
-                                                    QStringLiteral("uninstall_zubpad")} +
-                                            args);
+    sh.start(QStringLiteral("/bin/sh"),
+             QStringList{QStringLiteral("-c"),
+                         QString::fromUtf8(Bundle::main().resourceData(QStringLiteral("uninstall_zubpad"),
+                                                                       QStringLiteral("sh"))),
+                         QStringLiteral("uninstall_zubpad")} +
+                 args);
     if (!sh.waitForFinished(10000)) return -1;
     if (errors) *errors = sh.readAllStandardError();
     return sh.exitCode();
@@ -75,7 +78,8 @@ int runScript(const QStringList& args, QByteArray* errors = nullptr) {
 TEST(UninstallScriptTest, RemovesOursAndRefusesPathsOutside) {
     const InstalledTree tree;
     const QStringList installed = tree.all();
-    ASSERT_TRUE(installed.contains("bin/zubpad") && installed.contains("lib/udev/rules.d/70-zubpad-uinput.rules"))
+    ASSERT_TRUE(installed.contains("bin/zubpad") &&
+                installed.contains("lib/udev/rules.d/70-zubpad-uinput.rules"))
         << installed.join(' ').toStdString();
     const QString p = tree.prefix, c = tree.config, a = tree.agent, s = tree.settings;
     struct Row {
@@ -137,7 +141,7 @@ TEST(UninstallTest, ARefusalChangesNothing) {
         int pkexec;                 // -1 runs the command, else its status
         const char* package;        // dpkg-query's owner, nullptr: none
         bool removed;
-        const char* log;            // the fake programs called, in order
+        const char* log; // the fake programs called, in order
     };
     // clang-format off
     const Row rows[] = {
@@ -160,14 +164,20 @@ TEST(UninstallTest, ARefusalChangesNothing) {
             QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
             return path;
         };
-        const QString pkcheck = fake(
-            "pkcheck", QStringLiteral("case \" $* \" in *' --allow-user-interaction '*) printf 'pkcheck-asking ' >>'%1'; "
-                       "exit %2;; esac; printf 'pkcheck ' >>'%1'; exit %3")
-                           .arg(log).arg(row.pkcheckAsking).arg(row.pkcheck));
-        const QString pkexec = fake("pkexec", QStringLiteral("printf 'pkexec ' >>'%1'; ").arg(log) +
-                                                  (row.pkexec < 0 ? QStringLiteral("exec \"$@\"")
-                                                                  : QStringLiteral("exit %1").arg(row.pkexec)));
-        EXPECT_TRUE(writeFile(bin + "/owner", row.package ? QByteArray(row.package) + ": " + tree.agent.toUtf8() + "\n" : ""));
+        const QString pkcheck =
+            fake("pkcheck",
+                 QStringLiteral(
+                     "case \" $* \" in *' --allow-user-interaction '*) printf 'pkcheck-asking ' >>'%1'; "
+                     "exit %2;; esac; printf 'pkcheck ' >>'%1'; exit %3")
+                     .arg(log)
+                     .arg(row.pkcheckAsking)
+                     .arg(row.pkcheck));
+        const QString pkexec =
+            fake("pkexec", QStringLiteral("printf 'pkexec ' >>'%1'; ").arg(log) +
+                               (row.pkexec < 0 ? QStringLiteral("exec \"$@\"")
+                                               : QStringLiteral("exit %1").arg(row.pkexec)));
+        EXPECT_TRUE(writeFile(
+            bin + "/owner", row.package ? QByteArray(row.package) + ": " + tree.agent.toUtf8() + "\n" : ""));
         const QString dpkg = fake("dpkg-query", QStringLiteral("cat '%1/owner'; [ -s '%1/owner' ]").arg(bin));
         Polkit polkit(pkexec, pkcheck, false);
         BLAuthentication authentication(polkit);
@@ -209,9 +219,11 @@ TEST(UninstallTest, TooManyArgumentsRunNothing) {
     for (const int count : {BLAuthentication::kMaxArguments, BLAuthentication::kMaxArguments + 1}) {
         SCOPED_TRACE(count);
         QStringList args{QStringLiteral("-c"), QStringLiteral("touch \"$0\""), marker};
-        while (args.size() < count) args << QStringLiteral("x");
+        while (args.size() < count)
+            args << QStringLiteral("x");
         std::optional<Privileged::Result> result;
-        authentication.executeCommand(QStringLiteral("/bin/sh"), args, [&](Privileged::Result r) { result = r; });
+        authentication.executeCommand(QStringLiteral("/bin/sh"), args,
+                                      [&](Privileged::Result r) { result = r; });
         ASSERT_TRUE(waitUntil([&] { return result.has_value(); }));
         const bool allowed = count <= BLAuthentication::kMaxArguments;
         EXPECT_EQ(result->outcome, allowed ? Privileged::Outcome::Ran : Privileged::Outcome::Failed);

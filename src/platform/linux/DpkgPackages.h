@@ -7,7 +7,8 @@
 // Debian's package manager: which installed package owns a file, as `dpkg-query --search` says.
 class DpkgPackages final : public Packages {
 public:
-    explicit DpkgPackages(QString dpkgQuery = QStringLiteral("dpkg-query")) : dpkgQuery_(std::move(dpkgQuery)) {}
+    explicit DpkgPackages(QString dpkgQuery = QStringLiteral("dpkg-query"))
+        : dpkgQuery_(std::move(dpkgQuery)) {}
 
     std::optional<QString> owningPackage(const QString& path) override;
 

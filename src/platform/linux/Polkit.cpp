@@ -21,8 +21,8 @@ bool Polkit::authorize() {
 }
 
 bool Polkit::check(bool allowUserInteraction) {
-    QStringList args{QStringLiteral("--action-id"), QString::fromLatin1(kExecAction), QStringLiteral("--process"),
-                     QString::number(QCoreApplication::applicationPid())};
+    QStringList args{QStringLiteral("--action-id"), QString::fromLatin1(kExecAction),
+                     QStringLiteral("--process"), QString::number(QCoreApplication::applicationPid())};
     if (allowUserInteraction) args << QStringLiteral("--allow-user-interaction");
     QProcess process;
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -50,11 +50,13 @@ void Polkit::execute(const QString& program, const QStringList& args, std::funct
     QObject::connect(process, &QProcess::errorOccurred, process, [finish](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart) finish({Outcome::Failed, -1});
     });
-    QObject::connect(process, &QProcess::finished, process, [finish, viaPkexec = !administrator_](int code, QProcess::ExitStatus status) {
-        if (status != QProcess::NormalExit) return finish({Outcome::Ran, -1});
-        if (viaPkexec && (code == kDismissed || code == kNotAuthorized)) return finish({Outcome::Refused, code});
-        finish({Outcome::Ran, code});
-    });
+    QObject::connect(process, &QProcess::finished, process,
+                     [finish, viaPkexec = !administrator_](int code, QProcess::ExitStatus status) {
+                         if (status != QProcess::NormalExit) return finish({Outcome::Ran, -1});
+                         if (viaPkexec && (code == kDismissed || code == kNotAuthorized))
+                             return finish({Outcome::Refused, code});
+                         finish({Outcome::Ran, code});
+                     });
     if (administrator_)
         process->start(program, args);
     else

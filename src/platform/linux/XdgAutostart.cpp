@@ -32,7 +32,8 @@ Error autostartError(int code, const QString& description) {
 
 QString XdgAutostart::defaultDirectory() {
     QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (config.isEmpty() || !QDir::isAbsolutePath(config)) config = QDir::homePath() + QStringLiteral("/.config");
+    if (config.isEmpty() || !QDir::isAbsolutePath(config))
+        config = QDir::homePath() + QStringLiteral("/.config");
     return config + QStringLiteral("/autostart");
 }
 
@@ -48,8 +49,9 @@ std::optional<QString> XdgAutostart::loginItemProgram() {
     if (!bytes) return std::nullopt;
     const std::optional<DesktopEntry> entry = parseDesktopEntry(*bytes);
     if (!entry || entry->hidden || entry->program.isEmpty()) return std::nullopt;
-    static const QRegularExpression kTurnedOff(QStringLiteral("^\\s*X-GNOME-Autostart-enabled\\s*=\\s*false\\s*$"),
-                                               QRegularExpression::MultilineOption);
+    static const QRegularExpression kTurnedOff(
+        QStringLiteral("^\\s*X-GNOME-Autostart-enabled\\s*=\\s*false\\s*$"),
+        QRegularExpression::MultilineOption);
     if (kTurnedOff.match(QString::fromUtf8(*bytes)).hasMatch()) return std::nullopt;
     return entry->program;
 }
@@ -73,12 +75,14 @@ OptError XdgAutostart::insertLoginItem(const QString& programPath) {
                              .arg(name, execArgument(programPath));
     QSaveFile file(entryPath());
     if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0 || !file.commit())
-        return autostartError(EIO, QStringLiteral("cannot write %1: %2").arg(entryPath(), file.errorString()));
+        return autostartError(EIO,
+                              QStringLiteral("cannot write %1: %2").arg(entryPath(), file.errorString()));
     return std::nullopt;
 }
 
 OptError XdgAutostart::removeLoginItem() {
     QFile file(entryPath());
     if (!file.exists() || file.remove()) return std::nullopt;
-    return autostartError(EACCES, QStringLiteral("cannot remove %1: %2").arg(entryPath(), file.errorString()));
+    return autostartError(EACCES,
+                          QStringLiteral("cannot remove %1: %2").arg(entryPath(), file.errorString()));
 }
