@@ -75,24 +75,26 @@ void Updater::startCheck() {
         checkFinished(std::nullopt, QStringLiteral("no update feed is configured"));
         return;
     }
-    download_ = std::make_unique<BoundedDownload>(feed_, userAgent_,
-                                                  [self = lifetime_.guard()](BoundedDownload::Result result) {
-                                                      mainQueue().async([self, result = std::move(result)] {
-                                                          if (self)
-                                                              self->checkFinished(result.body, result.error);
-                                                      });
-                                                  });
+    // The feed is read on the download's thread too, so that a large one does not hold up the main
+    // thread.
+    download_ = std::make_unique<BoundedDownload>(
+        feed_, userAgent_, [self = lifetime_.guard()](BoundedDownload::Result result) {
+            std::optional<AppcastRelease> newest;
+            if (result.body) newest = Appcast::newestRelease(*result.body);
+            const QString error =
+                result.body ? QStringLiteral("not a feed with a release in it") : result.error;
+            mainQueue().async([self, newest = std::move(newest), error] {
+                if (self) self->checkFinished(newest, error);
+            });
+        });
     download_->start();
 }
 
-void Updater::checkFinished(std::optional<QByteArray> body, const QString& error) {
+void Updater::checkFinished(const std::optional<AppcastRelease>& newest, const QString& error) {
     download_.reset();
-    std::optional<AppcastRelease> newest;
-    if (body) newest = Appcast::newestRelease(*body);
     const bool failed = !newest;
     if (failed)
-        qCInfo(lcShell).noquote() << "no update information from" << feed_.toDisplayString() << "-"
-                                  << (body ? QStringLiteral("not a feed with a release in it") : error);
+        qCInfo(lcShell).noquote() << "no update information from" << feed_.toDisplayString() << "-" << error;
     const QString running = infoString("CFBundleShortVersionString");
     if (newest && isVersionGreater(newest->version, running)) {
         if (!availableRelease_ || availableRelease_->version != newest->version) {

@@ -55,7 +55,8 @@ public:
 
 private:
     void startCheck();
-    void checkFinished(std::optional<QByteArray> body, const QString& error);
+    // The newest release in the feed, or nothing and why.
+    void checkFinished(const std::optional<AppcastRelease>& newest, const QString& error);
     void scheduleNextCheck();
     void cancelScheduledCheck();
     void answerUser(bool failed);
