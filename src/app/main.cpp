@@ -7,6 +7,7 @@
 #include "platform/codec/LinuxEncoderServices.h"
 #include "platform/linux/DpkgPackages.h"
 #include "platform/linux/LinuxSystemInfo.h"
+#include "platform/linux/NoTouchBar.h"
 #include "platform/linux/Polkit.h"
 #include "platform/linux/QtAlerts.h"
 #include "platform/linux/UinputTablet.h"
@@ -27,7 +28,9 @@
 #include "shell/DisplayModeHandler.h"
 #include "shell/InputPermission.h"
 #include "shell/LaunchAtLoginController.h"
+#include "shell/Settings.h"
 #include "shell/TerminationSignals.h"
+#include "shell/TouchBarStrip.h"
 #include "shell/Updater.h"
 #include "shell/UserStreamDefaults.h"
 #include "shell/VersionChecker.h"
@@ -85,6 +88,13 @@ int main(int argc, char** argv) {
     X11DisplayStreamFactory displayStreams;
     UserStreamDefaults streamDefaults(UserDefaults::standard());
 
+    // The Touch Bar relay, only where the system has a Touch Bar to show; no Linux machine has one,
+    // so here the strip is never made and its menu item stays hidden.
+    NoTouchBar touchBarSource;
+    std::unique_ptr<TouchBarStrip> touchBar;
+    if (touchBarSource.available())
+        touchBar = std::make_unique<TouchBarStrip>(touchBarSource, displayController);
+
     // The mode reactions of the shell, which the display side also asks for the session; the parts
     // not in this program yet are left out.
     DisplayModeHandler displayModes(displayController);
@@ -98,6 +108,11 @@ int main(int argc, char** argv) {
             [&resolutions](bool show) { return resolutions.showZubPadOrCloneHiResAlert(show); },
         .cloneDisplay = [&arrangement] { arrangement.cloneDisplay(); },
         .extendDisplaySelected = [&arrangement] { arrangement.extendDisplaySelected(); },
+        .touchBarEnabled =
+            [&touchBar] {
+                return touchBar && UserDefaults::standard().boolForKey(DefaultsKey::enableTouchBar);
+            },
+        .showTouchBar = [&touchBar] { touchBar->showTouchBar(); },
     });
 
     // Updates from our feed (or where ZUBPAD_APPCAST_URL says), announced, never installed: the
@@ -151,6 +166,7 @@ int main(int argc, char** argv) {
     hooks.updater = &updater;
     hooks.loginItems = &loginItems;
     hooks.uninstaller = &uninstaller;
+    hooks.touchBar = touchBar.get();
 
     AppDelegate::Services services{
         UserDefaults::standard(),
