@@ -31,12 +31,11 @@ void InputPermission::showPressureAlertWhenIdle() {
         });
         return;
     }
-    Alert alert;
-    alert.style = Alert::Style::Warning;
-    alert.messageText = localizedString(QStringLiteral("ZubPadAccessibilityTitle"));
-    alert.informativeText = localizedString(QStringLiteral("ZubPadAccessibilityBody"));
-    alert.buttons = {localizedString(QStringLiteral("OpenPressureGuide")),
-                     localizedString(QStringLiteral("NotNow"))};
+    const Alert alert{.style = Alert::Style::Warning,
+                      .messageText = localizedString(QStringLiteral("ZubPadAccessibilityTitle")),
+                      .informativeText = localizedString(QStringLiteral("ZubPadAccessibilityBody")),
+                      .buttons = {localizedString(QStringLiteral("OpenPressureGuide")),
+                                  localizedString(QStringLiteral("NotNow"))}};
     const int answer = alerts_.runModal(alert);
     alertCloseTime_ = Clock::shared().uptime();
     if (answer == Alerts::kFirstButtonReturn && pressureHelp_.isValid()) workspace_.openURL(pressureHelp_);
