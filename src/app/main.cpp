@@ -10,6 +10,7 @@
 #include "platform/linux/NoTouchBar.h"
 #include "platform/linux/Polkit.h"
 #include "platform/linux/QtAlerts.h"
+#include "platform/linux/QtClipboard.h"
 #include "platform/linux/UinputTablet.h"
 #include "platform/linux/XdgAutostart.h"
 #include "platform/x11/X11DisplayServices.h"
@@ -148,6 +149,8 @@ int main(int argc, char** argv) {
                                         << (posterError ? posterError->description : QString());
     X11EventMonitor eventMonitor;
     X11InputSources inputSources;
+    // The on-screen keyboard's text is pasted from the CLIPBOARD selection, which this process serves.
+    QtClipboard clipboard;
 
     // What input can do is what could be opened: XTest for the pointer and keys. Pressure is withheld
     // when /dev/uinput is there but not writable, which the udev rule mends; a kernel without uinput
@@ -202,6 +205,7 @@ int main(int argc, char** argv) {
         poster.get(),
         &eventMonitor,
         &inputSources,
+        &clipboard,
     };
     AppDelegate shell(services, displayController, hooks);
     // The pressure alert never interrupts a stroke.
