@@ -83,14 +83,15 @@ int main(int argc, char** argv) {
     DisplayArrangement arrangement(displayController, displayModes, UserDefaults::standard());
     ResolutionController resolutions(displayController, displayModes, UserDefaults::standard(), alerts,
                                      arrangement);
-    displayModes.setParts({
+    DisplayModeHandler::Parts modeParts{
         .adjustInitialMode =
             [&resolutions](const QVariantMap& info) { return resolutions.adjustInitialMode(info); },
         .showZubPadOrCloneHiResAlert =
             [&resolutions](bool show) { return resolutions.showZubPadOrCloneHiResAlert(show); },
         .cloneDisplay = [&arrangement] { arrangement.cloneDisplay(); },
         .extendDisplaySelected = [&arrangement] { arrangement.extendDisplaySelected(); },
-    });
+    };
+    displayModes.setParts(modeParts);
 
     // The version document (ours, or where ZUBPAD_VERSION_URL says); no updater or update item yet.
     VersionChecker versions(UserDefaults::standard(), alerts, VersionChecker::versionURL());
@@ -147,8 +148,12 @@ int main(int argc, char** argv) {
         poster.get(),
         &eventMonitor,
         &inputSources,
+        pen != nullptr,
     };
     AppDelegate shell(services, displayController, hooks);
+    // A display added or removed refreshes the open menu.
+    modeParts.updateMenu = [&shell](bool framebufferActive) { shell.updateMenu(framebufferActive); };
+    displayModes.setParts(modeParts);
     QObject::connect(&endSignals, &TerminationSignals::received, &app, [&shell](int) { shell.terminate(); });
 
     shell.applicationDidFinishLaunching();

@@ -30,11 +30,7 @@ void Settings::loadDefaults(LoginItemState* loginItems) {
 
     launchAtLogin_ = defaults_.boolForKey(DefaultsKey::launchAtLogin);
     if (!loginItems) return;
-    {
-        std::lock_guard lock(backgroundMutex_);
-        ++backgroundPending_;
-    }
-    QThreadPool::globalInstance()->start([this, loginItems] {
+    runInBackground([this, loginItems] {
         const bool stored = defaults_.boolForKey(DefaultsKey::launchAtLogin);
         // A login item added or removed outside the program is the truth.
         const bool real = loginItems->launchAtLogin();
@@ -42,10 +38,36 @@ void Settings::loadDefaults(LoginItemState* loginItems) {
             launchAtLogin_ = real;
             defaults_.setBool(real, DefaultsKey::launchAtLogin);
         }
+    });
+}
+
+void Settings::runInBackground(std::function<void()> work) {
+    {
+        std::lock_guard lock(backgroundMutex_);
+        ++backgroundPending_;
+    }
+    QThreadPool::globalInstance()->start([this, work = std::move(work)] {
+        work();
         std::lock_guard lock(backgroundMutex_);
         --backgroundPending_;
         backgroundDone_.notify_all();
     });
+}
+
+void Settings::setAutoUpdateApp(bool value) {
+    autoUpdateApp_ = value;
+    defaults_.setBool(value, DefaultsKey::autoUpdateApp);
+}
+
+void Settings::setUseSystemCursor(bool value) {
+    useSystemCursor_ = value;
+    defaults_.setBool(value, DefaultsKey::useSystemCursor);
+}
+
+void Settings::setLaunchAtLogin(bool value, LoginItemState* loginItems) {
+    launchAtLogin_ = value;
+    defaults_.setBool(value, DefaultsKey::launchAtLogin);
+    if (loginItems) runInBackground([loginItems, value] { loginItems->setLaunchAtLogin(value); });
 }
 
 void Settings::loadProtocolVersion() {

@@ -4,6 +4,7 @@
 #include <QString>
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 
 class LoginItemState;
@@ -40,6 +41,12 @@ public:
     // The peer-protocol version this build speaks, from the "Defaults" resource; null when missing.
     void loadProtocolVersion();
 
+    // The menu's toggles: each stores the choice at once.
+    void setAutoUpdateApp(bool value);
+    void setUseSystemCursor(bool value);
+    // Also adds or removes the login item, off the main thread (`loginItems` null: only stored).
+    void setLaunchAtLogin(bool value, LoginItemState* loginItems);
+
     bool isFirstLaunch() const;
     void waitForBackgroundWork();
 
@@ -52,6 +59,9 @@ public:
     const QString& protocolVersion() const { return protocolVersion_; }
 
 private:
+    // Runs `work` on the thread pool; the destructor waits for it.
+    void runInBackground(std::function<void()> work);
+
     UserDefaults& defaults_;
     bool autoUpdateApp_ = false;
     bool preventDisplaySleep_ = false;
