@@ -6,7 +6,9 @@
 
 #include <QThreadPool>
 
-Settings::Settings(UserDefaults& defaults) : defaults_(defaults) {}
+Settings::Settings(UserDefaults& defaults) : defaults_(defaults) {
+    serialPool_.setMaxThreadCount(1);
+}
 
 Settings::~Settings() {
     waitForBackgroundWork();
@@ -46,7 +48,7 @@ void Settings::runInBackground(std::function<void()> work) {
         std::lock_guard lock(backgroundMutex_);
         ++backgroundPending_;
     }
-    QThreadPool::globalInstance()->start([this, work = std::move(work)] {
+    serialPool_.start([this, work = std::move(work)] {
         work();
         std::lock_guard lock(backgroundMutex_);
         --backgroundPending_;

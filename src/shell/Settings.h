@@ -2,6 +2,7 @@
 
 #include <QSizeF>
 #include <QString>
+#include <QThreadPool>
 #include <atomic>
 #include <condition_variable>
 #include <functional>
@@ -59,7 +60,7 @@ public:
     const QString& protocolVersion() const { return protocolVersion_; }
 
 private:
-    // Runs `work` on the thread pool; the destructor waits for it.
+    // Runs `work` off the main thread, after the work given before it; the destructor waits for it.
     void runInBackground(std::function<void()> work);
 
     UserDefaults& defaults_;
@@ -73,4 +74,6 @@ private:
     std::mutex backgroundMutex_;
     std::condition_variable backgroundDone_;
     int backgroundPending_ = 0;
+    // One thread: login-item changes happen in the order the user asked for them, so the last wins.
+    QThreadPool serialPool_;
 };

@@ -13,10 +13,14 @@
 
 #include <QRectF>
 #include <gtest/gtest.h>
+#include <mutex>
 
 // The later parts the shell calls, writing what they were asked into one shared log.
-struct RecordingHooks final : AccessibilityPermission, AutoUpdater, LoginItemState, TouchBarRelay,
-                               Uninstaller {
+struct RecordingHooks final : AccessibilityPermission,
+                              AutoUpdater,
+                              LoginItemState,
+                              TouchBarRelay,
+                              Uninstaller {
     explicit RecordingHooks(QStringList& log) : log(log) {}
 
     bool assistiveAccessGranted(bool prompt) override {
@@ -27,7 +31,11 @@ struct RecordingHooks final : AccessibilityPermission, AutoUpdater, LoginItemSta
     void checkForUpdatesInBackground() override { log << "checkForUpdatesInBackground"; }
     void checkForUpdates() override { log << "checkForUpdates"; }
     bool launchAtLogin() override { return loginItem; }
-    void setLaunchAtLogin(bool enabled) override { log << QStringLiteral("setLaunchAtLogin:%1").arg(int(enabled)); }
+    // Called off the main thread.
+    void setLaunchAtLogin(bool enabled) override {
+        std::lock_guard lock(mutex);
+        log << QStringLiteral("setLaunchAtLogin:%1").arg(int(enabled));
+    }
     void uninstall() override { log << "uninstall"; }
     void showTouchBar() override { log << "showTouchBar"; }
     void hideTouchBar() override { log << "hideTouchBar"; }
@@ -35,6 +43,7 @@ struct RecordingHooks final : AccessibilityPermission, AutoUpdater, LoginItemSta
     bool hasTouchBarWindow() const override { return touchBarWindow; }
 
     QStringList& log;
+    std::mutex mutex;
     bool accessibilityGranted = true;
     bool loginItem = false;
     bool touchBarWindow = false;
