@@ -16,11 +16,8 @@
 #include <mutex>
 
 // The later parts the shell calls, writing what they were asked into one shared log.
-struct RecordingHooks final : AccessibilityPermission,
-                              AutoUpdater,
-                              LoginItemState,
-                              TouchBarRelay,
-                              Uninstaller {
+struct RecordingHooks final : AccessibilityPermission, AutoUpdater, LoginItemState, TouchBarRelay,
+                               Uninstaller {
     explicit RecordingHooks(QStringList& log) : log(log) {}
 
     bool assistiveAccessGranted(bool prompt) override {
