@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QLabel>
 #include <QMenu>
+#include <QPalette>
 #include <QWidgetAction>
 
 #include <algorithm>
@@ -118,11 +119,15 @@ void StatusMenu::setupMenu() {
 void StatusMenu::setStatusLine(const QStringList& lines, int spacing) {
     statusLines_ = lines;
     statusLineSpacing_ = spacing;
-    QString html;
+    // A line of information, not a command: the item takes no clicks, yet its text reads as plainly as
+    // the items' (a disabled item's colour would grey it).
+    QString html = QStringLiteral("<div style=\"color:%1\">")
+                       .arg(statusLabel_->palette().color(QPalette::Active, QPalette::WindowText).name());
     for (qsizetype i = 0; i < lines.size(); ++i)
         html += QStringLiteral("<p style=\"margin-top:0px; margin-bottom:%1px\">%2</p>")
                     .arg(i + 1 < lines.size() ? spacing : 0)
                     .arg(lines[i].toHtmlEscaped());
+    html += QStringLiteral("</div>");
     statusLabel_->setText(html);
     statusLine_->setText(lines.join(QLatin1Char('\n')));
 }
@@ -173,8 +178,7 @@ QString StatusMenu::getLocationString(const StylusInfo& stylus) {
     // The level is the device's word; a percentage is all it can mean.
     const qint64 level = std::clamp<qint64>(stylus.batteryLevel, 0, 100);
     return QStringLiteral("' %1\n%2 (%3: %4%)")
-        .arg(connected, name, localizedString(QStringLiteral("Battery")))
-        .arg(level);
+        .arg(connected, name, localizedString(QStringLiteral("Battery")), QString::number(level));
 }
 
 QString StatusMenu::deviceWord(const QString& hardwareString) {
