@@ -6,6 +6,7 @@
 #include "display/ZDVirtualScreenController.h"
 #include "platform/codec/LinuxEncoderServices.h"
 #include "platform/linux/LinuxSystemInfo.h"
+#include "platform/linux/NoTouchBar.h"
 #include "platform/linux/QtAlerts.h"
 #include "platform/linux/UinputTablet.h"
 #include "platform/x11/X11DisplayServices.h"
@@ -20,7 +21,9 @@
 #include "session/CaptureController.h"
 #include "shell/AppDelegate.h"
 #include "shell/DisplayModeHandler.h"
+#include "shell/Settings.h"
 #include "shell/TerminationSignals.h"
+#include "shell/TouchBarStrip.h"
 #include "shell/UserStreamDefaults.h"
 #include "shell/VersionChecker.h"
 
@@ -77,6 +80,13 @@ int main(int argc, char** argv) {
     X11DisplayStreamFactory displayStreams;
     UserStreamDefaults streamDefaults(UserDefaults::standard());
 
+    // The Touch Bar relay, only where the system has a Touch Bar to show; no Linux machine has one,
+    // so here the strip is never made and its menu item stays hidden.
+    NoTouchBar touchBarSource;
+    std::unique_ptr<TouchBarStrip> touchBar;
+    if (touchBarSource.available())
+        touchBar = std::make_unique<TouchBarStrip>(touchBarSource, displayController);
+
     // The mode reactions of the shell, which the display side also asks for the session; the parts
     // not in this program yet are left out.
     DisplayModeHandler displayModes(displayController);
@@ -90,6 +100,11 @@ int main(int argc, char** argv) {
             [&resolutions](bool show) { return resolutions.showZubPadOrCloneHiResAlert(show); },
         .cloneDisplay = [&arrangement] { arrangement.cloneDisplay(); },
         .extendDisplaySelected = [&arrangement] { arrangement.extendDisplaySelected(); },
+        .touchBarEnabled =
+            [&touchBar] {
+                return touchBar && UserDefaults::standard().boolForKey(DefaultsKey::enableTouchBar);
+            },
+        .showTouchBar = [&touchBar] { touchBar->showTouchBar(); },
     };
     displayModes.setParts(modeParts);
 
@@ -100,6 +115,7 @@ int main(int argc, char** argv) {
     hooks.versionService = &versions;
     hooks.displayModes = &displayModes;
     hooks.resolutions = &resolutions;
+    hooks.touchBar = touchBar.get();
 
     // The device's input: XTest for the pointer and keys, and for pressure, tilt and proximity a
     // virtual pen when /dev/uinput lets us make one (said once when it does not).

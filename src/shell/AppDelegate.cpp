@@ -36,6 +36,7 @@ AppDelegate::AppDelegate(Services services, ZDVirtualScreenController& displayCo
         inputHooks.sendMessage = [this](const QString& message, int32_t channel) {
             if (captureController_) captureController_->sendMessage(message, channel, {});
         };
+        inputHooks.isTapInTouchBar = [this](QPointF point) { return isTapInTouchBar(point); };
         if (hooks_.accessibility)
             inputHooks.assistiveAccessGranted = [this](bool showAlert) {
                 return hooks_.accessibility->assistiveAccessGranted(showAlert);
@@ -153,6 +154,19 @@ void AppDelegate::handleAutoHideTouchBar(const Notification& notification) {
         hooks_.touchBar->hideTouchBar();
     else
         hooks_.touchBar->showTouchBar();
+}
+
+void AppDelegate::enableTouchBar(bool on) {
+    settings_.setEnableTouchBar(on);
+    if (!hooks_.touchBar) return;
+    if (on)
+        hooks_.touchBar->showTouchBar();
+    else
+        hooks_.touchBar->hideTouchBar();
+}
+
+bool AppDelegate::isTapInTouchBar(QPointF point) {
+    return settings_.enableTouchBar() && hooks_.touchBar && hooks_.touchBar->isTapInTouchBar(point);
 }
 
 bool AppDelegate::isDarkMode() const {

@@ -76,6 +76,12 @@ public:
     void handleModeChanged(const Notification& notification);
     void handleUpdateMenu(const Notification& notification);
     void handleAutoHideTouchBar(const Notification& notification);
+    // The Touch Bar relay: absent where the system has no Touch Bar.
+    bool isOSSupportTouchBar() const { return hooks_.touchBar && hooks_.touchBar->isOSSupportTouchBar(); }
+    // The "Enable Touch Bar" item: stores the choice, then shows or hides the strip.
+    void enableTouchBar(bool on);
+    // Whether a tap at a point of the top-left-origin space lands on the strip of an enabled relay.
+    bool isTapInTouchBar(QPointF point);
     void handleScreenSaverEvent(const Notification& notification) {
         reactions_.handleScreenSaverEvent(notification);
     }

@@ -79,3 +79,8 @@ void Settings::loadProtocolVersion() {
                                  .value(QStringLiteral("protocolVersion"));
     protocolVersion_ = version.typeId() == QMetaType::QString ? version.toString() : QString();
 }
+
+void Settings::setEnableTouchBar(bool on) {
+    enableTouchBar_ = on;
+    defaults_.setBool(on, DefaultsKey::enableTouchBar);
+}

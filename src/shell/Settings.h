@@ -56,6 +56,8 @@ public:
     bool preventDisplaySleep() const { return preventDisplaySleep_; }
     bool useSystemCursor() const { return useSystemCursor_; }
     bool enableTouchBar() const { return enableTouchBar_; }
+    // Stores "enableTouchBar".
+    void setEnableTouchBar(bool on);
     bool launchAtLogin() const { return launchAtLogin_.load(); }
     const QString& protocolVersion() const { return protocolVersion_; }
 

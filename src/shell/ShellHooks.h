@@ -57,6 +57,10 @@ public:
     virtual void hideTouchBar() = 0;
     virtual void stopTouchBar() = 0;
     virtual bool hasTouchBarWindow() const = 0;
+    // Whether the system has a Touch Bar to relay; without one the strip and its menu item are absent.
+    virtual bool isOSSupportTouchBar() const = 0;
+    // Whether a point of the top-left-origin global space lies on the strip.
+    virtual bool isTapInTouchBar(QPointF point) = 0;
 };
 
 // The device's gestures and keys turned into desktop events.

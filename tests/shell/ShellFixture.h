@@ -38,12 +38,15 @@ struct RecordingHooks final : AccessibilityPermission, AutoUpdater, LoginItemSta
     void hideTouchBar() override { log << "hideTouchBar"; }
     void stopTouchBar() override { log << "stopTouchBar"; }
     bool hasTouchBarWindow() const override { return touchBarWindow; }
+    bool isOSSupportTouchBar() const override { return true; }
+    bool isTapInTouchBar(QPointF) override { return tapInTouchBar; }
 
     QStringList& log;
     std::mutex mutex;
     bool accessibilityGranted = true;
     bool loginItem = false;
     bool touchBarWindow = false;
+    bool tapInTouchBar = false;
 };
 
 // A shell on fake desktop services and the real session controller of SessionRig, with the display

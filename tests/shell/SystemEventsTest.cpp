@@ -79,6 +79,23 @@ TEST_F(SystemEventsTest, InProcessNoticesReachTheShellOnlyWhileItLives) {
     EXPECT_EQ(events.center.observerCount(), 0u);
 }
 
+// A tap counts as one on the Touch Bar strip only while the option is on; the option's item shows or
+// hides the strip and is kept for the next start.
+TEST_F(SystemEventsTest, TheTouchBarOptionGatesTapsOnTheStripAndIsKept) {
+    launch();
+    recorded.tapInTouchBar = true;
+    EXPECT_FALSE(delegate->isTapInTouchBar({10, 1000}));
+    delegate->enableTouchBar(true);
+    EXPECT_TRUE(delegate->isTapInTouchBar({10, 1000}));
+    delegate->enableTouchBar(false);
+    EXPECT_EQ(log.filter("TouchBar"), (QStringList{"showTouchBar", "hideTouchBar"}));
+    for (bool enabled : {true, false}) {
+        delegate->enableTouchBar(enabled);
+        launch();
+        EXPECT_EQ(delegate->isTouchBarEnabled(), enabled);
+    }
+}
+
 TEST_F(SystemEventsTest, TheStatusIconsFollowTheLinkAndTheAppearance) {
     defaults.setBool(true, "enableTouchBar");
     launch();
