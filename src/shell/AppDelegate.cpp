@@ -276,6 +276,8 @@ MenuState AppDelegate::menuState() {
     state.useSystemCursor = settings_.useSystemCursor();
     state.launchAtLogin = settings_.launchAtLogin();
     state.autoUpdateApp = settings_.autoUpdateApp();
+    state.touchBarSupported = isOSSupportTouchBar();
+    state.enableTouchBar = settings_.enableTouchBar();
     if (input_) state.stylus = input_->stylusInfo();
     if (CaptureController* session = captureController_.get()) {
         state.bUSBConnected = session->bUSBConnected();
@@ -301,6 +303,7 @@ StatusMenu::Actions AppDelegate::menuActions() {
     actions.aboutTheApp = [this] { aboutTheApp(); };
     actions.howToEnablePressure = [this] { howToEnablePressure(); };
     actions.useSystemCursor = [this] { useSystemCursor(); };
+    actions.enableTouchBar = [this] { enableTouchBar(!settings_.enableTouchBar()); };
     actions.menuWillOpen = [this] { menuWillOpen(); };
     if (input_) actions.setupStylus = [this] { setupStylus(); };
     if (hooks_.loginItems) actions.launchAtLogin = [this] { launchAtLogin(); };

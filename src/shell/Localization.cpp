@@ -31,6 +31,7 @@ const QHash<QString, QString>& englishTexts() {
         {QStringLiteral("LaunchAtLogin"), QStringLiteral("Start at Login")},
         {QStringLiteral("AutoUpdateApp"), QStringLiteral("Update Automatically")},
         {QStringLiteral("UseSystemMouseCursor"), QStringLiteral("Show the Desktop Cursor on the Tablet")},
+        {QStringLiteral("Enable Touch Bar"), QStringLiteral("Show the Touch Bar")},
         {QStringLiteral("AboutOSXApp"), QStringLiteral("About %1")},
         {QStringLiteral("Uninstall"), QStringLiteral("Uninstall")},
         {QStringLiteral("Cancel"), QStringLiteral("Cancel")},

@@ -340,7 +340,9 @@ void StatusMenu::refreshPreferences(const MenuState& state) {
     QMenu* preferences = preferences_->menu();
     addOrUpdateMenuItem(preferences, localizedString(QStringLiteral("UseSystemMouseCursor")),
                         actions_.useSystemCursor, state.useSystemCursor, state.systemCursorSupported);
-    // The Touch Bar strip has no counterpart on this desktop, so "Enable Touch Bar" is never offered.
+    if (state.touchBarSupported)
+        addOrUpdateMenuItem(preferences, localizedString(QStringLiteral("Enable Touch Bar")),
+                            actions_.enableTouchBar, state.enableTouchBar, true);
     const QString stylusPrefix =
         localizedString(QStringLiteral("Setup Stylus on %@")).section(QStringLiteral("%1"), 0, 0);
     for (QAction* item : preferences->actions()) {

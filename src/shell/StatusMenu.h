@@ -44,6 +44,9 @@ struct MenuState {
     bool systemCursorSupported = false;
     bool launchAtLogin = false;
     bool autoUpdateApp = false;
+    // The Touch Bar strip: offered only where the system has a Touch Bar to show.
+    bool touchBarSupported = false;
+    bool enableTouchBar = false;
 };
 
 // The status menu: the status line, "Preferences", updates, about, uninstall and Quit, and while a
@@ -64,6 +67,7 @@ public:
         std::function<void()> launchAtLogin;
         std::function<void()> autoUpdateApp;
         std::function<void()> useSystemCursor;
+        std::function<void()> enableTouchBar;
         std::function<void()> launchDisplaySettings;
         std::function<void()> howToEnablePressure;
         std::function<void(int32_t tag)> changeResolutionSelected;

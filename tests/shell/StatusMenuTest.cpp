@@ -73,6 +73,7 @@ protected:
         actions.launchAtLogin = [this] { log << "launchAtLogin"; };
         actions.autoUpdateApp = [this] { log << "autoUpdateApp"; };
         actions.useSystemCursor = [this] { log << "useSystemCursor"; };
+        actions.enableTouchBar = [this] { log << "enableTouchBar"; };
         actions.launchDisplaySettings = [this] { log << "displaySettings"; };
         actions.howToEnablePressure = [this] { log << "pressureHelp"; };
         actions.changeResolutionSelected = [this](int32_t tag) {
@@ -198,6 +199,7 @@ TEST_F(StatusMenuTest, ItemByItemForEachLinkState) {
     ready.systemCursorSupported = false;
     ready.videoCaptureFPS = 30.0;
     ready.newVersion = "2.0";
+    ready.touchBarSupported = ready.enableTouchBar = true;
 
     const QString tail = "- | Check for Updates... | About Zub Pad | Uninstall | - | Quit";
     const QString prefs = "Preferences > {Set Up Stylus on iPad | Start at Login | Update Automatically | "
@@ -224,7 +226,8 @@ TEST_F(StatusMenuTest, ItemByItemForEachLinkState) {
              "| "
              "1366 x 1024 (Retina) (off) | - | Display Settings...} | Frame Rate > {30 frames per second * | "
              "60 frames per second} | Preferences > {Set Up Stylus on iPad (off) | Start at Login * | Update "
-             "Automatically * | Show the Desktop Cursor on the Tablet * (off)} | - | Check for Updates... "
+             "Automatically * | Show the Desktop Cursor on the Tablet * (off) | Show the Touch Bar *} | - | "
+             "Check for Updates... "
              "(new "
              "version) | About Zub Pad | Uninstall | - | Quit"},
     };
