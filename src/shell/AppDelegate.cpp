@@ -262,6 +262,10 @@ void AppDelegate::updateUI(int32_t channel, int32_t /*connectionMode*/) {
 }
 
 void AppDelegate::updateMenu(bool framebufferActive) {
+    if (!mainQueue().isCurrent()) {
+        mainQueue().sync([this, framebufferActive] { updateMenu(framebufferActive); });
+        return;
+    }
     if (StatusMenu* menu = statusItem_.statusMenu()) menu->updateMenu(framebufferActive);
 }
 
