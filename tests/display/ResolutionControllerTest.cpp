@@ -158,7 +158,9 @@ TEST_F(ResolutionTest, AdviceAgainstVeryLargeStreams) {
     EXPECT_EQ(alert.buttons, QStringList({"Ok", "NotNow"}));
 }
 
-TEST_F(ResolutionTest, ChoosingAResolutionStoresItAndChangesTheMode) {
+// A resolution chosen is stored and changes the mode; a new frame rate restarts the stream on the display
+// it shows.
+TEST_F(ResolutionTest, TheUsersResolutionAndFrameRateTakeEffectAndAreStored) {
     std::vector<bool> framebuffer;
     QObject::connect(&controller, &ZDVirtualScreenController::isFramebufferActiveChanged,
                      [&](bool active) { framebuffer.push_back(active); });
@@ -168,9 +170,8 @@ TEST_F(ResolutionTest, ChoosingAResolutionStoresItAndChangesTheMode) {
     resolutions.changeResolutionSelected(2);
     EXPECT_FALSE(defaults.boolForKey(QStringLiteral("zubPadNoRetina")));
     EXPECT_EQ(host.calls, QStringList({"mode:1", "mode:2"}));
-}
 
-TEST_F(ResolutionTest, ANewFrameRateRestartsTheStreamOnTheDisplayItShows) {
+    host.calls.clear();
     resolutions.setFrameRate(30); // the rate in use: nothing changes, nothing is sent
     EXPECT_TRUE(host.calls.isEmpty());
     EXPECT_FALSE(defaults.containsKey(QStringLiteral("FPS")));

@@ -261,32 +261,29 @@ TEST(PTUSBHub, AConnectSucceedsOnlyOnNumberZeroAndHandsOverTheBytesAfterTheAnswe
     });
 }
 
-TEST(UsbmuxAddress, EnvironmentForms) {
+// The forms USBMUXD_SOCKET_ADDRESS may take; a TCP daemon is reached at its address, here asked in the
+// binary format.
+TEST(UsbmuxAddress, EnvironmentFormsAndATcpDaemonWithBinaryRequests) {
     auto unix = UsbmuxAddress::fromString(QStringLiteral("UNIX:/tmp/mux"));
     ASSERT_TRUE(unix);
     EXPECT_EQ(unix->kind, UsbmuxAddress::Unix);
     EXPECT_EQ(unix->path, QStringLiteral("/tmp/mux"));
-    auto tcp = UsbmuxAddress::fromString(QStringLiteral("127.0.0.1:27015"));
-    ASSERT_TRUE(tcp);
-    EXPECT_EQ(tcp->kind, UsbmuxAddress::Tcp);
-    EXPECT_EQ(tcp->toString(), QStringLiteral("127.0.0.1:27015"));
     EXPECT_EQ(UsbmuxAddress::fromString(QStringLiteral("[::1]:5"))->host, QStringLiteral("::1"));
     for (const char* bad : {"", "UNIX:", "nohost", ":80", "host:0", "host:65536", "host:x"})
         EXPECT_FALSE(UsbmuxAddress::fromString(QString::fromUtf8(bad))) << bad;
-
     const QByteArray saved = qgetenv("USBMUXD_SOCKET_ADDRESS");
     qunsetenv("USBMUXD_SOCKET_ADDRESS");
     EXPECT_EQ(UsbmuxAddress::fromEnvironment().path, QStringLiteral("/var/run/usbmuxd"));
     qputenv("USBMUXD_SOCKET_ADDRESS", "garbage");
     EXPECT_TRUE(UsbmuxAddress::fromEnvironment().path.isEmpty()) << "a bad setting reaches no daemon";
     saved.isNull() ? qunsetenv("USBMUXD_SOCKET_ADDRESS") : qputenv("USBMUXD_SOCKET_ADDRESS", saved);
-}
 
-TEST(UsbmuxAddress, TcpDaemonAndBinaryRequests) {
     QTcpServer server;
     ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
-    UsbmuxAddress address =
-        *UsbmuxAddress::fromString(QStringLiteral("127.0.0.1:%1").arg(server.serverPort()));
+    const QString text = QStringLiteral("127.0.0.1:%1").arg(server.serverPort());
+    UsbmuxAddress address = UsbmuxAddress::fromString(text).value_or(UsbmuxAddress{});
+    EXPECT_EQ(address.kind, UsbmuxAddress::Tcp);
+    EXPECT_EQ(address.toString(), text);
     address.requestFormat = PropertyList::Format::Binary;
     PTUSBHub hub(address);
     OptError result = Error::make(QStringLiteral("unset"), -1);
@@ -307,10 +304,22 @@ TEST(UsbmuxAddress, TcpDaemonAndBinaryRequests) {
     ASSERT_TRUE(waitUntil([&] { return !result.has_value(); }));
 }
 
-// Every request waiting when the daemon closes the connection fails once; no read is re-armed, and a
-// later request fails at once.
-TEST(PTUSBChannel, EveryWaitingRequestFailsOnceWhenTheConnectionEnds) {
+// The first request arms the only read; listening afterwards must not start a second one, yet the
+// broadcasts reach the handler given then, and answers their requests whatever their order. When the
+// daemon closes the connection every request still waiting fails once, no read is re-armed, and a later
+// request fails at once.
+TEST(PTUSBChannel, OneReadServesAnswersAndBroadcastsAndWaitingRequestsFailOnceAtTheEnd) {
     DaemonSocket d;
+    d.request();
+    d.listen();
+    sendAll(d.fd, FakeDaemon::packet(0, attached(1)) + FakeDaemon::packet(2, answer(0)) +
+                      FakeDaemon::packet(1, answer(0)) + FakeDaemon::packet(0, attached(2)));
+    ASSERT_TRUE(waitUntil([&] { return d.answers.size() == 2 && d.broadcasts.size() == 2; }));
+    EXPECT_EQ(d.broadcasts, (std::vector<QVariantMap>{attached(1), attached(2)}));
+    EXPECT_EQ(d.answers, (std::vector<std::string>{"nil", "nil"}));
+    EXPECT_TRUE(d.channel->isReadingPackets()) << "a listening connection keeps one read outstanding";
+
+    d.answers.clear();
     for (int i = 0; i < 3; ++i)
         d.request();
     EXPECT_EQ(d.channel->pendingRequestCount(), 3u);
@@ -322,20 +331,6 @@ TEST(PTUSBChannel, EveryWaitingRequestFailsOnceWhenTheConnectionEnds) {
     spinEventLoop(20);
     EXPECT_EQ(d.answers, std::vector<std::string>(
                              4, "PTUSBHubError 0: The usbmux daemon closed the connection (no answer)"));
-}
-
-// The first request arms the only read; listening afterwards must not start a second one, yet the
-// broadcasts reach the handler given then, and answers their requests whatever their order.
-TEST(PTUSBChannel, AHandlerGivenWhileAReadIsOutstandingGetsTheBroadcasts) {
-    DaemonSocket d;
-    d.request();
-    d.listen();
-    sendAll(d.fd, FakeDaemon::packet(0, attached(1)) + FakeDaemon::packet(2, answer(0)) +
-                      FakeDaemon::packet(1, answer(0)) + FakeDaemon::packet(0, attached(2)));
-    ASSERT_TRUE(waitUntil([&] { return d.answers.size() == 2 && d.broadcasts.size() == 2; }));
-    EXPECT_EQ(d.broadcasts, (std::vector<QVariantMap>{attached(1), attached(2)}));
-    EXPECT_EQ(d.answers, (std::vector<std::string>{"nil", "nil"}));
-    EXPECT_TRUE(d.channel->isReadingPackets()) << "a listening connection keeps one read outstanding";
 }
 
 // The channel's side of the USB road (the road itself is driven by tests/integration): a protocol error
