@@ -32,11 +32,13 @@ void Settings::loadDefaults(LoginItemState* loginItems) {
 
     launchAtLogin_ = defaults_.boolForKey(DefaultsKey::launchAtLogin);
     if (!loginItems) return;
-    runInBackground([this, loginItems] {
+    const int choices = launchAtLoginChoices_.load();
+    runInBackground([this, loginItems, choices] {
         const bool stored = defaults_.boolForKey(DefaultsKey::launchAtLogin);
-        // A login item added or removed outside the program is the truth.
+        // A login item added or removed outside the program is the truth, unless the user chose in
+        // the menu meanwhile: that choice is applied after this and stays.
         const bool real = loginItems->launchAtLogin();
-        if (real != stored) {
+        if (real != stored && launchAtLoginChoices_.load() == choices) {
             launchAtLogin_ = real;
             defaults_.setBool(real, DefaultsKey::launchAtLogin);
         }
@@ -67,6 +69,7 @@ void Settings::setUseSystemCursor(bool value) {
 }
 
 void Settings::setLaunchAtLogin(bool value, LoginItemState* loginItems) {
+    ++launchAtLoginChoices_;
     launchAtLogin_ = value;
     defaults_.setBool(value, DefaultsKey::launchAtLogin);
     if (loginItems) runInBackground([loginItems, value] { loginItems->setLaunchAtLogin(value); });

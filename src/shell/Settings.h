@@ -71,6 +71,8 @@ private:
     bool useSystemCursor_ = false;
     bool enableTouchBar_ = false;
     std::atomic<bool> launchAtLogin_{false};
+    // How often the user has chosen in the menu; the start's reconciliation yields to any choice.
+    std::atomic<int> launchAtLoginChoices_{0};
     QString protocolVersion_;
     // Background blocks still to finish (they write into this object).
     std::mutex backgroundMutex_;
