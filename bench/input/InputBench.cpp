@@ -4,11 +4,14 @@
 //  - the road to the desktop: from post() to the moment another client of the server reads the
 //    motion (XInput 2 raw motion on the root), the poster's share of the pen-to-desktop delay.
 //  - the handler: a "PencilEvent" frame as the link hands it over, through the session's dispatch,
-//    the pencil's routing and the poster (100,000 by default), against post() alone.
+//    the pencil's routing and the poster (100,000 by default), against post() alone;
+//  - the keys: a "KeyboardEvent" frame the same way, through the key table and the poster's
+//    keystroke with its modifiers, against the bare XTest keystroke.
 // Each as median and 99th percentile per event. Aim: ratios near 1 for the poster (it adds
 // bookkeeping, no round trip); the handler's p99 under 0.2 ms.
 //
-//   bench_input [events] [handler messages]        (needs an X server in $DISPLAY)
+//   bench_input [events] [handler messages]        (needs an X server in $DISPLAY; it types, so
+//                                                   give it an Xvfb of its own)
 #include "base/PropertyList.h"
 #include "base/UserDefaults.h"
 #include "display/ZDVirtualScreenController.h"
@@ -31,6 +34,7 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 
 #include <algorithm>
 #include <chrono>
@@ -113,8 +117,8 @@ private:
     bool ok_ = false;
 };
 
-// The shell's part in the handler's road: the device's pencil to the input translation, the rest
-// left alone.
+// The shell's part in the handler's road: the device's pencil and keys to the input translation, the
+// rest left alone.
 class PencilOnlyShell final : public ZDAppDelegate {
 public:
     explicit PencilOnlyShell(InputTranslation& input) : input_(input) {}
@@ -132,7 +136,7 @@ public:
     void handleTwoFingerRotationEvent(const QVariantMap&) override {}
     void handleTwoFingerPanEvent(const QVariantMap&) override {}
     void handleStylusStatusChanged(const QVariantMap&) override {}
-    void handleKeyboardEvent(const QVariantMap&) override {}
+    void handleKeyboardEvent(const QVariantMap& event) override { input_.handleKeyboardEvent(event); }
     void handleVirtualKeyboardEvent(const QVariantMap&) override {}
     void handleVirtualKeyboardSourceEvent(const QVariantMap&) override {}
     void handleHoverEvent(const QVariantMap&) override {}
@@ -245,25 +249,50 @@ int main(int argc, char** argv) {
     frames.reserve(size_t(messages));
     for (int i = 0; i < messages; ++i)
         frames.push_back(frame(i));
-    ours.clear();
-    baseline.clear();
-    for (int block = 0; block < 10; ++block) {
-        const int first = block * messages / 10;
-        const auto o = timeEach(messages / 10, [&](int i) {
-            session.ioFrameChannelDidReceiveFrameOfType(nullptr, PeerMessage::kFrameTypeEvent, 0,
-                                                        &frames[size_t(first + i)]);
-        });
-        const auto b = timeEach(messages / 10, [&](int i) { postDrag(first + i); });
-        ours.insert(ours.end(), o.begin(), o.end());
-        baseline.insert(baseline.end(), b.begin(), b.end());
-        XSync(bare, False);
+    // Each frame through the dispatch, against `alone` of the same index, interleaved in blocks.
+    const auto handlerLine = [&](const char* what, std::vector<PTData>& messageFrames,
+                                 const std::function<void(int)>& alone, const char* baselineName) {
+        const int n = int(messageFrames.size());
+        std::vector<double> handled, aloneUs;
+        for (int block = 0; block < 10; ++block) {
+            const int first = block * n / 10;
+            const auto o = timeEach(n / 10, [&](int i) {
+                session.ioFrameChannelDidReceiveFrameOfType(nullptr, PeerMessage::kFrameTypeEvent, 0,
+                                                            &messageFrames[size_t(first + i)]);
+            });
+            const auto b = timeEach(n / 10, [&](int i) { alone(first + i); });
+            handled.insert(handled.end(), o.begin(), o.end());
+            aloneUs.insert(aloneUs.end(), b.begin(), b.end());
+            XSync(bare, False);
+        }
+        const Figures h = figures(handled), p = figures(aloneUs);
+        std::printf("%-28s median %7.2f us p99 %7.2f us | %s median %7.2f us p99 %7.2f us"
+                    " | ratio %.2f / %.2f (%d messages)\n",
+                    what, h.median, h.p99, baselineName, p.median, p.p99, h.median / p.median, h.p99 / p.p99,
+                    n);
+    };
+    handlerLine("the handler:", frames, postDrag, "post() alone");
+
+    // -- keys: letters, digits, named keys and modifiers as a keyboard on the device sends them.
+    static const char* const kInputs[] = {"A", "Z", "7", "ENTER", "TAB", "\u2191", "Q", "M"};
+    static const char* const kModifiers[] = {"", "SHIFT", "\u2318", "", "\u2318SHIFT", "", "\u2325", ""};
+    std::vector<PTData> keyFrames;
+    keyFrames.reserve(size_t(messages));
+    for (int i = 0; i < messages; ++i) {
+        const QVariantMap key{{QStringLiteral("eventName"), QStringLiteral("KeyboardEvent")},
+                              {QStringLiteral("inputString"), QString::fromUtf8(kInputs[i % 8])},
+                              {QStringLiteral("modifiers"), QString::fromUtf8(kModifiers[i % 7])},
+                              {QStringLiteral("keyboardLayout"), QStringLiteral("en_US")}};
+        keyFrames.push_back(PTData(PropertyList::serialize(key, PropertyList::Format::Binary)));
     }
-    const Figures handler = figures(ours), post = figures(baseline);
-    std::printf("%-28s median %7.2f us p99 %7.2f us | post() alone median %7.2f us p99 %7.2f us"
-                " | ratio %.2f / %.2f (%d messages)\n",
-                "the handler:", handler.median, handler.p99, post.median, post.p99,
-                handler.median / post.median, handler.p99 / post.p99, messages);
-    std::printf("aim: ratios near 1 for the poster; the handler's p99 under 200 us\n");
+    const unsigned keyA = XKeysymToKeycode(bare, XK_a);
+    const auto bareKeystroke = [&](int) {
+        XTestFakeKeyEvent(bare, keyA, True, CurrentTime);
+        XTestFakeKeyEvent(bare, keyA, False, CurrentTime);
+        XFlush(bare);
+    };
+    handlerLine("the keys:", keyFrames, bareKeystroke, "bare keystroke");
+    std::printf("aim: ratios near 1 for the poster; the handler's and the keys' p99 under 200 us\n");
     XCloseDisplay(bare);
     return 0;
 }

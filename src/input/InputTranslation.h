@@ -3,6 +3,7 @@
 #include "input/ApplicationProfiles.h"
 #include "input/ButtonShortcuts.h"
 #include "input/InputHooks.h"
+#include "input/KeyboardInput.h"
 #include "input/PencilInput.h"
 #include "input/ScreenMapping.h"
 #include "input/StylusInfo.h"
@@ -11,6 +12,7 @@
 #include <QPointF>
 #include <QVariantMap>
 
+class Clipboard;
 class EventMonitor;
 class EventPoster;
 class InputSources;
@@ -19,8 +21,8 @@ class Workspace;
 class ZDVirtualScreenController;
 
 // The device's input turned into desktop events: the owner of the screen mapping, the pointer, the
-// pencil, the application profiles and the shortcuts, under the operation names the shell calls.
-// Main thread only.
+// pencil, the application profiles, the shortcuts and the keyboard, under the operation names the shell
+// calls. Main thread only.
 class InputTranslation {
 public:
     struct Platform {
@@ -29,6 +31,8 @@ public:
         InputSources& inputSources;
         Workspace& workspace;
         UserDefaults& defaults;
+        // Where the on-screen keyboard's text is pasted from; without one it is not pasted.
+        Clipboard* clipboard = nullptr;
     };
 
     InputTranslation(Platform platform, ZDVirtualScreenController& displayController, InputHooks hooks);
@@ -67,6 +71,13 @@ public:
         return ApplicationProfiles::getAppContextShortcut(app);
     }
 
+    // -- Keyboard.
+    void handleKeyboardEvent(const QVariantMap& event) { keyboard_.handleKeyboardEvent(event); }
+    void handleVirtualKeyboardEvent(const QVariantMap& event) { keyboard_.handleVirtualKeyboardEvent(event); }
+    void handleVirtualKeyboardSourceEvent(const QVariantMap& event) {
+        keyboard_.handleVirtualKeyboardSourceEvent(event);
+    }
+
     // The link ended or the stream stopped: a stroke or drag cut off in the middle ends with its
     // button up, and nothing posted here stays held.
     void releaseHeldInput();
@@ -77,6 +88,7 @@ public:
     PencilInput& pencil() { return pencil_; }
     ApplicationProfiles& profiles() { return profiles_; }
     ButtonShortcuts& shortcuts() { return shortcuts_; }
+    KeyboardInput& keyboard() { return keyboard_; }
 
 private:
     EventPoster& poster_;
@@ -87,4 +99,5 @@ private:
     ApplicationProfiles profiles_;
     TouchPointer pointer_;
     PencilInput pencil_;
+    KeyboardInput keyboard_;
 };

@@ -43,7 +43,8 @@ AppDelegate::AppDelegate(Services services, ZDVirtualScreenController& displayCo
             };
         input_ = std::make_unique<InputTranslation>(
             InputTranslation::Platform{*services_.eventPoster, *services_.eventMonitor,
-                                       *services_.inputSources, services_.workspace, services_.defaults},
+                                       *services_.inputSources, services_.workspace, services_.defaults,
+                                       services_.clipboard},
             displayController_, std::move(inputHooks));
     }
 }
@@ -231,13 +232,13 @@ void AppDelegate::handleStylusStatusChanged(const QVariantMap& event) {
     if (input_) input_->handleStylusStatusChanged(event);
 }
 void AppDelegate::handleKeyboardEvent(const QVariantMap& event) {
-    if (hooks_.input) hooks_.input->handleKeyboardEvent(event);
+    if (input_) input_->handleKeyboardEvent(event);
 }
 void AppDelegate::handleVirtualKeyboardEvent(const QVariantMap& event) {
-    if (hooks_.input) hooks_.input->handleVirtualKeyboardEvent(event);
+    if (input_) input_->handleVirtualKeyboardEvent(event);
 }
 void AppDelegate::handleVirtualKeyboardSourceEvent(const QVariantMap& event) {
-    if (hooks_.input) hooks_.input->handleVirtualKeyboardSourceEvent(event);
+    if (input_) input_->handleVirtualKeyboardSourceEvent(event);
 }
 void AppDelegate::handleHoverEvent(const QVariantMap& event) {
     if (input_) input_->handleHoverEvent(event);
@@ -377,7 +378,7 @@ void AppDelegate::aboutTheApp() {
 }
 
 void AppDelegate::howToEnablePressure() {
-    openInfoURL(QStringLiteral("URLPressureHelp"));
+    openInfoURL(QStringLiteral("PressureHelpURL"));
 }
 
 void AppDelegate::setupStylus() {

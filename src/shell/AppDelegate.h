@@ -19,6 +19,7 @@
 #include <vector>
 
 class Alerts;
+class Clipboard;
 class CaptureController;
 class EventMonitor;
 class EventPoster;
@@ -55,6 +56,8 @@ public:
         EventPoster* eventPoster = nullptr;
         EventMonitor* eventMonitor = nullptr;
         InputSources* inputSources = nullptr;
+        // Where the on-screen keyboard's text is pasted from.
+        Clipboard* clipboard = nullptr;
         // False when the pen tablet could not be made: the pen then has no pressure and no tilt.
         bool pressureAvailable = true;
     };

@@ -60,6 +60,31 @@ const QHash<QString, QString>& englishTexts() {
         {QStringLiteral("RestartZubPadIsRequired"),
          QStringLiteral("Zub Pad may now record the screen. Quit it and start it again to use your tablet.")},
         {QStringLiteral("Quit Zub Pad"), QStringLiteral("Quit Zub Pad")},
+        // The updater: %1 is the program's name, %2 a version, %3 the running one.
+        {QStringLiteral("UpToDate"), QStringLiteral("You're up to date")},
+        {QStringLiteral("UpToDateBody"), QStringLiteral("%1 %2 is the newest version available.")},
+        {QStringLiteral("UpdateAvailableBody"),
+         QStringLiteral("%1 %2 is available; you have %3. Install it with your package manager or from its "
+                        "release page.")},
+        {QStringLiteral("OpenReleasePage"), QStringLiteral("Open Release Page")},
+        {QStringLiteral("UpdateCheckFailed"), QStringLiteral("Update check failed")},
+        {QStringLiteral("UpdateCheckFailedBody"),
+         QStringLiteral("The update information could not be read. Please try again later.")},
+        // The pen's pressure, where the desktop asks for no accessibility permission.
+        {QStringLiteral("ZubPadAccessibilityTitle"), QStringLiteral("Pen pressure and tilt are off")},
+        {QStringLiteral("ZubPadAccessibilityBody"),
+         QStringLiteral(
+             "Zub Pad passes the pen's pressure, tilt and hover on through a virtual drawing tablet, "
+             "which needs write access to /dev/uinput. Install Zub Pad's udev rule and module entry "
+             "(sudo cmake --install), run \"sudo modprobe uinput\", then log out and in again. The "
+             "guide explains each step.")},
+        {QStringLiteral("OpenPressureGuide"), QStringLiteral("Open the Guide")},
+        // Uninstall: %1 is the package.
+        {QStringLiteral("UninstallWithPackageManager"),
+         QStringLiteral("Remove Zub Pad with your package manager")},
+        {QStringLiteral("UninstallWithPackageManagerBody"),
+         QStringLiteral("Zub Pad was installed as the package \"%1\". Remove it the same way, for example "
+                        "with \"sudo apt remove %1\" in a terminal.")},
     };
     return texts;
 }

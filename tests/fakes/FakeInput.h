@@ -1,8 +1,10 @@
 #pragma once
 
+#include "platform/Clipboard.h"
 #include "platform/EventMonitor.h"
 #include "platform/InputSources.h"
 
+#include <QStringList>
 #include <map>
 
 // A key monitor the test types into.
@@ -35,6 +37,42 @@ public:
         return it == keys.end() ? QString() : it->second;
     }
 
+    QString currentKeyboardInputSourceID() override { return current; }
+    QStringList enabledInputSourceIDs() override { return enabled; }
+    bool selectInputSource(const QString& sourceID) override {
+        selected << sourceID;
+        if (!enabled.contains(sourceID) || refuseSelection) return false;
+        current = sourceID;
+        return true;
+    }
+    bool selectionNeedsFocusRoundTrip() override { return needsRoundTrip; }
+
     bool hasLayout = true;
     std::map<uint16_t, QString> keys{{6, QStringLiteral("z")}, {16, QStringLiteral("y")}};
+    QString current;
+    QStringList enabled;
+    QStringList selected;
+    bool refuseSelection = false;
+    bool needsRoundTrip = true;
+};
+
+// A clipboard that keeps what it was given; the test says when another program reads it.
+class FakeClipboard final : public Clipboard {
+public:
+    bool setText(const QString& text, std::function<void()> taken) override {
+        if (refuse) return false;
+        texts << text;
+        taken_ = std::move(taken);
+        return true;
+    }
+    // Another program reads the text.
+    void read() {
+        if (taken_) std::exchange(taken_, nullptr)();
+    }
+
+    bool refuse = false;
+    QStringList texts;
+
+private:
+    std::function<void()> taken_;
 };

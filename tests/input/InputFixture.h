@@ -30,9 +30,10 @@ protected:
 
     InputTranslation& input() {
         if (!input_)
-            input_ = std::make_unique<InputTranslation>(
-                InputTranslation::Platform{poster, eventMonitor, inputSources, workspace, defaults},
-                controller, hooks);
+            input_ = std::make_unique<InputTranslation>(InputTranslation::Platform{poster, eventMonitor,
+                                                                                   inputSources, workspace,
+                                                                                   defaults, &clipboard},
+                                                        controller, hooks);
         return *input_;
     }
     int32_t activate(const QString& identifier, const QString& name = {}) {
@@ -84,6 +85,7 @@ protected:
     RecordingEventPoster poster;
     FakeEventMonitor eventMonitor;
     FakeInputSources inputSources;
+    FakeClipboard clipboard;
     FakeWorkspace workspace;
     InputHooks hooks;
     bool peerIsNew = false;

@@ -30,6 +30,8 @@ public:
 
     // Starts catching events once the window is shown; an explanation when it cannot.
     QString listen();
+    // Writes one JSON line to the log.
+    void writeLine(const QJsonObject& line);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -38,7 +40,6 @@ protected:
 private:
     void readEvents();
     void announceWhenViewable();
-    void writeLine(const QJsonObject& line);
     struct Device {
         QString name;
         std::vector<QString> valuatorLabels;

@@ -4,6 +4,7 @@
 //
 //   scribble [--events PATH] [--geometry WxH+X+Y]
 #include "ScribbleCanvas.h"
+#include "ScribbleTextLine.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -50,7 +51,12 @@ int main(int argc, char** argv) {
     // the root's less the canvas's corner.
     canvas.setWindowFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
     canvas.setGeometry(rect);
+    // -- keys: a line of text along the bottom that takes the keyboard and logs what it is typed.
+    ScribbleTextLine textLine(&canvas, [&canvas](const QJsonObject& line) { canvas.writeLine(line); });
+    // Without a window manager the canvas takes the X focus itself.
     canvas.show();
+    canvas.activateWindow();
+    // -- end keys
     if (const QString failure = canvas.listen(); !failure.isEmpty()) {
         std::fprintf(stderr, "scribble: %s\n", qPrintable(failure));
         return 1;

@@ -16,6 +16,7 @@
 #include <vector>
 
 // Xlib last: its macros (None, Bool, Status) would break the Qt headers.
+#include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
@@ -220,31 +221,44 @@ struct X11EventPoster::Impl {
     void pressKey(unsigned key) { change(heldKeys, XTestFakeKeyEvent, key, true); }
     void releaseKey(unsigned key) { change(heldKeys, XTestFakeKeyEvent, key, false); }
 
-    void postKey(const Event& event) {
+    bool capsLocked() {
+        XkbStateRec state{};
+        return XkbGetState(dpy, XkbUseCoreKbd, &state) == Success && (state.locked_mods & LockMask);
+    }
+
+    // Whether anything was asked of the server.
+    bool postKey(const Event& event) {
         const auto key = xKeycodeForMacKey(event.keyCode);
-        if (!key) return;
+        if (!key) return false;
         const uint64_t mask = modifierMask(event.keyCode);
         if (mask) {
             // A modifier key by itself stays down until its up (or a flags change without it).
             const bool down = event.type == EventType::kKeyDown ||
                               (event.type == EventType::kFlagsChanged && (event.flags & mask));
+            if (down == heldKeys.contains(*key)) return false;
             if (down)
                 pressKey(*key);
             else
                 releaseKey(*key);
-            return;
+            return true;
         }
-        if (event.type != EventType::kKeyDown) return;
+        if (event.type != EventType::kKeyDown) return false;
         std::vector<unsigned> pressedHere;
         for (const unsigned modifier : modifierKeys(event.flags))
             if (!heldKeys.contains(modifier)) {
                 pressKey(modifier);
                 pressedHere.push_back(modifier);
             }
+        // Caps Lock in the flags is the lock for this keystroke alone: pressing the Caps Lock key would
+        // leave it on for the user's own typing.
+        const bool lock = (event.flags & EventFlag::kMaskAlphaShift) && !capsLocked();
+        if (lock) XkbLockModifiers(dpy, XkbUseCoreKbd, LockMask, LockMask);
         XTestFakeKeyEvent(dpy, *key, True, CurrentTime);
         XTestFakeKeyEvent(dpy, *key, False, CurrentTime);
+        if (lock) XkbLockModifiers(dpy, XkbUseCoreKbd, LockMask, 0);
         for (auto it = pressedHere.rbegin(); it != pressedHere.rend(); ++it)
             releaseKey(*it);
+        return true;
     }
 
     // --- pen -----------------------------------------------------------------------------------
@@ -468,7 +482,9 @@ void X11EventPoster::post(const Event& event, int32_t /*tap: one way in on X*/) 
         d->scroll(event);
     } else if (event.type == EventType::kKeyDown || event.type == EventType::kKeyUp ||
                event.type == EventType::kFlagsChanged) {
-        d->postKey(event);
+        // The modifier ups that follow a keystroke mostly find nothing held: no flush then, whose read
+        // of the connection would be most of their cost.
+        if (!d->postKey(event)) return;
     }
     // Proximity without a pen has nothing to show; null events post nothing.
     XFlush(d->dpy);
