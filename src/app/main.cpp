@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
     DisplayArrangement arrangement(displayController, displayModes, UserDefaults::standard());
     ResolutionController resolutions(displayController, displayModes, UserDefaults::standard(), alerts,
                                      arrangement);
-    displayModes.setParts({
+    DisplayModeHandler::Parts modeParts{
         .adjustInitialMode =
             [&resolutions](const QVariantMap& info) { return resolutions.adjustInitialMode(info); },
         .showZubPadOrCloneHiResAlert =
@@ -115,7 +115,8 @@ int main(int argc, char** argv) {
                 return touchBar && UserDefaults::standard().boolForKey(DefaultsKey::enableTouchBar);
             },
         .showTouchBar = [&touchBar] { touchBar->showTouchBar(); },
-    });
+    };
+    displayModes.setParts(modeParts);
 
     // Updates from our feed (or where ZUBPAD_APPCAST_URL says), announced, never installed: the
     // package manager does that.
@@ -212,8 +213,12 @@ int main(int argc, char** argv) {
         &eventMonitor,
         &inputSources,
         &clipboard,
+        pen != nullptr,
     };
     AppDelegate shell(services, displayController, hooks);
+    // A display added or removed refreshes the open menu.
+    modeParts.updateMenu = [&shell](bool framebufferActive) { shell.updateMenu(framebufferActive); };
+    displayModes.setParts(modeParts);
     // The pressure alert never interrupts a stroke.
     inputPermission.setDrawing(
         [&shell] { return shell.input() && shell.input()->pencil().bPencilStarted(); });

@@ -52,6 +52,8 @@ public:
     bool bUSBConnected() const;
     int32_t currentChannel() const;
     bool bUSBAttached() const;
+    // False while nothing answers on the usbmux daemon's socket.
+    bool usbmuxdRunning() const { return connector_->daemonReachable(); }
     // Display sleep (YES) stops attempts from being queued; after wake the shell queues both again.
     void setBScreenOff(bool value);
     int32_t connectionMode() const;
