@@ -5,11 +5,15 @@
 #include "display/ResolutionController.h"
 #include "display/ZDVirtualScreenController.h"
 #include "platform/codec/LinuxEncoderServices.h"
+#include "platform/linux/DpkgPackages.h"
 #include "platform/linux/LinuxSystemInfo.h"
 #include "platform/linux/NoTouchBar.h"
+#include "platform/linux/Polkit.h"
 #include "platform/linux/QtAlerts.h"
 #include "platform/linux/QtClipboard.h"
 #include "platform/linux/UinputTablet.h"
+#include "platform/linux/XdgAutostart.h"
+#include "platform/x11/X11CursorSource.h"
 #include "platform/x11/X11DisplayServices.h"
 #include "platform/x11/X11DisplayStream.h"
 #include "platform/x11/X11EventMonitor.h"
@@ -21,10 +25,15 @@
 #include "platform/x11/X11Workspace.h"
 #include "session/CaptureController.h"
 #include "shell/AppDelegate.h"
+#include "shell/AppUninstaller.h"
+#include "shell/BLAuthentication.h"
 #include "shell/DisplayModeHandler.h"
+#include "shell/InputPermission.h"
+#include "shell/LaunchAtLoginController.h"
 #include "shell/Settings.h"
 #include "shell/TerminationSignals.h"
 #include "shell/TouchBarStrip.h"
+#include "shell/Updater.h"
 #include "shell/UserStreamDefaults.h"
 #include "shell/VersionChecker.h"
 
@@ -32,6 +41,7 @@
 #include <QCursor>
 #include <QScreen>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 
@@ -72,7 +82,6 @@ int main(int argc, char** argv) {
     X11Workspace workspace;
     X11SystemEvents systemEvents;
     X11Power power;
-    X11Permissions permissions;
     QtAlerts alerts;
     LinuxSystemInfo systemInfo;
 
@@ -94,7 +103,7 @@ int main(int argc, char** argv) {
     DisplayArrangement arrangement(displayController, displayModes, UserDefaults::standard());
     ResolutionController resolutions(displayController, displayModes, UserDefaults::standard(), alerts,
                                      arrangement);
-    displayModes.setParts({
+    DisplayModeHandler::Parts modeParts{
         .adjustInitialMode =
             [&resolutions](const QVariantMap& info) { return resolutions.adjustInitialMode(info); },
         .showZubPadOrCloneHiResAlert =
@@ -106,16 +115,29 @@ int main(int argc, char** argv) {
                 return touchBar && UserDefaults::standard().boolForKey(DefaultsKey::enableTouchBar);
             },
         .showTouchBar = [&touchBar] { touchBar->showTouchBar(); },
-    });
+    };
+    displayModes.setParts(modeParts);
 
-    // The version document (ours, or where ZUBPAD_VERSION_URL says); no updater or update item yet.
-    VersionChecker versions(UserDefaults::standard(), alerts, VersionChecker::versionURL());
+    // Updates from our feed (or where ZUBPAD_APPCAST_URL says), announced, never installed: the
+    // package manager does that.
+    Updater updater(UserDefaults::standard(), alerts, workspace, Updater::feedURL(),
+                    Updater::userAgentString(systemInfo));
+    // The version document (ours, or where ZUBPAD_VERSION_URL says); its offers go to the updater.
+    VersionChecker versions(UserDefaults::standard(), alerts, VersionChecker::versionURL(),
+                            {.checkForUpdates = [&updater] { updater.checkForUpdates(); }});
 
-    ShellHooks hooks;
-    hooks.versionService = &versions;
-    hooks.displayModes = &displayModes;
-    hooks.resolutions = &resolutions;
-    hooks.touchBar = touchBar.get();
+    // The login item is an XDG autostart entry of the program running now.
+    const Installation installation = Installation::current();
+    XdgAutostart autostart(
+        bundle.objectForInfoDictionaryKey(QStringLiteral("CFBundleDisplayName")).toString());
+    LaunchAtLoginController loginItems(autostart, installation.agentPath);
+    // Uninstall: polkit for the administrator's step, dpkg to tell a package's files from ours.
+    Polkit polkit;
+    BLAuthentication authentication(polkit);
+    DpkgPackages packages;
+    AppUninstaller uninstaller({authentication, packages, UserDefaults::standard(), alerts, &loginItems,
+                                [](int status) { QCoreApplication::exit(status); }},
+                               installation);
 
     // The device's input: XTest for the pointer and keys, and for pressure, tilt and proximity a
     // virtual pen when /dev/uinput lets us make one (said once when it does not).
@@ -129,8 +151,34 @@ int main(int argc, char** argv) {
                                         << (posterError ? posterError->description : QString());
     X11EventMonitor eventMonitor;
     X11InputSources inputSources;
+    X11CursorSource cursorSource;
+    // The pointer in the bottom-left-origin space.
+    const auto mouseLocation = [&poster] {
+        if (poster) return poster->mouseLocation();
+        const QPoint pos = QCursor::pos();
+        return QPointF(pos.x(), QGuiApplication::primaryScreen()->geometry().bottom() + 1 - pos.y());
+    };
     // The on-screen keyboard's text is pasted from the CLIPBOARD selection, which this process serves.
     QtClipboard clipboard;
+
+    // What input can do is what could be opened: XTest for the pointer and keys. Pressure is withheld
+    // when /dev/uinput is there but not writable, which the udev rule mends; a kernel without uinput
+    // is no permission to ask for (the log above says so).
+    const bool pressureWithheld = !pen && penError && (penError->code == EACCES || penError->code == EPERM);
+    X11Permissions permissions(poster != nullptr, !pressureWithheld);
+    InputPermission inputPermission(
+        permissions, alerts, workspace,
+        QUrl(bundle.objectForInfoDictionaryKey(QStringLiteral("PressureHelpURL")).toString()));
+
+    ShellHooks hooks;
+    hooks.versionService = &versions;
+    hooks.displayModes = &displayModes;
+    hooks.resolutions = &resolutions;
+    hooks.accessibility = &inputPermission;
+    hooks.updater = &updater;
+    hooks.loginItems = &loginItems;
+    hooks.uninstaller = &uninstaller;
+    hooks.touchBar = touchBar.get();
 
     AppDelegate::Services services{
         UserDefaults::standard(),
@@ -139,12 +187,7 @@ int main(int argc, char** argv) {
         power,
         permissions,
         alerts,
-        // The pointer in the bottom-left-origin space.
-        [&poster] {
-            if (poster) return poster->mouseLocation();
-            const QPoint pos = QCursor::pos();
-            return QPointF(pos.x(), QGuiApplication::primaryScreen()->geometry().bottom() + 1 - pos.y());
-        },
+        mouseLocation,
         [&](AppDelegate& shell) {
             auto controller = std::make_unique<CaptureController>(
                 systemInfo, nullptr,
@@ -158,6 +201,9 @@ int main(int argc, char** argv) {
                                            std::make_shared<LinuxEncoderServices>(),
                                            {},
                                            {}});
+            controller->setCursorServices({cursorSource, eventMonitor, mouseLocation});
+            controller->useSystemCursor(
+                UserDefaults::standard().boolForKey(QStringLiteral("useSystemCursor")));
             controller->setDelegate(&shell);
             controller->setupLink();
             return controller;
@@ -167,8 +213,15 @@ int main(int argc, char** argv) {
         &eventMonitor,
         &inputSources,
         &clipboard,
+        pen != nullptr,
     };
     AppDelegate shell(services, displayController, hooks);
+    // A display added or removed refreshes the open menu.
+    modeParts.updateMenu = [&shell](bool framebufferActive) { shell.updateMenu(framebufferActive); };
+    displayModes.setParts(modeParts);
+    // The pressure alert never interrupts a stroke.
+    inputPermission.setDrawing(
+        [&shell] { return shell.input() && shell.input()->pencil().bPencilStarted(); });
     QObject::connect(&endSignals, &TerminationSignals::received, &app, [&shell](int) { shell.terminate(); });
 
     shell.applicationDidFinishLaunching();

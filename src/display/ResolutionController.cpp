@@ -181,3 +181,7 @@ void ResolutionController::resizeEventFromDevice(QSizeF size) {
     info.insert(QStringLiteral("sizeIndex"), getSizeIndex(displayController_.currentMode(), deviceKey_));
     host_.setPeerDeviceInfo(info);
 }
+
+void ResolutionController::launchDisplaySettings() {
+    arrangement_.launchDisplaySettings();
+}

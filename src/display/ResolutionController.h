@@ -73,6 +73,8 @@ public:
 
     // The resolution items' action: the tag is the entry's.
     void changeResolutionSelected(int32_t tag);
+    // The resolution submenu's "DisplaySettings..." item.
+    void launchDisplaySettings();
     // The frame-rate items' action: the tag is the rate, 30 or 60.
     void setFrameRate(int32_t tag);
     // The device's view changed size (points).

@@ -11,6 +11,7 @@ CaptureController::CaptureController(const SystemInfo& systemInfo, std::unique_p
       peer_(std::make_unique<PeerMessageHandler>(*link_, stream_.get(), systemInfo)) {}
 
 CaptureController::~CaptureController() {
+    cursor_.reset();
     // Nothing is captured or encoded once the controller goes; then the link detaches its channels
     // from this delegate.
     stream_.reset();
@@ -22,6 +23,7 @@ void CaptureController::setDelegate(ZDAppDelegate* delegate) {
     delegate_ = delegate;
     link_->setDelegate(delegate);
     peer_->setDelegate(delegate);
+    if (cursor_) cursor_->setDelegate(delegate);
 }
 
 void CaptureController::setupLink() {
@@ -97,6 +99,7 @@ void CaptureController::ioFrameChannelDidReceiveFrameOfType(PTChannel* channel, 
     peer_->ioFrameChannelDidReceiveFrameOfType(channel, type, tag, payload);
 }
 void CaptureController::ioFrameChannelDidEndWithError(PTChannel* channel, const OptError& error) {
+    if (cursor_) cursor_->stopCursorTimer();
     link_->ioFrameChannelDidEndWithError(channel, error);
 }
 
@@ -104,6 +107,49 @@ void CaptureController::setLoopbackPort(quint16 port) {
     link_->setLoopbackPort(port);
 }
 
+void CaptureController::setCursorServices(CursorForwarder::Services services) {
+    cursor_ = std::make_unique<CursorForwarder>(std::move(services), [this](const QVariantMap& event) {
+        sendEvent(event, PeerMessage::kFrameTypeEvent, PeerMessage::kChannelCurrent);
+    });
+    cursor_->setDelegate(delegate_);
+}
+
+bool CaptureController::simulateCursorPos() const {
+    return cursor_ && !useSystemCursor_ && checkPeerProtocolVersion(QStringLiteral("1.0.2"));
+}
+
+void CaptureController::registerMouseEvent() {
+    if (cursor_) cursor_->registerMouseEvent();
+}
+void CaptureController::unregisterMouseEvent() {
+    if (cursor_) cursor_->unregisterMouseEvent();
+}
+void CaptureController::hideCursor() {
+    if (cursor_) cursor_->hideCursor();
+}
+void CaptureController::unhideCursor() {
+    if (cursor_) cursor_->unhideCursor();
+}
+
+void CaptureController::mouseCursorMoved() {
+    // The shell moves the pointer whatever the choice; the device hears of it only while it draws
+    // the cursor itself.
+    if (cursor_ && simulateCursorPos()) cursor_->mouseCursorMoved();
+}
+
 void CaptureController::useSystemCursor(bool on) {
     useSystemCursor_ = on;
+    if (on) hideCursor();
+    DesktopCapture* capture = stream_ ? stream_->videoCaptureSession() : nullptr;
+    const bool linked = link_->bUSBConnected();
+    if (capture && linked) {
+        capture->setSimulateCursor(simulateCursorPos());
+        sendMessage(QStringLiteral("waitASec"), PeerMessage::kChannelCurrent);
+        capture->setupDisplayStream();
+        stream_->resetResolution(stream_->mainDisplayID());
+    }
+    if (capture && linked && capture->simulateCursor())
+        registerMouseEvent();
+    else
+        unregisterMouseEvent();
 }

@@ -2,6 +2,7 @@
 
 #include "base/Error.h"
 #include "link/PTChannel.h"
+#include "session/CursorForwarder.h"
 #include "session/LinkConnector.h"
 #include "session/PeerMessage.h"
 #include "video/StreamController.h"
@@ -51,6 +52,8 @@ public:
     bool bUSBConnected() const;
     int32_t currentChannel() const;
     bool bUSBAttached() const;
+    // False while nothing answers on the usbmux daemon's socket.
+    bool usbmuxdRunning() const { return connector_->daemonReachable(); }
     // Display sleep (YES) stops attempts from being queued; after wake the shell queues both again.
     void setBScreenOff(bool value);
     int32_t connectionMode() const;
@@ -83,10 +86,22 @@ public:
                                              const PTData* payload) override;
     void ioFrameChannelDidEndWithError(PTChannel* channel, const OptError& error) override;
 
-    // -- Cursor forwarding: the user's "UseSystemMouseCursor" choice (the tablet then shows the
-    // desktop's own cursor, sent apart from the picture).
+    // -- Cursor forwarding. Without its services the picture keeps the cursor and none is forwarded.
+    void setCursorServices(CursorForwarder::Services services);
+    // The user's "UseSystemMouseCursor" choice, after it was stored: on, the picture shows the
+    // desktop's own cursor; off, the device draws the cursor it is sent apart from the picture. A
+    // linked device's stream is set up again for the change.
     void useSystemCursor(bool on);
     bool usesSystemCursor() const { return useSystemCursor_; }
+    // -- StreamHost: whether the cursor is forwarded (the picture then leaves it out).
+    bool simulateCursorPos() const override;
+    void registerMouseEvent() override;
+    void unregisterMouseEvent() override;
+    void hideCursor();
+    void unhideCursor();
+    // The pointer moved (the shell calls it after moving the pointer itself).
+    void mouseCursorMoved();
+    CursorForwarder* cursorForwarder() const { return cursor_.get(); }
 
     // The app's port on 127.0.0.1; 23481 unless a test moves it.
     void setLoopbackPort(quint16 port);
@@ -99,5 +114,6 @@ private:
     std::unique_ptr<StreamController> stream_;
     std::unique_ptr<ConnectionManager> link_;
     std::unique_ptr<PeerMessageHandler> peer_;
+    std::unique_ptr<CursorForwarder> cursor_;
     bool useSystemCursor_ = false;
 };

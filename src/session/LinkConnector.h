@@ -28,6 +28,8 @@ public:
     // Device notices are wanted from now on (until stopListening).
     virtual void startListening() {}
     virtual void stopListening() {}
+    // False while the usbmux daemon cannot be reached: no device can show up then.
+    virtual bool daemonReachable() const { return true; }
     // Connects `channel` to `port` (host order) on the device, through the daemon.
     virtual void connectToUSBDevice(PTChannel& channel, quint16 port, qint64 deviceID, Callback callback) = 0;
     // Connects `channel` to `port` (host order) on 127.0.0.1.
@@ -48,6 +50,7 @@ public:
     PTUSBHub& usbHub() { return *hub_; }
     void startListening() override;
     void stopListening() override;
+    bool daemonReachable() const override { return !daemonAbsenceSaid_; }
     void connectToUSBDevice(PTChannel& channel, quint16 port, qint64 deviceID, Callback callback) override;
     void connectToLocalIPv4Port(PTChannel& channel, quint16 port, ConnectCallback callback) override;
 

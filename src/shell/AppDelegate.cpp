@@ -1,15 +1,20 @@
 #include "shell/AppDelegate.h"
 
 #include "base/Bundle.h"
+#include "base/Logging.h"
 #include "base/MainQueue.h"
 #include "base/UserDefaults.h"
 #include "display/ResolutionController.h"
 #include "display/ZDVirtualScreenController.h"
+#include "platform/Alerts.h"
 #include "platform/SystemEvents.h"
 #include "platform/Workspace.h"
 #include "session/CaptureController.h"
 #include "shell/DisplayModeHandler.h"
+#include "shell/Localization.h"
 #include "shell/VersionChecker.h"
+
+#include <QUrl>
 
 AppDelegate::AppDelegate(Services services, ZDVirtualScreenController& displayController, ShellHooks hooks)
     : services_(std::move(services)), displayController_(displayController), hooks_(hooks),
@@ -33,6 +38,9 @@ AppDelegate::AppDelegate(Services services, ZDVirtualScreenController& displayCo
         };
         inputHooks.deviceCategory = [this] {
             return hooks_.resolutions ? hooks_.resolutions->deviceCategory() : QString();
+        };
+        inputHooks.mouseCursorMoved = [this] {
+            if (captureController_) captureController_->mouseCursorMoved();
         };
         inputHooks.isTapInTouchBar = [this](QPointF point) { return isTapInTouchBar(point); };
         if (hooks_.accessibility)
@@ -96,7 +104,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     }
     // 10. Status item and menu, display power, updater.
     statusItem_.setupStatusItem(isDarkMode());
-    statusItem_.setupMenu([this] { terminate(); });
+    statusItem_.setupMenu([this] { return menuState(); }, menuActions());
     setupDisplayWrangler();
     if (hooks_.updater) hooks_.updater->setAutoUpdateConfig();
     // 11.
@@ -262,6 +270,142 @@ bool AppDelegate::isInMirrorModeForBuiltinDisplay() {
 void AppDelegate::updateUI(int32_t channel, int32_t /*connectionMode*/) {
     if (channel == 0 && settings_.enableTouchBar() && hooks_.touchBar) hooks_.touchBar->hideTouchBar();
     statusItem_.setImages(StatusItem::imageNames(channel, isDarkMode()));
+    updateMenu(displayController_.isFramebufferActive());
+}
+
+void AppDelegate::updateMenu(bool framebufferActive) {
+    if (!mainQueue().isCurrent()) {
+        mainQueue().sync([this, framebufferActive] { updateMenu(framebufferActive); });
+        return;
+    }
+    if (StatusMenu* menu = statusItem_.statusMenu()) menu->updateMenu(framebufferActive);
+}
+
+MenuState AppDelegate::menuState() {
+    MenuState state;
+    if (hooks_.versionService) {
+        state.bNotSupportedVersion = hooks_.versionService->bNotSupportedVersion();
+        state.newVersion = hooks_.versionService->newVersion();
+    }
+    state.pressureAvailable = services_.pressureAvailable;
+    state.mirrorMode = displayController_.bCloneDisplay();
+    state.useSystemCursor = settings_.useSystemCursor();
+    state.launchAtLogin = settings_.launchAtLogin();
+    state.autoUpdateApp = settings_.autoUpdateApp();
+    state.touchBarSupported = isOSSupportTouchBar();
+    state.enableTouchBar = settings_.enableTouchBar();
+    if (input_) state.stylus = input_->stylusInfo();
+    if (CaptureController* session = captureController_.get()) {
+        state.bUSBConnected = session->bUSBConnected();
+        state.connected = session->currentChannel() != PeerMessage::kChannelNone;
+        state.bUSBAttached = session->bUSBAttached();
+        state.usbmuxdRunning = session->usbmuxdRunning();
+        state.deviceInfo = session->peerDeviceInfo();
+        state.systemCursorSupported = session->checkPeerProtocolVersion(QStringLiteral("1.0.2"));
+    }
+    if (hooks_.displayModes) state.videoCaptureFPS = hooks_.displayModes->videoCaptureFPS();
+    if (state.connected && state.mirrorMode && hooks_.resolutions) {
+        ResolutionController& resolutions = *hooks_.resolutions;
+        resolutions.updateResolutionMenu(resolutions.sizeClass());
+        for (const ResolutionEntry& entry : resolutions.resolutionMenus())
+            state.resolutions.emplace_back(entry, resolutions.resolutionItemState(entry.label, entry.tag));
+    }
+    return state;
+}
+
+StatusMenu::Actions AppDelegate::menuActions() {
+    StatusMenu::Actions actions;
+    actions.quit = [this] { terminate(); };
+    actions.aboutTheApp = [this] { aboutTheApp(); };
+    actions.howToEnablePressure = [this] { howToEnablePressure(); };
+    actions.useSystemCursor = [this] { useSystemCursor(); };
+    actions.enableTouchBar = [this] { enableTouchBar(!settings_.enableTouchBar()); };
+    actions.menuWillOpen = [this] { menuWillOpen(); };
+    if (input_) actions.setupStylus = [this] { setupStylus(); };
+    if (hooks_.loginItems) actions.launchAtLogin = [this] { launchAtLogin(); };
+    if (hooks_.updater) {
+        actions.autoUpdateApp = [this] { autoUpdateApp(); };
+        actions.checkForUpdates = [this] { checkForUpdates(); };
+    }
+    if (hooks_.uninstaller) actions.uninstall = [this] { uninstall(); };
+    if (ResolutionController* resolutions = hooks_.resolutions) {
+        actions.changeResolutionSelected = [resolutions](int32_t tag) {
+            resolutions->changeResolutionSelected(tag);
+        };
+        actions.setFrameRate = [resolutions](int32_t tag) { resolutions->setFrameRate(tag); };
+        actions.launchDisplaySettings = [resolutions] { resolutions->launchDisplaySettings(); };
+    }
+    return actions;
+}
+
+void AppDelegate::menuWillOpen() {
+    if (screenRecordingGate_.bScreenRecordingGranted()) return;
+    mainQueue().async([this, alive = lifetime_.guard()] {
+        if (!alive) return;
+        if (!screenRecordingGate_.screenRecordingGranted()) {
+            screenRecordingGate_.alertForScreenRecording();
+            return;
+        }
+        // Capture is set up at launch only.
+        Alert alert;
+        alert.style = Alert::Style::Warning;
+        alert.messageText = localizedString(QStringLiteral("RestartZubPad"));
+        alert.informativeText = localizedString(QStringLiteral("RestartZubPadIsRequired"));
+        alert.buttons = {localizedString(QStringLiteral("Quit Zub Pad"))};
+        services_.alerts.runModal(alert);
+        services_.exitProcess(0);
+    });
+}
+
+void AppDelegate::launchAtLogin() {
+    settings_.setLaunchAtLogin(!settings_.launchAtLogin(), hooks_.loginItems);
+}
+
+void AppDelegate::autoUpdateApp() {
+    const bool on = !settings_.autoUpdateApp();
+    settings_.setAutoUpdateApp(on);
+    if (!hooks_.updater) return;
+    if (on) hooks_.updater->checkForUpdatesInBackground();
+    hooks_.updater->setAutoUpdateConfig();
+}
+
+void AppDelegate::useSystemCursor() {
+    const bool on = !settings_.useSystemCursor();
+    settings_.setUseSystemCursor(on);
+    if (captureController_) captureController_->useSystemCursor(on);
+}
+
+void AppDelegate::checkForUpdates() {
+    if (hooks_.updater) hooks_.updater->checkForUpdates();
+}
+
+void AppDelegate::openInfoURL(const QString& key) {
+    const QUrl url(Bundle::main().objectForInfoDictionaryKey(key).toString());
+    if (!services_.workspace.openURL(url)) qCWarning(lcShell) << "cannot open" << url.toString();
+}
+
+void AppDelegate::aboutTheApp() {
+    openInfoURL(QStringLiteral("URLAbout"));
+}
+
+void AppDelegate::howToEnablePressure() {
+    openInfoURL(QStringLiteral("PressureHelpURL"));
+}
+
+void AppDelegate::setupStylus() {
+    if (input_) input_->setupStylus();
+}
+
+void AppDelegate::uninstall() {
+    Alert alert;
+    alert.style = Alert::Style::Warning;
+    alert.messageText =
+        localizedString(QStringLiteral("UninstallOSXApp"))
+            .arg(Bundle::main().objectForInfoDictionaryKey(QStringLiteral("CFBundleDisplayName")).toString());
+    alert.informativeText = localizedString(QStringLiteral("UninstallZubPadBody"));
+    alert.buttons = {localizedString(QStringLiteral("Uninstall")), localizedString(QStringLiteral("Cancel"))};
+    if (services_.alerts.runModal(alert) == Alerts::kFirstButtonReturn && hooks_.uninstaller)
+        hooks_.uninstaller->uninstall();
 }
 
 void AppDelegate::terminate() {

@@ -3,6 +3,7 @@
 #include "base/Lifetime.h"
 #include "base/NotificationCenter.h"
 #include "input/InputTranslation.h"
+#include "session/CursorForwarder.h" // kZDAutoHideTouchBarNotification
 #include "session/ZDAppDelegate.h"
 #include "shell/ScreenRecordingGate.h"
 #include "shell/Settings.h"
@@ -31,9 +32,6 @@ class UserDefaults;
 class Workspace;
 class ZDVirtualScreenController;
 
-// Posted by the session's cursor forwarding when the device's cursor reaches or leaves the bottom edge.
-inline const QString kZDAutoHideTouchBarNotification = QStringLiteral("ZDAutoHideTouchBarNotification");
-
 // The application shell: start-up, settings, system events, the status item and the orderly quit,
 // and the session's delegate. A facade over one object per concern; the operations keep their names
 // here. Main thread only.
@@ -58,6 +56,8 @@ public:
         InputSources* inputSources = nullptr;
         // Where the on-screen keyboard's text is pasted from.
         Clipboard* clipboard = nullptr;
+        // False when the pen tablet could not be made: the pen then has no pressure and no tilt.
+        bool pressureAvailable = true;
     };
 
     AppDelegate(Services services, ZDVirtualScreenController& displayController, ShellHooks hooks = {});
@@ -138,6 +138,25 @@ public:
     bool isInMirrorModeForBuiltinDisplay() override;
     bool isTouchBarEnabled() override { return settings_.enableTouchBar(); }
 
+    // -- The status menu.
+    // Rewrites the status line and the resolution and frame-rate submenus of the open menu.
+    void updateMenu(bool framebufferActive);
+    // What the menu shows now; rebuilds the resolution list while a device is linked in mirror mode.
+    MenuState menuState();
+    // Screen recording granted since launch: the program must restart to capture.
+    void menuWillOpen();
+    // The Preferences toggles, each the opposite of the stored choice.
+    void launchAtLogin();
+    void autoUpdateApp();
+    void useSystemCursor();
+    void checkForUpdates();
+    void aboutTheApp();
+    void setupStylus();
+    // Asks for confirmation; the removal itself is the uninstaller's.
+    void uninstall();
+    // Opens the README's section on pressure: how to make /dev/uinput writable.
+    void howToEnablePressure();
+
     Settings& settings() { return settings_; }
     bool bScreenRecordingGranted() const { return screenRecordingGate_.bScreenRecordingGranted(); }
     bool bRequireAccessibilityGrant() const {
@@ -158,6 +177,8 @@ public:
 private:
     void registerObservers();
     void removeObservers();
+    StatusMenu::Actions menuActions();
+    void openInfoURL(const QString& key);
     void finishTermination();
 
     Services services_;

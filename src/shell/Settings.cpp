@@ -6,7 +6,9 @@
 
 #include <QThreadPool>
 
-Settings::Settings(UserDefaults& defaults) : defaults_(defaults) {}
+Settings::Settings(UserDefaults& defaults) : defaults_(defaults) {
+    serialPool_.setMaxThreadCount(1);
+}
 
 Settings::~Settings() {
     waitForBackgroundWork();
@@ -30,22 +32,47 @@ void Settings::loadDefaults(LoginItemState* loginItems) {
 
     launchAtLogin_ = defaults_.boolForKey(DefaultsKey::launchAtLogin);
     if (!loginItems) return;
+    const int choices = launchAtLoginChoices_.load();
+    runInBackground([this, loginItems, choices] {
+        const bool stored = defaults_.boolForKey(DefaultsKey::launchAtLogin);
+        // A login item added or removed outside the program is the truth, unless the user chose in
+        // the menu meanwhile: that choice is applied after this and stays.
+        const bool real = loginItems->launchAtLogin();
+        if (real != stored && launchAtLoginChoices_.load() == choices) {
+            launchAtLogin_ = real;
+            defaults_.setBool(real, DefaultsKey::launchAtLogin);
+        }
+    });
+}
+
+void Settings::runInBackground(std::function<void()> work) {
     {
         std::lock_guard lock(backgroundMutex_);
         ++backgroundPending_;
     }
-    QThreadPool::globalInstance()->start([this, loginItems] {
-        const bool stored = defaults_.boolForKey(DefaultsKey::launchAtLogin);
-        // A login item added or removed outside the program is the truth.
-        const bool real = loginItems->launchAtLogin();
-        if (real != stored) {
-            launchAtLogin_ = real;
-            defaults_.setBool(real, DefaultsKey::launchAtLogin);
-        }
+    serialPool_.start([this, work = std::move(work)] {
+        work();
         std::lock_guard lock(backgroundMutex_);
         --backgroundPending_;
         backgroundDone_.notify_all();
     });
+}
+
+void Settings::setAutoUpdateApp(bool value) {
+    autoUpdateApp_ = value;
+    defaults_.setBool(value, DefaultsKey::autoUpdateApp);
+}
+
+void Settings::setUseSystemCursor(bool value) {
+    useSystemCursor_ = value;
+    defaults_.setBool(value, DefaultsKey::useSystemCursor);
+}
+
+void Settings::setLaunchAtLogin(bool value, LoginItemState* loginItems) {
+    ++launchAtLoginChoices_;
+    launchAtLogin_ = value;
+    defaults_.setBool(value, DefaultsKey::launchAtLogin);
+    if (loginItems) runInBackground([loginItems, value] { loginItems->setLaunchAtLogin(value); });
 }
 
 void Settings::loadProtocolVersion() {

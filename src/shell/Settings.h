@@ -2,8 +2,10 @@
 
 #include <QSizeF>
 #include <QString>
+#include <QThreadPool>
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 
 class LoginItemState;
@@ -40,6 +42,12 @@ public:
     // The peer-protocol version this build speaks, from the "Defaults" resource; null when missing.
     void loadProtocolVersion();
 
+    // The menu's toggles: each stores the choice at once.
+    void setAutoUpdateApp(bool value);
+    void setUseSystemCursor(bool value);
+    // Also adds or removes the login item, off the main thread (`loginItems` null: only stored).
+    void setLaunchAtLogin(bool value, LoginItemState* loginItems);
+
     bool isFirstLaunch() const;
     void waitForBackgroundWork();
 
@@ -54,15 +62,22 @@ public:
     const QString& protocolVersion() const { return protocolVersion_; }
 
 private:
+    // Runs `work` off the main thread, after the work given before it; the destructor waits for it.
+    void runInBackground(std::function<void()> work);
+
     UserDefaults& defaults_;
     bool autoUpdateApp_ = false;
     bool preventDisplaySleep_ = false;
     bool useSystemCursor_ = false;
     bool enableTouchBar_ = false;
     std::atomic<bool> launchAtLogin_{false};
+    // How often the user has chosen in the menu; the start's reconciliation yields to any choice.
+    std::atomic<int> launchAtLoginChoices_{0};
     QString protocolVersion_;
     // Background blocks still to finish (they write into this object).
     std::mutex backgroundMutex_;
     std::condition_variable backgroundDone_;
     int backgroundPending_ = 0;
+    // One thread: login-item changes happen in the order the user asked for them, so the last wins.
+    QThreadPool serialPool_;
 };

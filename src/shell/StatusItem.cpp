@@ -63,20 +63,10 @@ bool StatusItem::isShownInTray() const {
     return trayIcon_ && trayIcon_->isVisible();
 }
 
-void StatusItem::setupMenu(std::function<void()> quit) {
-    menu_ = std::make_unique<QMenu>();
-    const Bundle& bundle = Bundle::main();
-    statusLine_ = menu_->addAction(QStringLiteral("%1 %2").arg(
-        bundle.objectForInfoDictionaryKey(QStringLiteral("CFBundleDisplayName")).toString(),
-        bundle.objectForInfoDictionaryKey(QStringLiteral("CFBundleShortVersionString")).toString()));
-    // A line of information, not a command.
-    statusLine_->setEnabled(false);
-    menu_->addSeparator();
-    quit_ = menu_->addAction(localizedString(QStringLiteral("Quit")));
-    connect(quit_, &QAction::triggered, this, [quit = std::move(quit)] {
-        if (quit) quit();
-    });
-    if (trayIcon_) trayIcon_->setContextMenu(menu_.get());
+void StatusItem::setupMenu(std::function<MenuState()> state, StatusMenu::Actions actions) {
+    statusMenu_ = std::make_unique<StatusMenu>(std::move(state), std::move(actions));
+    statusMenu_->setupMenu();
+    if (trayIcon_) trayIcon_->setContextMenu(statusMenu_->menu());
 }
 
 void StatusItem::setImages(const ImageNames& names) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Clock.h"
+#include "shell/StatusMenu.h"
 
 #include <QObject>
 #include <QString>
@@ -32,23 +33,23 @@ public:
 
     // The tray icon, starting with the "not connected" image.
     void setupStatusItem(bool darkMode);
-    // The menu: the status line ("<display name> <version>") and "Quit", which calls `quit`.
-    void setupMenu(std::function<void()> quit);
+    // The status menu, on the tray icon; `state` is read each time the menu opens.
+    void setupMenu(std::function<MenuState()> state, StatusMenu::Actions actions);
     void setImages(const ImageNames& names);
 
     const ImageNames& images() const { return images_; }
-    QMenu* menu() const { return menu_.get(); }
-    QAction* statusLineItem() const { return statusLine_; }
-    QAction* quitItem() const { return quit_; }
+    // None before setupMenu.
+    StatusMenu* statusMenu() const { return statusMenu_.get(); }
+    QMenu* menu() const { return statusMenu_ ? statusMenu_->menu() : nullptr; }
+    QAction* statusLineItem() const { return statusMenu_ ? statusMenu_->statusLineItem() : nullptr; }
+    QAction* quitItem() const { return statusMenu_ ? statusMenu_->quitItem() : nullptr; }
     bool isShownInTray() const;
 
 private:
     void showWhenTrayAvailable();
 
-    std::unique_ptr<QMenu> menu_;
+    std::unique_ptr<StatusMenu> statusMenu_;
     std::unique_ptr<QSystemTrayIcon> trayIcon_;
-    QAction* statusLine_ = nullptr;
-    QAction* quit_ = nullptr;
     ImageNames images_;
     std::optional<Clock::TimerId> trayPoll_;
 };

@@ -7,14 +7,10 @@
 #include "display/ZDUtil.h"
 #include "platform/Alerts.h"
 #include "session/CaptureController.h"
+#include "shell/BoundedDownload.h"
 #include "shell/Localization.h"
 #include "shell/Settings.h"
 
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QThread>
-#include <QTimer>
 #include <mutex>
 
 namespace {
@@ -26,67 +22,6 @@ QString infoString(const char* key) {
 QString displayName() {
     return infoString("CFBundleDisplayName");
 }
-
-// Reads the document on a thread of its own with its own event loop, so that neither a slow server
-// nor a large body holds up the main thread. `done` runs on that thread with the parsed document, or
-// nothing when none could be read; it does not run when the download is stopped.
-class DocumentDownload final : public QThread {
-public:
-    using Done = std::function<void(std::optional<VersionDocument>)>;
-
-    DocumentDownload(QUrl url, Done done) : url_(std::move(url)), done_(std::move(done)) {}
-    ~DocumentDownload() override {
-        requestInterruption();
-        quit();
-        wait();
-    }
-
-protected:
-    void run() override {
-        QNetworkAccessManager manager;
-        QNetworkRequest request(url_);
-        request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-        request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
-        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                             QNetworkRequest::NoLessSafeRedirectPolicy);
-        request.setMaximumRedirectsAllowed(VersionChecker::kMaxRedirects);
-        request.setTransferTimeout(VersionChecker::kTimeoutMs);
-        QNetworkReply* reply = manager.get(request);
-        bool tooLarge = false;
-        QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [&](qint64 received, qint64 total) {
-            if (received > VersionChecker::kMaxDocumentSize || total > VersionChecker::kMaxDocumentSize) {
-                tooLarge = true;
-                reply->abort();
-            }
-        });
-        // The transfer timeout only sees a silent server; one that trickles is stopped here.
-        QTimer deadline;
-        deadline.setSingleShot(true);
-        QObject::connect(&deadline, &QTimer::timeout, reply, &QNetworkReply::abort);
-        deadline.start(VersionChecker::kTimeoutMs);
-        QObject::connect(reply, &QNetworkReply::finished, reply, [this] { exit(); });
-        exec();
-        if (isInterruptionRequested()) return;
-
-        std::optional<VersionDocument> document;
-        if (reply->error() != QNetworkReply::NoError || tooLarge) {
-            qCInfo(lcShell).noquote()
-                << "no version document from" << url_.toDisplayString() << "-"
-                << (tooLarge ? QStringLiteral("larger than 1 MiB") : reply->errorString());
-        } else {
-            const QByteArray body = reply->read(VersionChecker::kMaxDocumentSize + 1);
-            if (body.size() <= VersionChecker::kMaxDocumentSize) document = VersionDocument::parse(body);
-            if (!document)
-                qCInfo(lcShell).noquote() << "the version document at" << url_.toDisplayString()
-                                          << "is not a readable XML document";
-        }
-        done_(std::move(document));
-    }
-
-private:
-    QUrl url_;
-    Done done_;
-};
 
 } // namespace
 
@@ -128,7 +63,19 @@ void VersionChecker::startCheckMinVersion() {
         arrived(std::nullopt);
         return;
     }
-    download_ = std::make_unique<DocumentDownload>(url_, std::move(arrived));
+    // Read on the download's thread too, so that a large document does not hold up the main thread.
+    download_ = std::make_unique<BoundedDownload>(
+        url_, QString(), [url = url_, arrived = std::move(arrived)](BoundedDownload::Result result) {
+            std::optional<VersionDocument> document;
+            if (result.body) document = VersionDocument::parse(*result.body);
+            if (!result.body)
+                qCInfo(lcShell).noquote()
+                    << "no version document from" << url.toDisplayString() << "-" << result.error;
+            else if (!document)
+                qCInfo(lcShell).noquote()
+                    << "the version document at" << url.toDisplayString() << "is not a readable XML document";
+            arrived(std::move(document));
+        });
     download_->start();
 }
 

@@ -2,6 +2,7 @@
 
 #include "base/Clock.h"
 #include "base/Lifetime.h"
+#include "shell/BoundedDownload.h"
 #include "shell/VersionDocument.h"
 
 #include <QString>
@@ -13,7 +14,6 @@
 
 class Alerts;
 class CaptureController;
-class QThread;
 class UserDefaults;
 
 // The version and notice service: reads the version document once per launch, forces or offers this
@@ -32,11 +32,8 @@ public:
         std::function<void()> terminate;
     };
 
-    // How long the whole download may take, how many redirects it follows, and how large a body may
-    // be: a larger one is no document.
-    static constexpr int kTimeoutMs = 10000;
-    static constexpr int kMaxRedirects = 5;
-    static constexpr qint64 kMaxDocumentSize = 1 << 20;
+    // How large a document may be: a larger one is no document.
+    static constexpr qint64 kMaxDocumentSize = BoundedDownload::kMaxSize;
     // The checks for a device introduced before the document came are tried again after these.
     static constexpr double kFirstRetry = 3.0;
     static constexpr double kSecondRetry = 15.0;
@@ -92,7 +89,7 @@ private:
     QUrl url_;
     Parts parts_;
     CaptureController* session_ = nullptr;
-    std::unique_ptr<QThread> download_;
+    std::unique_ptr<BoundedDownload> download_;
     std::optional<Clock::TimerId> retry_;
     bool quitRequested_ = false;
 

@@ -211,6 +211,10 @@ void StreamController::resetResolution(DisplayID displayID) {
     }
 }
 
+DisplayID StreamController::mainDisplayID() const {
+    return services_.displays.mainDisplayID();
+}
+
 void StreamController::cancelPendingStart() {
     if (pendingStart_) Clock::shared().cancel(*pendingStart_);
     pendingStart_.reset();

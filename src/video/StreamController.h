@@ -79,6 +79,8 @@ public:
     // As stopStream, but tells the device nothing (it is gone).
     void resetStream();
     void resetResolution(DisplayID displayID);
+    // The primary display, the one a stream set up again from scratch shows.
+    DisplayID mainDisplayID() const;
 
     void setupFrameTimer();
     double frameInterval() const { return frameInterval_.load(); }

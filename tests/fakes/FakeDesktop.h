@@ -102,7 +102,12 @@ public:
         return true;
     }
 
+    bool syntheticInputGranted() override { return inputGranted; }
+    bool penPressureGranted() override { return pressureGranted; }
+
     bool granted = true;
+    bool inputGranted = true;
+    bool pressureGranted = true;
     int settingsOpened = 0;
 };
 

@@ -7,23 +7,38 @@
 #include <QStringList>
 #include <map>
 
-// A key monitor the test types into.
+// A key and pointer monitor the test types into and moves.
 class FakeEventMonitor final : public EventMonitor {
 public:
+    std::optional<MonitorId> addGlobalMouseMovedMonitor(MouseMovedHandler handler) override {
+        if (!available) return std::nullopt;
+        mouseHandlers[nextId] = std::move(handler);
+        return nextId++;
+    }
     std::optional<MonitorId> addGlobalKeyDownMonitor(KeyDownHandler handler) override {
         if (!available) return std::nullopt;
         handlers[nextId] = std::move(handler);
         return nextId++;
     }
-    void removeMonitor(MonitorId monitor) override { handlers.erase(monitor); }
+    void removeMonitor(MonitorId monitor) override {
+        handlers.erase(monitor);
+        mouseHandlers.erase(monitor);
+    }
     // A key pressed anywhere on the desktop.
     void type(const QString& characters) const {
         for (const auto& [id, handler] : handlers)
             handler(characters);
     }
 
+    // The pointer moved by a device (the test moves the pointer's position itself).
+    void moveMouse() const {
+        for (const auto& [id, handler] : std::map(mouseHandlers))
+            handler();
+    }
+
     bool available = true;
     std::map<MonitorId, KeyDownHandler> handlers;
+    std::map<MonitorId, MouseMovedHandler> mouseHandlers;
     MonitorId nextId = 1;
 };
 

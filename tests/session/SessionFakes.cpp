@@ -21,6 +21,11 @@ QString num(double v) {
 
 } // namespace
 
+QPointF RecordingAppDelegate::getRelativePoint(QPointF p) {
+    if (!contains(p)) return {-1.0, -1.0};
+    return {(p.x() - zubScreen.x()) / zubScreen.width(), (zubScreen.bottom() - p.y()) / zubScreen.height()};
+}
+
 int RecordingAppDelegate::count(const QString& prefix) const {
     return int(
         std::count_if(calls.begin(), calls.end(), [&](const QString& c) { return c.startsWith(prefix); }));

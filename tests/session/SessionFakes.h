@@ -60,12 +60,20 @@ public:
     }
     void handleHoverEvent(const QVariantMap& e) override { record("handleHoverEvent", e); }
     void inputInterrupted() override { calls << QStringLiteral("inputInterrupted"); }
-    QPointF getRelativePoint(QPointF) override { return {-1, -1}; }
-    bool isInZubScreen(QPointF) override { return false; }
+    // Onto zubScreen (bottom-left-origin space); none by default.
+    QPointF getRelativePoint(QPointF point) override;
+    bool isInZubScreen(QPointF point) override { return contains(point); }
     bool isInMirrorModeForBuiltinDisplay() override { return false; }
-    bool isTouchBarEnabled() override { return false; }
+    bool isTouchBarEnabled() override { return touchBarEnabled; }
+
+    QRectF zubScreen;
+    bool touchBarEnabled = false;
 
 private:
+    bool contains(QPointF p) const {
+        return !zubScreen.isEmpty() && zubScreen.left() <= p.x() && p.x() <= zubScreen.right() &&
+               zubScreen.top() <= p.y() && p.y() <= zubScreen.bottom();
+    }
     void tap(const char* name, QPointF point);
     void record(const char* name, const QVariantMap& event) {
         calls << QString::fromLatin1(name);

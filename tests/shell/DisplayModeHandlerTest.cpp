@@ -50,6 +50,8 @@ TEST_F(DisplayModeTest, AModeChangeRestartsTheStreamOnlyForADevice) {
     EXPECT_EQ(log, (QStringList{"updateMenu(0)", "hiResAlert(1)"}));
 
     auto peer = introducedDevice();
+    // The answer to the introduction comes last; only what follows it is counted.
+    ASSERT_TRUE(waitUntil([&] { return !peer->texts().filter("Version:").isEmpty(); }));
     const qsizetype answered = peer->texts().size();
     display.setBCloneDisplay(false);
     touchBar = true;

@@ -13,6 +13,7 @@
 
 #include <QRectF>
 #include <gtest/gtest.h>
+#include <mutex>
 
 // The later parts the shell calls, writing what they were asked into one shared log.
 struct RecordingHooks final : AccessibilityPermission, AutoUpdater, LoginItemState, TouchBarRelay,
@@ -27,7 +28,11 @@ struct RecordingHooks final : AccessibilityPermission, AutoUpdater, LoginItemSta
     void checkForUpdatesInBackground() override { log << "checkForUpdatesInBackground"; }
     void checkForUpdates() override { log << "checkForUpdates"; }
     bool launchAtLogin() override { return loginItem; }
-    void setLaunchAtLogin(bool enabled) override { log << QStringLiteral("setLaunchAtLogin:%1").arg(int(enabled)); }
+    // Called off the main thread.
+    void setLaunchAtLogin(bool enabled) override {
+        std::lock_guard lock(mutex);
+        log << QStringLiteral("setLaunchAtLogin:%1").arg(int(enabled));
+    }
     void uninstall() override { log << "uninstall"; }
     void showTouchBar() override { log << "showTouchBar"; }
     void hideTouchBar() override { log << "hideTouchBar"; }
@@ -37,6 +42,7 @@ struct RecordingHooks final : AccessibilityPermission, AutoUpdater, LoginItemSta
     bool isTapInTouchBar(QPointF) override { return tapInTouchBar; }
 
     QStringList& log;
+    std::mutex mutex;
     bool accessibilityGranted = true;
     bool loginItem = false;
     bool touchBarWindow = false;

@@ -7,6 +7,8 @@ using SystemEventsTest = ShellTest;
 TEST_F(SystemEventsTest, ScreenSaverAndLockReachTheDeviceAsEventsLockOnlyFromTheStreamedScreen) {
     launch();
     auto peer = introducedDevice();
+    // The answer to the introduction comes last; only what follows it is counted.
+    ASSERT_TRUE(waitUntil([&] { return !peer->said().filter("Version:").isEmpty(); }));
     const qsizetype answered = peer->said().size();
     events.post(kScreenSaverDidStartNotification);
     events.post(kScreenSaverDidStopNotification);

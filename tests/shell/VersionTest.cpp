@@ -1,49 +1,10 @@
+#include "shell/DocumentServer.h"
 #include "shell/ShellFixture.h"
 #include "shell/VersionDocument.h"
 
 #include <QRegularExpression>
-#include <QTcpServer>
-#include <QTcpSocket>
 
 namespace {
-
-// A local web server answering each path with the response stored for it (404 without one); while
-// `hold` is set, requests wait for release().
-class DocumentServer {
-public:
-    DocumentServer() {
-        server_.listen(QHostAddress::LocalHost);
-        QObject::connect(&server_, &QTcpServer::newConnection, [this] {
-            QTcpSocket* socket = server_.nextPendingConnection();
-            QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
-                if (!socket->peek(socket->bytesAvailable()).contains("\r\n\r\n")) return;
-                waiting_.push_back({socket, socket->readAll().split(' ').value(1)});
-                if (!hold) release();
-            });
-        });
-    }
-    static QByteArray response(int status, const QByteArray& body, const QByteArray& location = {}) {
-        return "HTTP/1.1 " + QByteArray::number(status) + " X\r\nConnection: close\r\nLocation: " + location +
-               "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
-    }
-    QUrl url(const char* path) const {
-        return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(server_.serverPort()) + path);
-    }
-    void release() {
-        for (auto& [socket, path] : waiting_)
-            if (socket)
-                socket->write(paths.value(path, response(404, "missing"))), socket->disconnectFromHost();
-        waiting_.clear();
-    }
-    size_t waiting() const { return waiting_.size(); }
-
-    QHash<QByteArray, QByteArray> paths;
-    bool hold = false;
-
-private:
-    QTcpServer server_;
-    std::vector<std::pair<QPointer<QTcpSocket>, QByteArray>> waiting_;
-};
 
 // The companion app at 1.1 minimum, 1.8 recommended and 2.0 current, the Mini app at 2.1 / 2.2 / 2.3,
 // a review after 7 days at most 3 times, a notice, and this program at the versions given.
@@ -59,14 +20,6 @@ QByteArray document(const QString& noticeId = "6", const QString& target = "11",
         .arg(osx[0], osx[1], osx[2], noticeId, target, link.isEmpty() ? "" : "<link>" + link + "</link>")
         .toUtf8();
 }
-
-// Qt runs HTTP on a thread of its own, whose locks the thread checker cannot see (Qt is not built with
-// it): under the checker, documents come from files, which Qt reads on the download's own thread.
-#if defined(__SANITIZE_THREAD__)
-#define SKIP_WITHOUT_HTTP() GTEST_SKIP() << "Qt's HTTP thread is not visible to the thread checker"
-#else
-#define SKIP_WITHOUT_HTTP()
-#endif
 
 class VersionTest : public ShellTest {
 protected:

@@ -2,6 +2,7 @@
 
 #include "base/MainQueue.h"
 #include "link/IoChannel.h"
+#include "session/PeerMessage.h"
 
 #include <QJsonObject>
 
@@ -162,6 +163,8 @@ void DeviceSim::ioFrameChannelDidReceiveFrameOfType(PTChannel* channel, uint32_t
     // or a newer one.
     const QJsonObject video =
         VideoReceiver::isVideoFrame(type) ? video_.receive(type, tag, bytes) : QJsonObject();
+    if (type == PeerMessage::kFrameTypeEvent)
+        if (const auto event = PeerMessage::decodeDictionary(bytes)) cursor_.receive(*event);
     if (recorder_) recorder_->record(FrameRecorder::Received, type, tag, bytes, video);
     if (runner_) runner_->frameReceived(type, bytes);
     for (size_t i = 0; i < controls_.size(); ++i)
@@ -199,6 +202,11 @@ void DeviceSim::ioFrameChannelDidEndWithError(PTChannel* channel, const OptError
             summary.value(QStringLiteral("errors")).toInt()) {
             summary.insert(QStringLiteral("event"), QStringLiteral("video"));
             status_(summary);
+        }
+        if (!cursor_.empty()) {
+            QJsonObject cursor = cursor_.summary();
+            cursor.insert(QStringLiteral("event"), QStringLiteral("cursor"));
+            status_(cursor);
         }
         QJsonObject line = statusLine("disconnected");
         line.insert(QStringLiteral("error"), errorValue(error));

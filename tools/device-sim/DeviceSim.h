@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CursorTally.h"
 #include "DeviceScript.h"
 #include "FrameRecorder.h"
 #include "ScriptRunner.h"
@@ -65,6 +66,7 @@ private:
     std::unique_ptr<ScriptRunner> runner_;
     std::vector<std::unique_ptr<ScriptRunner>> controls_;
     VideoReceiver video_;
+    CursorTally cursor_;
     QString lastFramePath_;
     bool scriptSucceeded_ = false;
     // Connections turned away, kept until their end has been reported.

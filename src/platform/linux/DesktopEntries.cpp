@@ -158,8 +158,9 @@ FileStamp statOf(const QString& path) {
     return s;
 }
 
-// At most kMaxEntryBytes + 1 bytes of a regular file; none for anything else (a FIFO would block).
-std::optional<QByteArray> readBounded(const QString& path) {
+} // namespace
+
+std::optional<QByteArray> readDesktopEntryFile(const QString& path) {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return std::nullopt;
     struct stat st {};
@@ -177,8 +178,6 @@ std::optional<QByteArray> readBounded(const QString& path) {
     ::close(fd);
     return bytes;
 }
-
-} // namespace
 
 std::optional<DesktopEntry> parseDesktopEntry(const QByteArray& bytes, OptError* error) {
     auto fail = [error](int code, const QString& text) {
@@ -351,7 +350,7 @@ void DesktopEntries::readDirectory(Directory& directory) {
                     continue;
                 }
                 if (!name.endsWith(QLatin1String(".desktop")) || ++files > kMaxFilesPerDirectory) continue;
-                const std::optional<QByteArray> bytes = readBounded(child.filePath());
+                const std::optional<QByteArray> bytes = readDesktopEntryFile(child.filePath());
                 if (!bytes) continue;
                 OptError error;
                 std::optional<DesktopEntry> entry = parseDesktopEntry(*bytes, &error);

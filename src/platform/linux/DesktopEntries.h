@@ -30,6 +30,9 @@ struct DesktopEntry {
 // application (Type=Link, Directory) or are larger than any real one are errors; lines that do not
 // parse are skipped as the desktop's own readers do.
 std::optional<DesktopEntry> parseDesktopEntry(const QByteArray& bytes, OptError* error = nullptr);
+// The bytes of a desktop file, at most one more than any real entry has; nothing for what is not a
+// regular file (a FIFO would block) or cannot be read.
+std::optional<QByteArray> readDesktopEntryFile(const QString& path);
 
 // The base name of the program an Exec line runs: its first argument, unquoted, after any `env`
 // with its options and VAR=value settings. Empty when there is none.

@@ -3,6 +3,7 @@
 #include "base/Logging.h"
 #include "platform/FramePool.h"
 #include "platform/x11/XConnection.h"
+#include "platform/x11/XCursorImage.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -280,16 +281,12 @@ bool CaptureLoop::pointerMoved() {
 }
 
 void CaptureLoop::refreshCursorImage() {
-    XFixesCursorImage* image = XFixesGetCursorImage(dpy_);
+    std::optional<XCursorImage> image = readXCursorImage(dpy_);
     if (!image) return;
-    cursorSize_ = QSize(image->width, image->height);
-    hotSpot_ = QPoint(image->xhot, image->yhot);
-    pointer_ = QPoint(image->x, image->y);
-    // Xlib widens every 32-bit pixel to an unsigned long.
-    cursorPixels_.resize(size_t(image->width) * size_t(image->height));
-    for (size_t i = 0; i < cursorPixels_.size(); ++i)
-        cursorPixels_[i] = uint32_t(image->pixels[i]);
-    XFree(image);
+    cursorSize_ = image->size;
+    hotSpot_ = image->hotSpot;
+    pointer_ = image->position;
+    cursorPixels_ = std::move(image->pixels);
 }
 
 void CaptureLoop::drawCursor(PixelBuffer& buffer, const QRect& dest) {

@@ -1,6 +1,7 @@
 #include "platform/x11/X11EventMonitor.h"
 
 #include "base/Logging.h"
+#include "base/MainQueue.h"
 #include "platform/x11/XConnection.h"
 #include "platform/x11/XkbLayout.h"
 
@@ -15,6 +16,7 @@
 X11EventMonitor::X11EventMonitor(const QString& displayName) : displayName_(displayName) {}
 
 X11EventMonitor::~X11EventMonitor() {
+    if (pendingMouseDelivery_) Clock::shared().cancel(*pendingMouseDelivery_);
     notifier_.reset();
     layout_.reset();
     if (display_) XCloseDisplay(display_);
@@ -37,10 +39,15 @@ bool X11EventMonitor::open() {
     return true;
 }
 
-void X11EventMonitor::selectKeys(bool on) {
+void X11EventMonitor::selectEvents() {
+    const bool keys = !handlers_.empty(), motion = !mouseHandlers_.empty();
+    if (keys == selectedKeys_ && motion == selectedMotion_) return;
+    selectedKeys_ = keys;
+    selectedMotion_ = motion;
     unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
-    if (on) XISetMask(bits, XI_RawKeyPress);
-    // The master keyboard alone: each key press comes once, whichever device made it.
+    if (keys) XISetMask(bits, XI_RawKeyPress);
+    if (motion) XISetMask(bits, XI_RawMotion);
+    // The master devices alone: each key press or movement comes once, whichever device made it.
     XIEventMask mask{XIAllMasterDevices, int(sizeof bits), bits};
     XISelectEvents(display_, DefaultRootWindow(display_), &mask, 1);
     XFlush(display_);
@@ -48,18 +55,42 @@ void X11EventMonitor::selectKeys(bool on) {
 
 std::optional<EventMonitor::MonitorId> X11EventMonitor::addGlobalKeyDownMonitor(KeyDownHandler handler) {
     if (!handler || !open()) return std::nullopt;
-    if (handlers_.empty()) selectKeys(true);
     const MonitorId id = nextId_++;
     handlers_.emplace(id, std::move(handler));
+    selectEvents();
+    return id;
+}
+
+std::optional<EventMonitor::MonitorId>
+X11EventMonitor::addGlobalMouseMovedMonitor(MouseMovedHandler handler) {
+    if (!handler || !open()) return std::nullopt;
+    const MonitorId id = nextId_++;
+    mouseHandlers_.emplace(id, std::move(handler));
+    selectEvents();
     return id;
 }
 
 void X11EventMonitor::removeMonitor(MonitorId monitor) {
-    if (handlers_.erase(monitor) && handlers_.empty()) selectKeys(false);
+    handlers_.erase(monitor);
+    mouseHandlers_.erase(monitor);
+    if (mouseHandlers_.empty() && pendingMouseDelivery_) {
+        Clock::shared().cancel(*pendingMouseDelivery_);
+        pendingMouseDelivery_.reset();
+    }
+    if (display_) selectEvents();
+}
+
+void X11EventMonitor::deliverMouseMoved() {
+    lastMouseDelivery_ = Clock::shared().uptime();
+    // A handler may add or remove monitors: call the ones there were when the pointer moved.
+    const auto current = mouseHandlers_;
+    for (const auto& [id, handler] : current)
+        if (mouseHandlers_.contains(id)) handler();
 }
 
 void X11EventMonitor::processEvents() {
     std::vector<QString> pressed;
+    bool moved = false;
     while (XPending(display_) > 0) {
         XEvent event;
         XNextEvent(display_, &event);
@@ -72,6 +103,8 @@ void X11EventMonitor::processEvents() {
             if (const auto characters = layout_->characters(unsigned(raw->detail));
                 characters && !characters->isEmpty())
                 pressed.push_back(*characters);
+        } else if (event.xcookie.evtype == XI_RawMotion) {
+            moved = true;
         }
         XFreeEventData(display_, &event.xcookie);
     }
@@ -80,4 +113,16 @@ void X11EventMonitor::processEvents() {
     for (const QString& characters : pressed)
         for (const auto& [id, handler] : current)
             if (handlers_.contains(id)) handler(characters);
+    // A mouse reports hundreds of movements a second; the handlers hear of them at the display's
+    // refresh at most, and always of the last.
+    if (!moved || mouseHandlers_.empty() || pendingMouseDelivery_) return;
+    const double due = lastMouseDelivery_ + kMouseMovedInterval - Clock::shared().uptime();
+    if (lastMouseDelivery_ < 0 || due <= 0) {
+        deliverMouseMoved();
+        return;
+    }
+    pendingMouseDelivery_ = mainQueue().after(due, [this] {
+        pendingMouseDelivery_.reset();
+        deliverMouseMoved();
+    });
 }
