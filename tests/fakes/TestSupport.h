@@ -1,7 +1,12 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <functional>
+#include <initializer_list>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 // Runs the event loop until `done` holds or `timeoutMs` passes; returns whether it held.
 bool waitUntil(const std::function<bool()>& done, int timeoutMs = 5000);
@@ -17,6 +22,26 @@ QString freshTempPath(const QString& stem);
 bool writeFile(const QString& path, const QByteArray& bytes);
 // Directory of the built binaries (usbmuxd-sim, device-sim, zubpad).
 QString binDir();
+
+// Environment variables set for one test, and put back as they were when it ends.
+class ScopedEnvironment {
+public:
+    explicit ScopedEnvironment(std::initializer_list<std::pair<const char*, QString>> values) {
+        for (const auto& [name, value] : values) {
+            saved_.emplace_back(name, qgetenv(name), qEnvironmentVariableIsSet(name));
+            qputenv(name, value.toLocal8Bit());
+        }
+    }
+    ~ScopedEnvironment() {
+        for (const auto& [name, value, wasSet] : saved_)
+            wasSet ? qputenv(name, value) : qunsetenv(name);
+    }
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+private:
+    std::vector<std::tuple<const char*, QByteArray, bool>> saved_;
+};
 
 #include "platform/Workspace.h"
 

@@ -14,24 +14,6 @@
 
 namespace {
 
-// The environment the desktop entries and the language are taken from, for one test.
-class ScopedEnvironment {
-public:
-    explicit ScopedEnvironment(std::initializer_list<std::pair<const char*, QString>> values) {
-        for (const auto& [name, value] : values) {
-            saved_.emplace_back(name, qgetenv(name), qEnvironmentVariableIsSet(name));
-            qputenv(name, value.toLocal8Bit());
-        }
-    }
-    ~ScopedEnvironment() {
-        for (const auto& [name, value, wasSet] : saved_)
-            wasSet ? qputenv(name, value) : qunsetenv(name);
-    }
-
-private:
-    std::vector<std::tuple<const char*, QByteArray, bool>> saved_;
-};
-
 // A client of the test's own: it makes windows as applications do and marks one active as a window
 // manager does.
 struct Client {
