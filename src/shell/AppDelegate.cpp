@@ -287,6 +287,7 @@ MenuState AppDelegate::menuState() {
         state.bNotSupportedVersion = hooks_.versionService->bNotSupportedVersion();
         state.newVersion = hooks_.versionService->newVersion();
     }
+    if (state.newVersion.isEmpty() && hooks_.updater) state.newVersion = hooks_.updater->newVersion();
     state.pressureAvailable = services_.pressureAvailable;
     state.mirrorMode = displayController_.bCloneDisplay();
     state.useSystemCursor = settings_.useSystemCursor();

@@ -2,6 +2,7 @@
 
 #include <QPointF>
 #include <QSizeF>
+#include <QString>
 #include <QVariantMap>
 #include <cstdint>
 
@@ -10,10 +11,10 @@ class ResolutionController;
 class VersionChecker;
 
 // The start-up, the system-event reactions and the session's delegate calls reach into parts that
-// other work builds: the version service, permissions and updates, the Touch Bar relay, the
-// resolution catalogue, the device's gestures and keys and the display-mode reactions. A part not
-// built yet is a small interface here, a built one its own class; either is a null pointer while
-// absent, and its step is then skipped.
+// stand apart from the shell: the version service, permissions and updates, the Touch Bar relay, the
+// resolution catalogue and the display-mode reactions. Each is a small interface here or its own
+// class; either is a null pointer while absent (in tests, or where the desktop lacks it), and its
+// step is then skipped.
 
 // Accessibility permission that synthetic input needs.
 class AccessibilityPermission {
@@ -31,6 +32,8 @@ public:
     virtual void checkForUpdatesInBackground() = 0;
     // The user's own check, from the menu: its answer is shown whatever it is.
     virtual void checkForUpdates() = 0;
+    // The newer version the last check found, which the menu announces; empty when none.
+    virtual QString newVersion() const = 0;
 };
 
 // The login item's real state, asked off the main thread at start.
@@ -63,18 +66,6 @@ public:
     virtual bool isTapInTouchBar(QPointF point) = 0;
 };
 
-// The device's gestures and keys turned into desktop events.
-class DeviceInput {
-public:
-    virtual ~DeviceInput() = default;
-    virtual void handleZoomEvent(const QVariantMap& event) = 0;
-    virtual void handleTwoFingerRotationEvent(const QVariantMap& event) = 0;
-    virtual void handleTwoFingerPanEvent(const QVariantMap& event) = 0;
-    virtual void handleKeyboardEvent(const QVariantMap& event) = 0;
-    virtual void handleVirtualKeyboardEvent(const QVariantMap& event) = 0;
-    virtual void handleVirtualKeyboardSourceEvent(const QVariantMap& event) = 0;
-};
-
 struct ShellHooks {
     // The version document, the protocol check and the device-side checks and notice.
     VersionChecker* versionService = nullptr;
@@ -85,7 +76,6 @@ struct ShellHooks {
     TouchBarRelay* touchBar = nullptr;
     // The device's size and the display mode that suits it.
     ResolutionController* resolutions = nullptr;
-    DeviceInput* input = nullptr;
     // The reactions to the display controller's notices and to a device introduced or dropped.
     DisplayModeHandler* displayModes = nullptr;
 };

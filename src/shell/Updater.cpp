@@ -99,9 +99,6 @@ void Updater::checkFinished(const std::optional<AppcastRelease>& newest, const Q
     if (newest && isVersionGreater(newest->version, running)) {
         if (!availableRelease_ || availableRelease_->version != newest->version) {
             qCInfo(lcShell).noquote() << "a newer release is available:" << newest->version;
-            if (retitleMenuItem_)
-                retitleMenuItem_(localizedString(QStringLiteral("CheckForUpdate...")),
-                                 localizedString(QStringLiteral("CheckForUpdate..!")));
         }
         availableRelease_ = newest;
     } else if (newest) {

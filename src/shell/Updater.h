@@ -36,22 +36,16 @@ public:
     Updater(const Updater&) = delete;
     Updater& operator=(const Updater&) = delete;
 
-    // Retitles the status-menu item whose title begins with `prefix`. Empty: nothing.
-    void setRetitleMenuItem(std::function<void(const QString& prefix, const QString& title)> retitle) {
-        retitleMenuItem_ = std::move(retitle);
-    }
-
     // `automaticallyChecksForUpdates` follows "autoUpdateApp"; while on, a check every interval.
     void setAutoUpdateConfig() override;
     // A check that tells nobody unless a newer release is there: then the menu says so.
     void checkForUpdatesInBackground() override;
     // The user's check: always answered by an alert (up to date, a newer release, or no answer).
     void checkForUpdates() override;
+    QString newVersion() const override { return availableRelease_ ? availableRelease_->version : QString(); }
 
     bool automaticallyChecksForUpdates() const { return automaticallyChecksForUpdates_; }
     bool checkInProgress() const { return download_ != nullptr; }
-    // The newer release the last check found; nothing when there was none.
-    const std::optional<AppcastRelease>& availableRelease() const { return availableRelease_; }
 
 private:
     void startCheck();
@@ -66,7 +60,6 @@ private:
     Workspace& workspace_;
     QUrl feed_;
     QString userAgent_;
-    std::function<void(const QString&, const QString&)> retitleMenuItem_;
     bool automaticallyChecksForUpdates_ = false;
     std::optional<Clock::TimerId> scheduled_;
     std::unique_ptr<BoundedDownload> download_;

@@ -130,10 +130,8 @@ void VersionChecker::checkOwnVersion(const VersionDocument::Versions& osx) {
         if (alerts_.runModal(alert) == Alerts::kFirstButtonReturn && parts_.checkForUpdates)
             parts_.checkForUpdates();
     }
+    // The menu retitles its update item from this when it next opens.
     newVersion_ = isVersionGreater(osx.currentVersion, running) ? osx.currentVersion : QString();
-    if (!newVersion_.isNull() && parts_.retitleMenuItem)
-        parts_.retitleMenuItem(localizedString(QStringLiteral("CheckForUpdate...")),
-                               localizedString(QStringLiteral("CheckForUpdate..!")));
 }
 
 bool VersionChecker::forceToUpdate(const QString& informativeText) {

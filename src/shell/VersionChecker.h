@@ -26,8 +26,6 @@ public:
     struct Parts {
         // The updater's `checkForUpdates:`. Empty: nothing.
         std::function<void()> checkForUpdates;
-        // Retitles the status-menu item whose title begins with `prefix`. Empty: nothing.
-        std::function<void(const QString& prefix, const QString& title)> retitleMenuItem;
         // The shell's orderly quit (the device told, the link shut down, status 0).
         std::function<void()> terminate;
     };

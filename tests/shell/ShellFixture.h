@@ -27,6 +27,7 @@ struct RecordingHooks final : AccessibilityPermission, AutoUpdater, LoginItemSta
     void setAutoUpdateConfig() override { log << "setAutoUpdateConfig"; }
     void checkForUpdatesInBackground() override { log << "checkForUpdatesInBackground"; }
     void checkForUpdates() override { log << "checkForUpdates"; }
+    QString newVersion() const override { return {}; }
     bool launchAtLogin() override { return loginItem; }
     // Called off the main thread.
     void setLaunchAtLogin(bool enabled) override {

@@ -151,12 +151,10 @@ TEST_F(VersionTest, TheDocumentOffersOrForcesThisProgramsUpdate) {
         alerts.answers = {row.answer};
         exits.clear();
         int updates = 0;
-        QStringList retitled;
         versionURL = documentFile(document("6", "11", {}, row.osx));
         launch();
         versions->setParts(
             {.checkForUpdates = [&] { ++updates; },
-             .retitleMenuItem = [&](const QString& from, const QString& to) { retitled << from << to; },
              .terminate = [this] { delegate->terminate(); }});
         ASSERT_TRUE(waitUntil([&] { return versions->checkMinVersionReturned(); }));
         QStringList shown;
@@ -165,7 +163,6 @@ TEST_F(VersionTest, TheDocumentOffersOrForcesThisProgramsUpdate) {
         EXPECT_EQ(shown, row.alert.isEmpty() ? QStringList() : QStringList{row.alert});
         EXPECT_EQ(updates, row.updates);
         EXPECT_EQ(versions->newVersion(), QString(row.newVersion));
-        EXPECT_EQ(retitled.size(), row.newVersion ? 2 : 0);
         EXPECT_EQ(versions->bNotSupportedVersion(), row.forced);
         // "Quit" takes the shell's quit: the device (none here) told, the link shut, then status 0.
         const bool quits = row.forced && row.answer == other;
