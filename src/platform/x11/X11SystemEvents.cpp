@@ -37,7 +37,9 @@ void X11SystemEvents::watchScreenSaverOverX(const QString& displayName) {
         return;
     }
     XScreenSaverSelectInput(dpy, DefaultRootWindow(dpy), ScreenSaverNotifyMask);
-    XFlush(dpy);
+    // A round trip, not a flush: the server serves its clients in any order, and a saver started by
+    // another client before it took this selection would go unheard.
+    XSync(dpy, False);
     xDisplay_ = dpy;
     xNotifier_ = std::make_unique<QSocketNotifier>(ConnectionNumber(dpy), QSocketNotifier::Read);
     connect(xNotifier_.get(), &QSocketNotifier::activated, this, &X11SystemEvents::xEventsReady);
