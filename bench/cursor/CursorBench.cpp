@@ -16,7 +16,7 @@
 #include "platform/x11/XConnection.h"
 #include "session/CursorForwarder.h"
 #include "session/PeerMessage.h"
-#include "session/ZDAppDelegate.h"
+#include "../QuietShell.h"
 
 #include <QElapsedTimer>
 #include <QGuiApplication>
@@ -40,7 +40,7 @@ constexpr double kShapeInterval = 5.0;
 constexpr double kStillSeconds = 3.0;
 
 // The root is the streamed screen.
-class WholeRootShell final : public ZDAppDelegate {
+class WholeRootShell final : public QuietShell {
 public:
     explicit WholeRootShell(QSizeF root) : root_(root) {}
     QPointF getRelativePoint(QPointF p) override {
@@ -50,26 +50,6 @@ public:
     bool isInZubScreen(QPointF p) override {
         return p.x() >= 0 && p.y() >= 0 && p.x() <= root_.width() && p.y() <= root_.height();
     }
-    bool isInMirrorModeForBuiltinDisplay() override { return false; }
-    bool isTouchBarEnabled() override { return false; }
-    void resizeEventFromDevice(QSizeF) override {}
-    void channelChanged(int32_t) override {}
-    void updateUI(int32_t, int32_t) override {}
-    int32_t adjustInitialMode(const QVariantMap&) override { return 0; }
-    void handleTapEvent(QPointF, bool) override {}
-    void handleTwoFingerTapEvent(QPointF) override {}
-    void handleThreeFingerTapEvent(QPointF) override {}
-    void handleScrollEvent(const QVariantMap&) override {}
-    void handleDragEvent(const QVariantMap&) override {}
-    void handlePencilEvent(const QVariantMap&) override {}
-    void handleZoomEvent(const QVariantMap&) override {}
-    void handleTwoFingerRotationEvent(const QVariantMap&) override {}
-    void handleTwoFingerPanEvent(const QVariantMap&) override {}
-    void handleStylusStatusChanged(const QVariantMap&) override {}
-    void handleKeyboardEvent(const QVariantMap&) override {}
-    void handleVirtualKeyboardEvent(const QVariantMap&) override {}
-    void handleVirtualKeyboardSourceEvent(const QVariantMap&) override {}
-    void handleHoverEvent(const QVariantMap&) override {}
 
 private:
     QSizeF root_;

@@ -24,6 +24,8 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include "../BenchTiming.h"
+
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -32,20 +34,10 @@
 
 namespace {
 
-using SteadyClock = std::chrono::steady_clock;
-
-struct Figures {
-    double median = 0, p99 = 0;
-};
-
-Figures figures(std::vector<double> us) {
-    std::sort(us.begin(), us.end());
-    return {us[us.size() / 2], us[std::min(us.size() - 1, us.size() * 99 / 100)]};
-}
-
-double since(SteadyClock::time_point start) {
-    return std::chrono::duration<double, std::micro>(SteadyClock::now() - start).count();
-}
+using bench::Figures;
+using bench::figures;
+using bench::since;
+using bench::SteadyClock;
 
 // The application in front, as the bench says.
 class ChosenWorkspace final : public Workspace {

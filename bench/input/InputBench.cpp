@@ -37,6 +37,8 @@
 #include <X11/keysym.h>
 
 #include <algorithm>
+#include "../BenchTiming.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -46,16 +48,10 @@
 
 namespace {
 
-using SteadyClock = std::chrono::steady_clock;
-
-struct Figures {
-    double median = 0, p99 = 0;
-};
-
-Figures figures(std::vector<double> us) {
-    std::sort(us.begin(), us.end());
-    return {us[us.size() / 2], us[std::min(us.size() - 1, us.size() * 99 / 100)]};
-}
+using bench::Figures;
+using bench::figures;
+using bench::since;
+using bench::SteadyClock;
 
 // Microseconds of each of `count` calls of `step(i)`.
 std::vector<double> timeEach(int count, const std::function<void(int)>& step) {
@@ -64,7 +60,7 @@ std::vector<double> timeEach(int count, const std::function<void(int)>& step) {
     for (int i = 0; i < count; ++i) {
         const auto start = SteadyClock::now();
         step(i);
-        us.push_back(std::chrono::duration<double, std::micro>(SteadyClock::now() - start).count());
+        us.push_back(since(start));
     }
     return us;
 }
